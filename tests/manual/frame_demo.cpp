@@ -26,6 +26,8 @@ int main(int argc, char** argv)
     window.resize(600, 420);
     window.init_frame();
     window.set_title(QStringLiteral("  Corvanta"));
+    // Grey content, so the white line under the title bar stands out.
+    set_widget_color_rgb(window.content_area, 0xC0C0C0, 0);
     window.move(40, 40);
     window.show();
 
