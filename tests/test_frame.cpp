@@ -98,20 +98,6 @@ private slots:
         QCOMPARE(KT_Widget::widget_map.size(), before);
     }
 
-    void metaObjects()
-    {
-        QCOMPARE(KT_QWidget_Obj::staticMetaObject.superClass(), &QWidget::staticMetaObject);
-        QCOMPARE(Basic_From_Obj::staticMetaObject.superClass(), &KT_QWidget_Obj::staticMetaObject);
-        const QMetaObject& top = Basic_From_Top::staticMetaObject;
-        QCOMPARE(top.className(), "Basic_From_Top");
-        const int offset = top.methodOffset();
-        QCOMPARE(top.indexOfSlot("slot_Close()") - offset, 0);
-        QCOMPARE(top.indexOfSlot("slot_Small()") - offset, 1);
-        QCOMPARE(top.indexOfSlot("slot_MaxorRestore()") - offset, 2);
-        QCOMPARE(top.methodCount() - offset, 3);
-        QCOMPARE(KT_QGridLayout::staticMetaObject.superClass(), &QGridLayout::staticMetaObject);
-    }
-
     void gridPutsItemsEdgeToEdge()
     {
         QWidget host;
