@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Basic_Style.h"
+
+#include <QString>
+
+// Decodes a text stored as GBK bytes. Without a GBK decoder the bytes are
+// read as Latin-1, so the program still runs and only non-ASCII texts suffer.
+QString gbk_text(const char* bytes);
+
+// Every text the program shows, in the language `ui_language` picked when the
+// set was first built. Carries its own style part.
+class Basic_Text : public Basic_Style
+{
+public:
+    Basic_Text();
+
+    // Process-wide text set, created on first use (needs a QApplication).
+    static Basic_Text* instance();
+
+    QString txt_title;
+    QString txt_choose_type;
+    QString txt_type_encryption;
+    QString txt_type_decryption;
+    QString txt_hint_encryption;
+    QString txt_hint_decryption;
+    QString txt_encryption;
+    QString txt_decryption;
+    QString txt_successful;
+    QString txt_failure;
+    QString txt_in_progress;
+    QString txt_choose_encrypted_file;
+    QString txt_choose_decryption_file;
+    QString txt_select_encrypted_folder;
+    QString txt_file_name;
+    QString txt_file_type;
+    QString txt_is_file;
+    QString txt_is_dir;
+    QString txt_add_file;
+    QString txt_add_dir;
+    QString txt_delete;
+    QString txt_clear;
+    QString txt_open_dir;
+    QString txt_button_encryption;
+    QString txt_button_decryption;
+};

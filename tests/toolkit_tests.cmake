@@ -1,0 +1,15 @@
+# Texts, style, resource bundle and the frameless window toolkit.
+corvanta_add_test(test_style SOURCES test_style.cpp LIBS corvanta_style)
+corvanta_add_test(test_resources SOURCES test_resources.cpp LIBS corvanta_resources Qt6::Gui)
+corvanta_add_test(test_kt_button SOURCES test_kt_button.cpp LIBS corvanta_toolkit)
+corvanta_add_test(test_frame SOURCES test_frame.cpp LIBS corvanta_toolkit corvanta_resources)
+
+# The frame again at a device pixel ratio of 2: sizes stay in logical pixels.
+add_test(NAME test_frame_hidpi COMMAND test_frame)
+set_tests_properties(test_frame_hidpi PROPERTIES
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2" TIMEOUT 600)
+
+# A bare frameless window to look at by eye (not run by ctest):
+#   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/frame_demo
+add_executable(frame_demo manual/frame_demo.cpp)
+target_link_libraries(frame_demo PRIVATE corvanta_toolkit corvanta_resources)

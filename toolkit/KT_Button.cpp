@@ -1,0 +1,145 @@
+#include "KT_Button.h"
+
+#include <QColor>
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QPalette>
+
+#include <cstdio>
+
+KT_Button::KT_Button(int state_count, QWidget* parent)
+    : QLabel(parent)
+    // A strip always holds at least one image; zero would divide by zero.
+    , state_count(state_count < 1 ? 1 : state_count)
+{
+    setMouseTracking(true);
+}
+
+void KT_Button::set_image(const QString& path)
+{
+    QPixmap pixmap;
+    pixmap.load(path);
+    set_strip(pixmap);
+}
+
+void KT_Button::set_strip(const QPixmap& pixmap)
+{
+    strip = pixmap;
+    const int w = strip.width() / state_count;
+    const int h = strip.height();
+    setPixmap(strip.copy(0, 0, w, h));
+    setFixedSize(w, h);
+}
+
+void KT_Button::show_state(int n)
+{
+    if (n <= 0 || n > state_count)
+        n = 1;
+    setPixmap(strip.copy((n - 1) * width(), 0, width(), height()));
+}
+
+void KT_Button::reset_state()
+{
+    if (state_count > 1)
+        show_state(1);
+    if (text_label) {
+        color_text_label(normal_color);
+        text_label->setText(text);
+    }
+    is_pressed = false;
+}
+
+void KT_Button::set_text_label(QLabel* label, const QString& label_text)
+{
+    text_label = label;
+    text = label_text;
+    if (text_label)
+        text_label->setText(text);
+}
+
+void KT_Button::set_colors(int normal, int release)
+{
+    normal_color = normal;
+    release_color = release;
+}
+
+void KT_Button::set_id(int new_id)
+{
+    id = new_id;
+}
+
+void KT_Button::set_active(bool active)
+{
+    is_active = active;
+}
+
+void KT_Button::color_text_label(int rgb)
+{
+    QPalette palette;
+    palette.setColor(QPalette::WindowText, QColor::fromRgb(QRgb(0xFF000000u | (unsigned(rgb) & 0xFFFFFFu))));
+    text_label->setPalette(palette);
+}
+
+void KT_Button::mousePressEvent(QMouseEvent* event)
+{
+    if (!is_active) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (state_count >= 3)
+        show_state(3);
+    is_pressed = true;
+    emit dowm_clicked();
+    // Accepted: a press on the button never starts a drag of the title bar.
+    event->accept();
+}
+
+void KT_Button::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!is_active) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    if (state_count >= 2)
+        show_state(2);
+    if (text_label)
+        color_text_label(release_color);
+    if (!is_pressed)
+        return;
+    const int click_id = id;
+    is_pressed = false;
+    // A slot that throws must not take the whole program down with it.
+    try {
+        emit Dclicked(click_id);
+        emit clicked();
+    } catch (...) {
+        std::fputs("catch_error\n", stdout);
+        std::fflush(stdout);
+    }
+}
+
+void KT_Button::enterEvent(QEnterEvent* event)
+{
+    if (!is_active) {
+        QWidget::enterEvent(event);
+        return;
+    }
+    if (state_count >= 3)
+        show_state(2);
+    if (text_label)
+        text_label->setText(QStringLiteral("<u>") + text + QStringLiteral("</u>"));
+    emit mouseIn();
+}
+
+void KT_Button::leaveEvent(QEvent* event)
+{
+    if (!is_active) {
+        QWidget::leaveEvent(event);
+        return;
+    }
+    reset_state();
+    if (text_label)
+        text_label->setText(text);
+    emit mouseOut();
+}

@@ -1,0 +1,6 @@
+#include "KT_QWidget_Obj.h"
+
+KT_QWidget_Obj::KT_QWidget_Obj(QWidget* parent)
+    : KT_Widget(parent)
+{
+}
