@@ -157,6 +157,7 @@ private slots:
     {
         ui_language = 0;
         text = Basic_Text::instance();
+        QApplication::setQuitOnLastWindowClosed(false);
         previous_dir = QDir::currentPath();
     }
 
@@ -527,6 +528,33 @@ private slots:
         QVERIFY(!refused.isAccepted());
     }
 
+    // The real report box: modal, no parent, the reason as its detail text.
+    void failure_box_carries_the_reason()
+    {
+        Pellanor window;
+        window.init_window();
+
+        QString title, box_text, detail;
+        bool had_parent = true;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            box_text = box->text();
+            detail = box->detailedText();
+            had_parent = box->parentWidget() != nullptr;
+            box->accept();
+        });
+        window.slot_end_work(QVariant(QVariantMap{{QStringLiteral("is_encryption"), true},
+                                                  {QStringLiteral("is_ok"), false},
+                                                  {QStringLiteral("reason"), QStringLiteral("disk full")}}));
+        QCOMPARE(title, QStringLiteral("Encryption/Decryption"));
+        QCOMPARE(box_text, QStringLiteral("EncryptionFailure"));
+        QCOMPARE(detail, QStringLiteral("disk full"));
+        QVERIFY(!had_parent);
+    }
+
     void open_dir_creates_and_shows_the_working_folder()
     {
         QVERIFY(!QFileInfo::exists(work_path("AddData")));
@@ -537,54 +565,6 @@ private slots:
     }
 };
 
-// The real report box: modal, no parent, the reason as its detail text.
-class Report_Box_Test : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void failure_box_carries_the_reason()
-    {
-        ui_language = 0;
-        Pellanor window;
-        window.init_window();
-
-        QString title, text, detail;
-        bool had_parent = true;
-        QTimer::singleShot(0, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            text = box->text();
-            detail = box->detailedText();
-            had_parent = box->parentWidget() != nullptr;
-            box->accept();
-        });
-        window.slot_end_work(QVariant(QVariantMap{{QStringLiteral("is_encryption"), true},
-                                                  {QStringLiteral("is_ok"), false},
-                                                  {QStringLiteral("reason"), QStringLiteral("disk full")}}));
-        QCOMPARE(title, QStringLiteral("Encryption/Decryption"));
-        QCOMPARE(text, QStringLiteral("EncryptionFailure"));
-        QCOMPARE(detail, QStringLiteral("disk full"));
-        QVERIFY(!had_parent);
-    }
-};
-
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    int status = 0;
-    {
-        Window_Test test;
-        status |= QTest::qExec(&test, argc, argv);
-    }
-    {
-        Report_Box_Test test;
-        status |= QTest::qExec(&test, argc, argv);
-    }
-    return status;
-}
+QTEST_MAIN(Window_Test)
 
 #include "test_pellanor.moc"
