@@ -11,6 +11,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
@@ -105,15 +106,21 @@ void Pellanor::init_window()
     start_button.setText(text->txt_button_encryption);
     main_grid.addWidget(&start_button, 3, 3, 1, 1, Qt::AlignRight);
     status_label.setText(QString());
+    // Room for either busy text from the start, so a run never widens the window.
+    const QFontMetrics metrics(status_label.font());
+    status_label.setMinimumWidth(
+        qMax(metrics.horizontalAdvance(text->txt_encryption + text->txt_in_progress),
+             metrics.horizontalAdvance(text->txt_decryption + text->txt_in_progress)));
     main_grid.addWidget(&status_label, 3, 1, 1, 1, Qt::AlignLeft);
 
-    // Shown only while a run lasts, beside the busy text.
+    // Shown only while a run lasts, beside the busy text. It spans the wide
+    // column too, so showing it never widens the window.
     progress_bar.setRange(0, 1000);
     progress_bar.setTextVisible(false);
     progress_bar.setMaximumHeight(16);
-    progress_bar.setMinimumWidth(160);
+    progress_bar.setFixedWidth(200);
     progress_bar.hide();
-    main_grid.addWidget(&progress_bar, 3, 2, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
+    main_grid.addWidget(&progress_bar, 3, 2, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
 
     // Names let tests and style sheets find the controls.
     type_combo.setObjectName(QStringLiteral("type_combo"));

@@ -330,6 +330,9 @@ private slots:
         QVERIFY(write_file(work_path("in/a.txt"), "alpha"));
         window->file_answers = {{work_path("in/a.txt")}};
         window->click("add_file_button");
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const int idle_width = window->width();
         window->click("start_button");
 
         // The end arrives queued, so the window is busy until events run.
@@ -343,6 +346,8 @@ private slots:
         QVERIFY(window->find<QPushButton>("open_dir_button")->isEnabled());
         QVERIFY(table()->isEnabled());
         QVERIFY(window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
+        QCoreApplication::processEvents(); // let the layout settle
+        QCOMPARE(window->width(), idle_width); // the window must not jump
 
         // Nothing changes the list while it is being worked on.
         window->file_answers = {{QStringLiteral("/late")}};
