@@ -1,0 +1,2 @@
+# Engine tests: cipher, archive layer, pipelines and the command-line companion.
+corvanta_add_test(test_kvx_cipher SOURCES test_kvx_cipher.cpp LIBS corvanta_engine)
