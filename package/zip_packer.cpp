@@ -160,8 +160,11 @@ private:
     }
 };
 
-// One deflated file on its way from a worker thread to libzip's writer.
-struct Stream
+// One piece of a deflated file on its way from a worker thread to libzip's
+// writer. Big files are cut into segments deflated side by side; each segment
+// but the last ends on a byte boundary (sync flush) and starts primed with the
+// 32 KiB before it, so the pieces join into one deflate stream.
+struct Segment
 {
     std::deque<QByteArray> blocks;
     qint64 front_offset = 0;
@@ -172,6 +175,22 @@ struct Stream
     qint64 in_size = 0;
 };
 
+struct Stream
+{
+    std::vector<Segment> segments;
+    size_t first_item = 0;
+    size_t current = 0; // segment the writer reads now
+};
+
+struct Work_Item
+{
+    int job = 0;
+    size_t segment = 0;
+    qint64 offset = 0;
+    qint64 length = 0; // ignored for the last segment, which reads to the end
+    bool last = true;
+};
+
 // Deflates files on worker threads, in archive order, into bounded queues that
 // libzip's writer drains from within zip_close on the pipeline's thread.
 class Deflate_Pool
@@ -180,6 +199,14 @@ public:
     Deflate_Pool(std::vector<const Pack_Entry *> jobs, Job_Control *control)
         : jobs(std::move(jobs)), streams(this->jobs.size()), control(control)
     {
+        for (size_t j = 0; j < this->jobs.size(); ++j) {
+            const qint64 size = this->jobs[j]->size;
+            const qint64 count = size > 2 * segment_size ? (size + segment_size - 1) / segment_size : 1;
+            streams[j].first_item = items.size();
+            streams[j].segments.resize(size_t(count));
+            for (qint64 s = 0; s < count; ++s)
+                items.push_back({int(j), size_t(s), s * segment_size, segment_size, s == count - 1});
+        }
     }
 
     ~Deflate_Pool() { stop(); }
@@ -187,7 +214,7 @@ public:
     void start()
     {
         const int n = qBound(1, QThread::idealThreadCount(), 4);
-        for (int i = 0; i < n && size_t(i) < jobs.size(); ++i)
+        for (int i = 0; i < n && size_t(i) < items.size(); ++i)
             threads.emplace_back([this] { work(); });
     }
 
@@ -207,7 +234,8 @@ public:
     void begin(int job)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        head = job;
+        streams[size_t(job)].current = 0;
+        head = streams[size_t(job)].first_item;
         producer_wait.notify_all();
     }
 
@@ -215,8 +243,9 @@ public:
     qint64 read(int job, char *out, qint64 length, QString *error)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        Stream &s = streams[size_t(job)];
+        Stream &stream = streams[size_t(job)];
         for (;;) {
+            Segment &s = stream.segments[stream.current];
             if (!s.blocks.empty()) {
                 QByteArray &front = s.blocks.front();
                 const qint64 n = qMin(length, qint64(front.size()) - s.front_offset);
@@ -234,8 +263,14 @@ public:
                 *error = s.error;
                 return -1;
             }
-            if (s.finished)
-                return 0;
+            if (s.finished) {
+                if (stream.current + 1 == stream.segments.size())
+                    return 0;
+                ++stream.current;
+                head = stream.first_item + stream.current;
+                producer_wait.notify_all();
+                continue;
+            }
             if (control && control->is_cancelled()) {
                 *error = QStringLiteral("Cancelled");
                 return -1;
@@ -244,106 +279,131 @@ public:
         }
     }
 
+    // The whole file's checksum and size, once every segment is through.
     bool result(int job, quint32 *crc, qint64 *size)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        const Stream &s = streams[size_t(job)];
-        if (!s.finished || s.failed)
-            return false;
-        *crc = s.crc;
-        *size = s.in_size;
+        uLong total_crc = crc32(0, nullptr, 0);
+        qint64 total = 0;
+        for (const Segment &s : streams[size_t(job)].segments) {
+            if (!s.finished || s.failed)
+                return false;
+            total_crc = crc32_combine(total_crc, s.crc, z_off_t(s.in_size));
+            total += s.in_size;
+        }
+        *crc = quint32(total_crc);
+        *size = total;
         return true;
     }
 
 private:
+    static constexpr qint64 segment_size = 4 * 1024 * 1024;
+    static constexpr qint64 dictionary_size = 32 * 1024;
+
     std::vector<const Pack_Entry *> jobs;
     std::vector<Stream> streams;
+    std::vector<Work_Item> items;
     Job_Control *control;
     std::vector<std::thread> threads;
     std::mutex mutex;
     std::condition_variable producer_wait;
     std::condition_variable consumer_wait;
-    std::atomic<size_t> next_job{0};
-    int head = 0;
+    std::atomic<size_t> next_item{0};
+    size_t head = 0;
     qint64 buffered = 0;
     bool stopping = false;
 
     bool cancelled() const { return control && control->is_cancelled(); }
 
+    Segment &segment_of(const Work_Item &item) { return streams[size_t(item.job)].segments[item.segment]; }
+
     void work()
     {
         for (;;) {
-            const size_t job = next_job.fetch_add(1);
-            if (job >= jobs.size())
+            const size_t item = next_item.fetch_add(1);
+            if (item >= items.size())
                 return;
-            if (!deflate_one(int(job)))
+            if (!deflate_item(item))
                 return;
         }
     }
 
     // Hands a block to the writer; waits while too much is queued, except for
-    // the stream the writer is reading now, which must always make progress.
-    bool push(int job, QByteArray block)
+    // the segment the writer is reading now, which must always make progress.
+    bool push(size_t item, QByteArray block)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        producer_wait.wait(lock, [&] { return stopping || job <= head || buffered < ahead_budget; });
+        producer_wait.wait(lock, [&] { return stopping || item <= head || buffered < ahead_budget; });
         if (stopping)
             return false;
         buffered += block.size();
-        streams[size_t(job)].blocks.push_back(std::move(block));
+        segment_of(items[item]).blocks.push_back(std::move(block));
         consumer_wait.notify_all();
         return true;
     }
 
-    void fail(int job, const QString &reason)
+    void fail(size_t item, const QString &reason)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        streams[size_t(job)].failed = true;
-        streams[size_t(job)].error = reason;
+        segment_of(items[item]).failed = true;
+        segment_of(items[item]).error = reason;
         consumer_wait.notify_all();
     }
 
-    bool deflate_one(int job)
+    bool deflate_item(size_t item_index)
     {
-        const Pack_Entry &entry = *jobs[size_t(job)];
+        const Work_Item item = items[item_index];
+        const Pack_Entry &entry = *jobs[size_t(item.job)];
         QFile file(entry.source_path);
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            fail(job, QStringLiteral("%1: %2").arg(entry.source_path, file.errorString()));
+            fail(item_index, QStringLiteral("%1: %2").arg(entry.source_path, file.errorString()));
             return true;
         }
         z_stream z{};
         if (deflateInit2(&z, deflate_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            fail(job, QStringLiteral("%1: cannot start compression").arg(entry.source_path));
+            fail(item_index, QStringLiteral("%1: cannot start compression").arg(entry.source_path));
             return true;
         }
         std::unique_ptr<char[]> in(new char[read_block]);
+        bool ok = true;
+        QString reason;
+        if (item.offset > 0) {
+            const qint64 start = qMax<qint64>(0, item.offset - dictionary_size);
+            const qint64 n = file.seek(start) ? file.read(in.get(), item.offset - start) : -1;
+            if (n < 0) {
+                ok = false;
+                reason = QStringLiteral("%1: %2").arg(entry.source_path, file.errorString());
+            } else if (n > 0) {
+                deflateSetDictionary(&z, reinterpret_cast<const Bytef *>(in.get()), uInt(n));
+            }
+        }
         QByteArray out(output_block, Qt::Uninitialized);
         qint64 out_used = 0;
         uLong crc = crc32(0, nullptr, 0);
         qint64 in_size = 0;
-        bool ok = true;
-        QString reason;
-        for (bool last = false; !last && ok;) {
+        for (bool end = false; !end && ok;) {
             if (cancelled()) {
                 ok = false;
                 reason = QStringLiteral("Cancelled");
                 break;
             }
-            const qint64 n = file.read(in.get(), read_block);
+            const qint64 want = item.last ? read_block : qMin(read_block, item.length - in_size);
+            const qint64 n = want > 0 ? file.read(in.get(), want) : 0;
             if (n < 0) {
                 ok = false;
                 reason = QStringLiteral("%1: %2").arg(entry.source_path, file.errorString());
                 break;
             }
-            last = n == 0;
+            end = n == 0 || (!item.last && in_size + n == item.length);
             crc = crc32(crc, reinterpret_cast<const Bytef *>(in.get()), uInt(n));
             in_size += n;
             z.next_in = reinterpret_cast<Bytef *>(in.get());
             z.avail_in = uInt(n);
+            const int flush = !end ? Z_NO_FLUSH : item.last ? Z_FINISH : Z_SYNC_FLUSH;
             int rc = Z_OK;
             do {
                 if (out_used == out.size()) {
-                    if (!push(job, out)) {
+                    if (!push(item_index, out)) {
                         ok = false;
                         break;
                     }
@@ -352,25 +412,25 @@ private:
                 }
                 z.next_out = reinterpret_cast<Bytef *>(out.data() + out_used);
                 z.avail_out = uInt(out.size() - out_used);
-                rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+                rc = deflate(&z, flush);
                 out_used = out.size() - z.avail_out;
-            } while (rc != Z_STREAM_END && (z.avail_out == 0 || (last && rc == Z_OK)));
+            } while (rc != Z_STREAM_END && (z.avail_out == 0 || z.avail_in > 0));
             if (control)
                 control->add_done(n);
         }
         deflateEnd(&z);
         if (ok && out_used > 0) {
             out.truncate(out_used);
-            ok = push(job, out);
+            ok = push(item_index, out);
         }
         if (!ok) {
             if (reason.isEmpty())
                 return false; // stopping: the writer has given up
-            fail(job, reason);
+            fail(item_index, reason);
             return true;
         }
         std::lock_guard<std::mutex> lock(mutex);
-        Stream &s = streams[size_t(job)];
+        Segment &s = segment_of(item);
         s.crc = quint32(crc);
         s.in_size = in_size;
         s.finished = true;

@@ -306,6 +306,11 @@ private slots:
         if (unzip_tool.isEmpty())
             QSKIP("Info-ZIP unzip is not installed");
         make_file("uz/text.txt", QByteArray(300000, 't'));
+        // Big enough to be deflated in several pieces side by side.
+        QByteArray log;
+        for (quint32 i = 0; log.size() < 21 * 1024 * 1024; ++i)
+            log += "line " + QByteArray::number(i * 2654435761u % 100003) + " of the log, status ok\n";
+        make_file("uz/big.log", log);
         QByteArray noise(300000, Qt::Uninitialized);
         quint32 x = 1;
         for (char &c : noise)
