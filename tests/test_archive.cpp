@@ -279,6 +279,32 @@ private slots:
         QVERIFY(leftovers(out).isEmpty());
     }
 
+    // More entries than a plain zip can count: the archive needs Zip64.
+    void more_than_65535_entries()
+    {
+        const QString root = path("many");
+        for (int d = 0; d < 66; ++d) {
+            const QString sub = QStringLiteral("%1/d%2").arg(root).arg(d);
+            QDir().mkpath(sub);
+            for (int f = 0; f < 1000; ++f)
+                QVERIFY(write_all(QStringLiteral("%1/%2").arg(sub).arg(f), QByteArray::number(f)));
+        }
+        QStringList errors;
+        QVERIFY2(pack_zip({}, {root}, path("many.zip"), &errors), qPrintable(errors.join('\n')));
+        int error = 0;
+        zip_t *za = zip_open(QFile::encodeName(path("many.zip")).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        QVERIFY(za);
+        QCOMPARE(zip_get_num_entries(za, 0), zip_int64_t(66000 + 66 + 1));
+        zip_discard(za);
+        const QString unzip_tool = QStandardPaths::findExecutable("unzip");
+        if (!unzip_tool.isEmpty()) {
+            QProcess test;
+            test.start(unzip_tool, {"-t", "-q", path("many.zip")});
+            QVERIFY(test.waitForFinished(300000));
+            QCOMPARE(test.exitCode(), 0);
+        }
+    }
+
     // Interoperability: Info-ZIP's zip in, Info-ZIP's unzip out.
     void info_zip_archive_unpacks_to_the_same_tree()
     {
