@@ -73,7 +73,7 @@ public:
 
     Pack_Plan plan;
 
-    void add_top(const QString &path, bool chosen_as_folder)
+    void add_top(const QString &path)
     {
         const QFileInfo info(path);
         if (!info.exists()) {
@@ -82,7 +82,10 @@ public:
         }
         // A chosen folder is followed even when it is itself a link: the user picked it.
         const bool is_dir = info.isDir();
-        Q_UNUSED(chosen_as_folder);
+        if (!is_dir && !info.isFile()) {
+            errors->append(QStringLiteral("%1: not a regular file or folder").arg(path));
+            return;
+        }
         QString name = is_dir ? QDir(info.absoluteFilePath()).dirName() : info.fileName();
         if (name.isEmpty())
             name = QStringLiteral("root");
@@ -104,11 +107,8 @@ private:
     void add_file(const QFileInfo &info, const QString &name)
     {
         const QFileInfo target = info.isSymLink() ? QFileInfo(info.symLinkTarget()) : info;
-        if (!target.isFile()) {
-            if (!info.exists() && info.isSymLink())
-                return; // a dangling link holds nothing
-            return;     // sockets, pipes, devices: nothing to pack
-        }
+        if (!target.isFile())
+            return; // dangling links, sockets, pipes, devices: nothing to pack
         if (!target.isReadable()) {
             errors->append(QStringLiteral("%1: cannot read the file (permission denied)").arg(info.filePath()));
             return;
@@ -561,9 +561,9 @@ Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStrin
 {
     Planner planner(errors, control);
     for (const QString &f : files)
-        planner.add_top(f, false);
+        planner.add_top(f);
     for (const QString &f : folders)
-        planner.add_top(f, true);
+        planner.add_top(f);
     return std::move(planner.plan);
 }
 
