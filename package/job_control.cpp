@@ -30,7 +30,7 @@ void Job_Control::report_now()
         return;
     last_report_ms = monotonic_ms();
     const qint64 t = total();
-    const qint64 d = done();
+    const qint64 d = t > 0 ? qMin(done(), t) : done();
     last_report_permille = t > 0 ? int(d * 1000 / t) : 0;
     progress_handler(d, t);
 }
@@ -42,8 +42,8 @@ void Job_Control::report()
     if (!progress_handler)
         return;
     const qint64 t = total();
-    const qint64 d = done();
-    const int permille = t > 0 ? int(qMin(d, t) * 1000 / t) : 0;
+    const qint64 d = t > 0 ? qMin(done(), t) : done();
+    const int permille = t > 0 ? int(d * 1000 / t) : 0;
     if (permille == last_report_permille)
         return;
     const qint64 now = monotonic_ms();

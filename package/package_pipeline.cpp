@@ -253,7 +253,7 @@ Package_Result run_decryption(const QStringList &containers, Job_Control *contro
         const qint64 done_before = control ? control->done() : 0;
         auto settle_progress = [&] {
             if (control)
-                control->advance(share - (control->done() - done_before));
+                control->advance(qMax<qint64>(0, share - (control->done() - done_before)));
         };
         if (!info.isFile()) {
             result.errors.append(QStringLiteral("%1: no such container file").arg(path));
