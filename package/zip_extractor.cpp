@@ -249,7 +249,14 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
             reported = units;
         }
     }
-    zip_fclose(zf);
+    const int close_error = zip_fclose(zf);
+    if (ok && close_error != 0) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, close_error);
+        report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_error_strerror(&error))));
+        zip_error_fini(&error);
+        ok = false;
+    }
     if (ok && !out.flush()) {
         report(QStringLiteral("%1: write failed: %2").arg(e.name, out.errorString()));
         ok = false;
