@@ -24,8 +24,6 @@ while [ $# -gt 0 ]; do
 done
 [ -x "$cli" ] || { echo "corvanta-cli not found at $cli (build first)" >&2; exit 2; }
 [ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
-timer=/usr/bin/time
-[ -x "$timer" ] || { echo "needs GNU time at /usr/bin/time (Debian package 'time')" >&2; exit 2; }
 
 work=${BENCH_DIR:-$(mktemp -d /tmp/corvanta-bench.XXXXXX)}
 mkdir -p "$work"
@@ -40,11 +38,27 @@ fi
 corpus_bytes=$(du -sb corpus | cut -f1)
 tar cf - corpus >/dev/null # warm the page cache
 
-# Runs a command under GNU time; appends "seconds peak_kB" to the named file.
+# Runs a command; appends "seconds peak_kB" to the named file and keeps its
+# standard output in .stdout. GNU time gives the child's own peak; without it
+# Python measures, and its peak includes the interpreter's ~10 MB.
 measure() {
   local out=$1; shift
-  "$timer" -f "%e %M" -o "$work/.t" "$@" >"$work/.stdout"
-  cat "$work/.t" >>"$out"
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f "%e %M" -o "$work/.t" "$@" >"$work/.stdout"
+    cat "$work/.t" >>"$out"
+    return
+  fi
+  python3 - "$out" "$work/.stdout" "$@" <<'PY'
+import resource, subprocess, sys, time
+out, stdout_path, cmd = sys.argv[1], sys.argv[2], sys.argv[3:]
+with open(stdout_path, "wb") as so:
+    start = time.monotonic()
+    subprocess.run(cmd, stdout=so, check=True)
+    seconds = time.monotonic() - start
+peak_kb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+with open(out, "a") as f:
+    f.write(f"{seconds:.3f} {peak_kb}\n")
+PY
 }
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 max_kb() { awk '$2>m{m=$2} END{print m}' "$1"; }
