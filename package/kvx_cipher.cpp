@@ -4,9 +4,13 @@
 
 #include <QIODevice>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -116,38 +120,100 @@ void transform_chunks(unsigned char *data, qint64 length, Cipher_Direction direc
 bool run_chunk_loop(QIODevice &source, QIODevice &destination, Cipher_Direction direction,
                     Job_Control *control, QString *error)
 {
-    // 256 chunks per read: large blocks halve the cost of 5120-byte I/O while
-    // memory stays fixed whatever the file size.
+    // 256 chunks per block: large blocks halve the cost of 5120-byte I/O.
+    // A reader thread reads and transforms the next block while this thread
+    // writes the last one; three blocks keep memory fixed whatever the size.
     constexpr qint64 block_size = qint64(kvx_chunk_size) * 256;
-    std::unique_ptr<char[]> buffer(new char[block_size]);
+    constexpr int block_count = 3;
+    struct Block
+    {
+        std::unique_ptr<char[]> data{new char[block_size]};
+        qint64 size = 0;
+    };
+    Block blocks[block_count];
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<int> free_blocks{0, 1, 2};
+    std::deque<int> full_blocks;
+    bool source_ended = false;
+    bool source_failed = false;
+    bool stopping = false;
+    QString read_error;
+
+    std::thread reader([&] {
+        for (;;) {
+            int b;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stopping || !free_blocks.empty(); });
+                if (stopping)
+                    return;
+                b = free_blocks.front();
+                free_blocks.pop_front();
+            }
+            const qint64 n = read_full(source, blocks[b].data.get(), block_size);
+            if (n > 0)
+                transform_chunks(reinterpret_cast<unsigned char *>(blocks[b].data.get()), n, direction);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (n < 0) {
+                source_failed = true;
+                read_error = tr_io("Read failed", source);
+            } else {
+                blocks[b].size = n;
+                full_blocks.push_back(b);
+                source_ended = n < block_size;
+            }
+            changed.notify_all();
+            if (n < block_size)
+                return;
+        }
+    });
+
+    bool ok = true;
     for (;;) {
+        int b;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return !full_blocks.empty() || source_failed || source_ended; });
+            if (full_blocks.empty()) {
+                ok = !source_failed;
+                if (!ok && error)
+                    *error = read_error;
+                break;
+            }
+            b = full_blocks.front();
+            full_blocks.pop_front();
+        }
         if (control && control->is_cancelled()) {
             if (error)
                 *error = QStringLiteral("Cancelled");
-            return false;
+            ok = false;
+            break;
         }
-        const qint64 n = read_full(source, buffer.get(), block_size);
-        if (n < 0) {
-            if (error)
-                *error = tr_io("Read failed", source);
-            return false;
-        }
-        if (n == 0)
-            return true;
-        transform_chunks(reinterpret_cast<unsigned char *>(buffer.get()), n, direction);
-        qint64 written = 0;
-        while (written < n) {
-            const qint64 w = destination.write(buffer.get() + written, n - written);
+        const qint64 n = blocks[b].size;
+        for (qint64 written = 0; written < n;) {
+            const qint64 w = destination.write(blocks[b].data.get() + written, n - written);
             if (w <= 0) {
                 if (error)
                     *error = tr_io("Write failed", destination);
-                return false;
+                ok = false;
+                break;
             }
             written += w;
         }
+        if (!ok)
+            break;
         if (control)
             control->advance(n);
-        if (n < block_size)
-            return true;
+        std::lock_guard<std::mutex> lock(mutex);
+        free_blocks.push_back(b);
+        changed.notify_all();
     }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        changed.notify_all();
+    }
+    reader.join();
+    return ok;
 }
