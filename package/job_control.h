@@ -19,8 +19,15 @@ public:
     void set_progress_handler(Progress_Handler handler) { progress_handler = std::move(handler); }
 
     // Used by the pipeline: the total may grow while the run learns its input.
+    // add_total() and advance() report (throttled) and belong to the pipeline's
+    // thread; helper threads use add_done() and leave reporting to it.
     void add_total(qint64 bytes);
     void advance(qint64 bytes);
+    void add_done(qint64 bytes) { done_bytes.fetch_add(bytes, std::memory_order_relaxed); }
+    // Reports now, unthrottled: the pipeline's final word on progress.
+    void report_now();
+    // Reports if enough has changed since the last report.
+    void report_progress() { report(); }
     qint64 done() const { return done_bytes.load(std::memory_order_relaxed); }
     qint64 total() const { return total_bytes.load(std::memory_order_relaxed); }
 
@@ -31,4 +38,7 @@ private:
     std::atomic<qint64> done_bytes{0};
     std::atomic<qint64> total_bytes{0};
     Progress_Handler progress_handler;
+    // Throttle state, touched only on the pipeline's thread.
+    qint64 last_report_ms = -1;
+    int last_report_permille = -1;
 };

@@ -1,0 +1,299 @@
+#include "package_pipeline.h"
+
+#include "container_source.h"
+#include "job_control.h"
+#include "kvx_cipher.h"
+#include "zip_extractor.h"
+#include "zip_packer.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+const QString working_folder_name = QStringLiteral("AddData");
+const QString container_suffix = QStringLiteral(".kvxdata");
+const QString cancelled_reason = QStringLiteral("Cancelled");
+
+// "yyyyMMdd__hhmmss_ddd" with ASCII digits whatever the locale, and the
+// system locale's abbreviated day name.
+QString time_stamp(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yyyyMMdd__hhmmss_"))
+           + QLocale::system().dayName(t.date().dayOfWeek(), QLocale::ShortFormat);
+}
+
+// A hidden file of our own in folder, created exclusively so that no user's
+// file is ever taken over. Returns its path, or an empty string.
+QString reserve_hidden_file(const QString &folder, const QString &suffix, QString *reason)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = QStringLiteral("%1/.corvanta-%2%3")
+                                 .arg(folder)
+                                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
+                                 .arg(suffix);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return path;
+        if (!QFileInfo::exists(path)) {
+            *reason = file.errorString();
+            return QString();
+        }
+    }
+    *reason = QStringLiteral("no free temporary name");
+    return QString();
+}
+
+// Removes the files this run made, whatever happens to the run.
+class Own_Files
+{
+public:
+    ~Own_Files()
+    {
+        for (const QString &path : paths)
+            QFile::remove(path);
+    }
+    void add(const QString &path) { paths.append(path); }
+    void keep(const QString &path) { paths.removeAll(path); }
+
+private:
+    QStringList paths;
+};
+
+bool is_cancelled(Job_Control *control)
+{
+    return control && control->is_cancelled();
+}
+
+void finish_progress(Job_Control *control)
+{
+    if (!control)
+        return;
+    const qint64 missing = control->total() - control->done();
+    if (missing > 0)
+        control->add_done(missing);
+    control->report_now();
+}
+
+Package_Result fail(Package_Result result, const QString &reason, Job_Control *control)
+{
+    result.is_ok = false;
+    if (is_cancelled(control)) {
+        result.is_cancelled = true;
+        if (!result.errors.contains(cancelled_reason))
+            result.errors.append(cancelled_reason);
+    } else if (!reason.isEmpty()) {
+        result.errors.append(reason);
+    }
+    return result;
+}
+
+// The folder a container unpacks into: beside it, named by its file name up
+// to the first ".". A name without a usable base (".kvxdata", or no "." at
+// all, which would be the container itself) gets "<name> contents" instead.
+QString destination_name(const QFileInfo &container)
+{
+    const QString name = container.fileName();
+    const QString base = name.section(QLatin1Char('.'), 0, 0);
+    if (!base.isEmpty() && base != name)
+        return base;
+    QString stem = name;
+    while (stem.startsWith(QLatin1Char('.')))
+        stem.remove(0, 1);
+    if (stem.isEmpty())
+        stem = QStringLiteral("container");
+    return stem + QStringLiteral(" contents");
+}
+
+// An existing real folder is shared (two containers with one base name unpack
+// into one folder); a name taken by a file or a link gets a numbered name.
+QString prepare_destination(const QString &parent, const QString &name, bool *created, QString *reason)
+{
+    *created = false;
+    for (int n = 1; n <= 10000; ++n) {
+        const QString candidate = parent + QLatin1Char('/') + (n == 1 ? name : numbered_name(name, n, true));
+        const QFileInfo info(candidate);
+        if (info.isSymLink() || (info.exists() && !info.isDir()))
+            continue;
+        if (info.isDir())
+            return candidate;
+        if (QDir().mkdir(candidate)) {
+            *created = true;
+            return candidate;
+        }
+        if (!QFileInfo(candidate).exists()) {
+            *reason = QStringLiteral("cannot create the folder %1").arg(candidate);
+            return QString();
+        }
+    }
+    *reason = QStringLiteral("no free folder name for %1").arg(name);
+    return QString();
+}
+
+} // namespace
+
+QVariantMap Package_Result::to_variant_map() const
+{
+    QVariantMap map;
+    map.insert(QStringLiteral("is_encryption"), is_encryption);
+    map.insert(QStringLiteral("is_ok"), is_ok);
+    map.insert(QStringLiteral("reason"), errors.join(QLatin1Char('\n')));
+    return map;
+}
+
+Package_Result run_encryption(const QStringList &files, const QStringList &folders, const QString &base_dir,
+                              Job_Control *control)
+{
+    Package_Result result;
+    result.is_encryption = true;
+    QString stamp = time_stamp(QDateTime::currentDateTime());
+
+    if (files.isEmpty() && folders.isEmpty())
+        return fail(result, QStringLiteral("Nothing to pack: no files or folders were chosen"), control);
+
+    const QString work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name);
+    if (!QDir().mkpath(work) || !QFileInfo(work).isDir())
+        return fail(result, QStringLiteral("%1: cannot create the working folder").arg(work), control);
+
+    Pack_Plan plan = plan_pack(files, folders, &result.errors, control);
+    if (!result.errors.isEmpty() || is_cancelled(control))
+        return fail(result, QString(), control);
+    if (plan.entries.empty())
+        return fail(result, QStringLiteral("Nothing to pack: the chosen items hold no files or folders"), control);
+
+    // The chunk loop's share of the progress, estimated until the archive's size is known.
+    const qint64 estimate = plan.total_bytes - plan.deflate_bytes + plan.deflate_bytes / 4
+                            + qint64(plan.entries.size()) * 100;
+    if (control)
+        control->add_total(plan.total_bytes + estimate);
+
+    Own_Files own;
+    QString reason;
+    const QString archive_path = reserve_hidden_file(work, QStringLiteral(".zip"), &reason);
+    if (archive_path.isEmpty())
+        return fail(result, QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason), control);
+    own.add(archive_path);
+    if (!write_archive(plan, archive_path, control, &reason))
+        return fail(result, reason, control);
+
+    QFile archive(archive_path);
+    if (!archive.open(QIODevice::ReadOnly))
+        return fail(result, QStringLiteral("%1: %2").arg(archive_path, archive.errorString()), control);
+    if (control)
+        control->add_total(archive.size() - estimate);
+
+    const QString part_path = reserve_hidden_file(work, container_suffix + QStringLiteral(".part"), &reason);
+    if (part_path.isEmpty())
+        return fail(result, QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason), control);
+    own.add(part_path);
+    QFile part(part_path);
+    if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(result, QStringLiteral("%1: %2").arg(part_path, part.errorString()), control);
+    if (!run_chunk_loop(archive, part, Cipher_Direction::Encrypt, control, &reason))
+        return fail(result, QStringLiteral("Writing the container failed: %1").arg(reason), control);
+    if (!part.flush()) {
+        return fail(result, QStringLiteral("Writing the container failed: %1").arg(part.errorString()), control);
+    }
+    part.close();
+    if (part.error() != QFileDevice::NoError)
+        return fail(result, QStringLiteral("Writing the container failed: %1").arg(part.errorString()), control);
+    archive.close();
+
+    // The container appears under its final name only when complete, and
+    // never in place of another: a name taken in the same second waits for
+    // the next second's time stamp.
+    for (int attempt = 0;; ++attempt) {
+        const QString container = work + QLatin1Char('/') + stamp + container_suffix;
+        if (QFile::rename(part_path, container)) {
+            own.keep(part_path);
+            result.container_path = container;
+            break;
+        }
+        if (!QFileInfo::exists(container) || attempt >= 30)
+            return fail(result, QStringLiteral("%1: cannot save the container").arg(container), control);
+        if (is_cancelled(control))
+            return fail(result, QString(), control);
+        const QDateTime now = QDateTime::currentDateTime();
+        QThread::msleep(quint64(1000 - now.time().msec()));
+        stamp = time_stamp(QDateTime::currentDateTime());
+    }
+
+    result.is_ok = true;
+    finish_progress(control);
+    return result;
+}
+
+Package_Result run_decryption(const QStringList &containers, Job_Control *control)
+{
+    Package_Result result;
+    result.is_encryption = false;
+
+    QStringList ordered = containers;
+    std::sort(ordered.begin(), ordered.end());
+    ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
+
+    qint64 total = 0;
+    for (const QString &c : ordered)
+        total += qMax<qint64>(0, QFileInfo(c).size());
+    if (control)
+        control->add_total(total);
+
+    for (const QString &path : ordered) {
+        if (is_cancelled(control))
+            break;
+        const QFileInfo info(path);
+        const qint64 share = qMax<qint64>(0, info.size());
+        const qint64 done_before = control ? control->done() : 0;
+        auto settle_progress = [&] {
+            if (control)
+                control->advance(qMax<qint64>(0, share - (control->done() - done_before)));
+        };
+        if (!info.isFile()) {
+            result.errors.append(QStringLiteral("%1: no such container file").arg(path));
+            settle_progress();
+            continue;
+        }
+        if (info.size() == 0) {
+            result.errors.append(QStringLiteral("%1: the container is empty").arg(path));
+            continue;
+        }
+        bool created = false;
+        QString reason;
+        const QString destination = prepare_destination(info.absolutePath(), destination_name(info), &created, &reason);
+        if (destination.isEmpty()) {
+            result.errors.append(QStringLiteral("%1: %2").arg(path, reason));
+            settle_progress();
+            continue;
+        }
+        QStringList errors;
+        const QString container = info.absoluteFilePath();
+        const bool ok = extract_archive(
+            [container](QString *why) { return create_container_source(container, why); }, destination,
+            control, share, &errors);
+        for (const QString &e : errors)
+            result.errors.append(QStringLiteral("%1: %2").arg(path, e));
+        if (!ok && errors.isEmpty() && !is_cancelled(control))
+            result.errors.append(QStringLiteral("%1: extraction failed").arg(path));
+        // A folder made for a container that held nothing usable goes again.
+        if (created && QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+            && !ok)
+            QDir().rmdir(destination);
+        else
+            result.output_folders.append(destination);
+        settle_progress();
+    }
+
+    if (is_cancelled(control))
+        return fail(result, QString(), control);
+    result.is_ok = result.errors.isEmpty();
+    if (result.is_ok)
+        finish_progress(control);
+    return result;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include <zip.h>
+
+class Job_Control;
+
+// Entry names: UTF-8 when they are valid UTF-8, else GBK, the code page of
+// Chinese-language Windows tools. Backslashes become folder separators only
+// after decoding, since a GBK character may end in 0x5C.
+QString decode_entry_name(const QByteArray &raw);
+
+// The entry's path below the destination, or an empty string when the name
+// must not be extracted: absolute, with a drive letter, or climbing out with "..".
+QString safe_relative_path(const QString &name);
+
+// Extracts every entry of the archive into destination, which must exist.
+// open_archive_source is called once per extracting thread and must give a
+// fresh source over the same archive. Nothing in the destination is
+// overwritten: a name already taken gets "name (2).ext". Each file appears
+// under its final name only when complete. Links are created only when they
+// point down into their own folder; other links are skipped and reported.
+// progress_budget bytes are advanced on control across the extraction.
+bool extract_archive(const std::function<zip_source_t *(QString *reason)> &open_archive_source,
+                     const QString &destination, Job_Control *control, qint64 progress_budget,
+                     QStringList *errors);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class Job_Control;
+
+// One entry of the archive to be written.
+struct Pack_Entry
+{
+    QString source_path;  // empty for folders
+    QByteArray name;      // UTF-8; folders end with "/"
+    bool is_dir = false;
+    bool deflate = false; // false: stored as is (empty or incompressible)
+    qint64 size = 0;
+    qint64 mtime = 0;     // seconds since the epoch
+    quint32 unix_mode = 0;
+};
+
+struct Pack_Plan
+{
+    std::vector<Pack_Entry> entries;
+    qint64 total_bytes = 0;      // bytes of file content to read
+    qint64 deflate_bytes = 0;    // of which to be deflated
+};
+
+// Walks the chosen files and folders. Each chosen item sits at the archive's
+// root under its own name; a later item whose name is taken gets "name (2).ext".
+// Links to files are packed as the files they point to; links to folders
+// inside chosen folders are not followed, so nothing outside the chosen items
+// comes in and no loop is possible. Sockets, pipes and devices are skipped.
+// Appends one line per problem to errors (which fail the run).
+Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
+                    Job_Control *control);
+
+// Writes the plan as a zip archive to archive_path (replacing that file,
+// which the caller owns). Deflates on worker threads ahead of libzip's writer.
+bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control,
+                   QString *error);
+
+// "name.ext" -> "name (n).ext"; folders and names without an extension get " (n)" at the end.
+QString numbered_name(const QString &name, int n, bool is_dir);

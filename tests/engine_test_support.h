@@ -1,0 +1,117 @@
+#pragma once
+
+// Helpers shared by the engine tests: building archives (also hostile ones)
+// with libzip and turning them into containers.
+
+#include "kvx_cipher.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QString>
+
+#include <zip.h>
+
+#include <vector>
+
+namespace test_support {
+
+struct Raw_Entry
+{
+    QByteArray name;        // stored as is, no encoding flag
+    QByteArray data;
+    bool is_dir = false;
+    quint32 unix_mode = 0;  // with type bits; 0 leaves the attributes alone
+    bool utf8_flag = false;
+};
+
+// Writes a zip archive exactly as described by the entries.
+inline bool write_zip(const QString &path, const std::vector<Raw_Entry> &entries)
+{
+    int error = 0;
+    zip_t *za = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!za)
+        return false;
+    for (const Raw_Entry &e : entries) {
+        const zip_flags_t flags = e.utf8_flag ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_RAW;
+        zip_int64_t index;
+        if (e.is_dir) {
+            index = zip_dir_add(za, e.name.constData(), flags);
+        } else {
+            zip_source_t *source = zip_source_buffer(za, e.data.constData(), zip_uint64_t(e.data.size()), 0);
+            index = zip_file_add(za, e.name.constData(), source, flags);
+            if (index < 0)
+                zip_source_free(source);
+        }
+        if (index < 0) {
+            zip_discard(za);
+            return false;
+        }
+        if (e.unix_mode)
+            zip_file_set_external_attributes(za, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX, e.unix_mode << 16);
+    }
+    return zip_close(za) == 0;
+}
+
+inline QByteArray transformed(QByteArray data, Cipher_Direction direction)
+{
+    transform_chunks(reinterpret_cast<unsigned char *>(data.data()), data.size(), direction);
+    return data;
+}
+
+inline QByteArray read_all(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool write_all(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+// Turns a zip file into a container file.
+inline bool make_container(const QString &zip_path, const QString &container_path)
+{
+    return write_all(container_path, transformed(read_all(zip_path), Cipher_Direction::Encrypt));
+}
+
+// Relative path -> content ("/" for folders, "-> target" for links) of a tree.
+inline QMap<QString, QByteArray> tree(const QString &root)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    const QDir base(root);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString rel = base.relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            out.insert(rel, "-> " + info.symLinkTarget().toUtf8());
+        else if (info.isDir())
+            out.insert(rel, "/");
+        else
+            out.insert(rel, read_all(info.filePath()));
+    }
+    return out;
+}
+
+// Files and folders left in a folder whose names start with ".corvanta".
+inline QStringList leftovers(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileName().startsWith(QLatin1String(".corvanta")) || it.fileName().endsWith(QLatin1String(".part")))
+            out.append(it.filePath());
+    }
+    return out;
+}
+
+} // namespace test_support
