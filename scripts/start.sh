@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Builds Corvanta (installing what is missing) and starts the desktop program.
+# The program's working folder "AddData" lies under the directory this is run from.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
-if [ -x build/app/corvanta ]; then
-  exec build/app/corvanta "$@"
-fi
-exec build/cli/corvanta-cli --help
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/deps.sh"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" -j"$(nproc)"
+exec "$root/build/app/corvanta"
