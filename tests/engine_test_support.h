@@ -10,13 +10,38 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QString>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <zip.h>
 
 #include <vector>
 
 namespace test_support {
+
+// A scratch folder for one test class; mixed into the class after QObject.
+struct Scratch
+{
+    QTemporaryDir dir;
+    QString path(const QString &rel) const { return dir.filePath(rel); }
+    void make_file(const QString &rel, const QByteArray &data)
+    {
+        QDir().mkpath(QFileInfo(path(rel)).absolutePath());
+        QFile f(path(rel));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+    }
+};
+
+inline QByteArray random_bytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char &c : out)
+        c = char(rng.bounded(256));
+    return out;
+}
 
 struct Raw_Entry
 {
@@ -100,16 +125,14 @@ inline QMap<QString, QByteArray> tree(const QString &root)
     return out;
 }
 
-// Files and folders left in a folder whose names start with ".corvanta".
+// Our temporary files and folders left anywhere under root.
 inline QStringList leftovers(const QString &root)
 {
     QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (it.fileName().startsWith(QLatin1String(".corvanta")) || it.fileName().endsWith(QLatin1String(".part")))
-            out.append(it.filePath());
+    for (const QString &rel : tree(root).keys()) {
+        const QString name = rel.section(QLatin1Char('/'), -1);
+        if (name.startsWith(QLatin1String(".corvanta")) || name.endsWith(QLatin1String(".part")))
+            out.append(rel);
     }
     return out;
 }
