@@ -25,7 +25,8 @@ namespace test_support {
 struct Scratch
 {
     QTemporaryDir dir;
-    QString path(const QString &rel) const { return dir.filePath(rel); }
+    QString path(const QString &rel) const { return QDir(dir.path()).filePath(rel); }
+    // rel may also be absolute.
     void make_file(const QString &rel, const QByteArray &data)
     {
         QDir().mkpath(QFileInfo(path(rel)).absolutePath());
@@ -49,7 +50,6 @@ struct Raw_Entry
     QByteArray data;
     bool is_dir = false;
     quint32 unix_mode = 0;  // with type bits; 0 leaves the attributes alone
-    bool utf8_flag = false;
 };
 
 // Writes a zip archive exactly as described by the entries.
@@ -60,13 +60,12 @@ inline bool write_zip(const QString &path, const std::vector<Raw_Entry> &entries
     if (!za)
         return false;
     for (const Raw_Entry &e : entries) {
-        const zip_flags_t flags = e.utf8_flag ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_RAW;
         zip_int64_t index;
         if (e.is_dir) {
-            index = zip_dir_add(za, e.name.constData(), flags);
+            index = zip_dir_add(za, e.name.constData(), ZIP_FL_ENC_RAW);
         } else {
             zip_source_t *source = zip_source_buffer(za, e.data.constData(), zip_uint64_t(e.data.size()), 0);
-            index = zip_file_add(za, e.name.constData(), source, flags);
+            index = zip_file_add(za, e.name.constData(), source, ZIP_FL_ENC_RAW);
             if (index < 0)
                 zip_source_free(source);
         }
@@ -102,6 +101,12 @@ inline bool write_all(const QString &path, const QByteArray &data)
 inline bool make_container(const QString &zip_path, const QString &container_path)
 {
     return write_all(container_path, transformed(read_all(zip_path), Cipher_Direction::Encrypt));
+}
+
+// Writes the entries as a container, by way of a zip that is removed again.
+inline bool write_container(const QString &path, const std::vector<Raw_Entry> &entries)
+{
+    return write_zip(path + ".zip", entries) && make_container(path + ".zip", path) && QFile::remove(path + ".zip");
 }
 
 // Relative path -> content ("/" for folders, "-> target" for links) of a tree.

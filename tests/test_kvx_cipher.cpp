@@ -8,6 +8,8 @@
 #include <QBuffer>
 #include <QTest>
 
+#include <limits>
+
 using namespace test_support;
 
 namespace {
@@ -36,60 +38,45 @@ QByteArray reference_container(QByteArray out)
     return out;
 }
 
-// A source that hands out at most `piece` bytes per read (0: no limit).
-class Trickle : public QBuffer
+// A buffer that hands out at most `piece` bytes per read (0: as many as
+// asked) and fails once `limit` bytes have passed, like a failing or full disk.
+class Test_Buffer : public QBuffer
 {
 public:
-    Trickle(QByteArray *data, qint64 piece) : QBuffer(data), piece(piece) {}
+    Test_Buffer(QByteArray *data, qint64 piece, qint64 limit = std::numeric_limits<qint64>::max())
+        : QBuffer(data), piece(piece), limit(limit)
+    {
+    }
 
 protected:
-    qint64 readData(char *data, qint64 max) override { return QBuffer::readData(data, piece ? qMin(max, piece) : max); }
+    qint64 readData(char *data, qint64 max) override
+    {
+        return pos() < limit ? QBuffer::readData(data, allowed(max)) : failed("Input/output error");
+    }
+    qint64 writeData(const char *data, qint64 len) override
+    {
+        return pos() < limit ? QBuffer::writeData(data, allowed(len)) : failed("No space left on device");
+    }
 
 private:
-    qint64 piece;
+    qint64 allowed(qint64 n) const { return qMin(qMin(n, limit - pos()), piece ? piece : n); }
+    qint64 failed(const char *reason)
+    {
+        setErrorString(QString::fromLatin1(reason));
+        return -1;
+    }
+    qint64 piece, limit;
 };
 
 bool through_loop(QByteArray input, Cipher_Direction direction, QByteArray *out, qint64 piece = 0,
                   Job_Control *control = nullptr)
 {
-    Trickle source(&input, piece);
+    Test_Buffer source(&input, piece);
     source.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QBuffer destination(out);
     destination.open(QIODevice::WriteOnly);
     return run_chunk_loop(source, destination, direction, control, nullptr);
 }
-
-// A device that fails after a given number of bytes, to stand for a failing
-// read or a full disk.
-class Failing_Device : public QIODevice
-{
-public:
-    explicit Failing_Device(qint64 limit) : limit(limit) {}
-
-protected:
-    qint64 readData(char *data, qint64 max) override
-    {
-        const qint64 n = step(max, "Input/output error");
-        if (n > 0)
-            memset(data, 'x', size_t(n));
-        return n;
-    }
-    qint64 writeData(const char *, qint64 len) override { return step(len, "No space left on device"); }
-
-private:
-    qint64 step(qint64 want, const char *failure)
-    {
-        if (bytes >= limit) {
-            setErrorString(QString::fromLatin1(failure));
-            return -1;
-        }
-        const qint64 n = qMin(want, limit - bytes);
-        bytes += n;
-        return n;
-    }
-    qint64 limit;
-    qint64 bytes = 0;
-};
 
 } // namespace
 
@@ -165,19 +152,18 @@ private slots:
 
     void device_failures_fail_with_reason()
     {
-        QString error;
-        QByteArray out;
+        QByteArray archive = random_bytes(5120 * 300, 4), out;
+        Test_Buffer failing_source(&archive, 0, 5120 * 280);
+        failing_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         QBuffer destination(&out);
         destination.open(QIODevice::WriteOnly);
-        Failing_Device failing_source(5120 * 300);
-        failing_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        QString error;
         QVERIFY(!run_chunk_loop(failing_source, destination, Cipher_Direction::Encrypt, nullptr, &error));
         QVERIFY2(error.contains(QLatin1String("Input/output error")), qPrintable(error));
 
-        QByteArray archive = random_bytes(20000, 4);
         QBuffer source(&archive);
         source.open(QIODevice::ReadOnly);
-        Failing_Device full_disk(10000);
+        Test_Buffer full_disk(&out, 0, 10000);
         full_disk.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
         QVERIFY(!run_chunk_loop(source, full_disk, Cipher_Direction::Encrypt, nullptr, &error));
         QVERIFY2(error.contains(QLatin1String("No space left")), qPrintable(error));

@@ -147,10 +147,9 @@ private slots:
     void foreign_and_damaged_containers_fail_plainly()
     {
         const QString folder = path("bad");
-        make_file("bad/noise.kvxdata", random_bytes(50000, 2));
-        QVERIFY(write_zip(folder + "/plain.zip", {{"a.txt", QByteArray(9000, 'a')}}));
-        QVERIFY(write_all(folder + "/foreign.kvxdata", read_all(folder + "/plain.zip")));
-        QVERIFY(make_container(folder + "/plain.zip", folder + "/whole.kvxdata"));
+        make_file(folder + "/noise.kvxdata", random_bytes(50000, 2));
+        QVERIFY(write_zip(folder + "/foreign.kvxdata", {{"a.txt", QByteArray(9000, 'a')}})); // a plain zip
+        QVERIFY(write_container(folder + "/whole.kvxdata", {{"a.txt", QByteArray(9000, 'a')}}));
         const QByteArray whole = read_all(folder + "/whole.kvxdata");
         QVERIFY(write_all(folder + "/truncated.kvxdata", whole.left(whole.size() - 30)));
         QVERIFY(write_all(folder + "/empty.kvxdata", ""));
@@ -171,40 +170,28 @@ private slots:
         QVERIFY(leftovers(folder).isEmpty());
     }
 
-    void names_without_a_base_never_unpack_onto_themselves()
+    // Each container unpacks beside it into the folder named by its base name;
+    // containers sharing a base name share the folder, taken in ascending order.
+    void destination_folders_never_overwrite()
     {
-        const QString folder = path("odd");
-        QVERIFY(write_zip(path("one.zip"), {{"inside.txt", "inside"}}));
+        const QString folder = path("dest");
         QDir().mkpath(folder);
-        QVERIFY(make_container(path("one.zip"), folder + "/.kvxdata"));
-        QVERIFY(make_container(path("one.zip"), folder + "/noext"));
+        for (const char *name : {".kvxdata", "noext"})
+            QVERIFY(write_container(folder + "/" + QLatin1String(name), {{"inside.txt", "inside"}}));
+        QVERIFY(write_container(folder + "/a.1.kvxdata", {{"doc.txt", "first"}}));
+        QVERIFY(write_container(folder + "/a.2.kvxdata", {{"doc.txt", "second"}}));
         const QByteArray container_bytes = read_all(folder + "/noext");
 
-        const Package_Result r = run_decryption({folder + "/.kvxdata", folder + "/noext"});
+        const Package_Result r = run_decryption(
+            {folder + "/a.2.kvxdata", folder + "/noext", folder + "/a.1.kvxdata", folder + "/.kvxdata"});
         QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
+        QCOMPARE(read_all(folder + "/a/doc.txt"), QByteArray("first"));
+        QCOMPARE(read_all(folder + "/a/doc (2).txt"), QByteArray("second"));
+        // Names without a base never unpack onto themselves or into the folder.
         QCOMPARE(read_all(folder + "/kvxdata contents/inside.txt"), QByteArray("inside"));
         QCOMPARE(read_all(folder + "/noext contents/inside.txt"), QByteArray("inside"));
         QCOMPARE(read_all(folder + "/noext"), container_bytes);
         QVERIFY(!QFileInfo::exists(folder + "/inside.txt"));
-    }
-
-    void same_base_name_shares_a_folder_without_overwriting()
-    {
-        const QString folder = path("same");
-        QDir().mkpath(folder);
-        QVERIFY(write_zip(path("v1.zip"), {{"doc.txt", "first"}}));
-        QVERIFY(write_zip(path("v2.zip"), {{"doc.txt", "second"}}));
-        QVERIFY(make_container(path("v1.zip"), folder + "/a.1.kvxdata"));
-        QVERIFY(make_container(path("v2.zip"), folder + "/a.2.kvxdata"));
-        // Given out of order: containers are taken in ascending order.
-        const Package_Result r = run_decryption({folder + "/a.2.kvxdata", folder + "/a.1.kvxdata"});
-        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
-        QCOMPARE(read_all(folder + "/a/doc.txt"), QByteArray("first"));
-        QCOMPARE(read_all(folder + "/a/doc (2).txt"), QByteArray("second"));
-        // A second decryption keeps everything and adds numbered copies.
-        QVERIFY(run_decryption({folder + "/a.1.kvxdata"}).is_ok);
-        QCOMPARE(read_all(folder + "/a/doc.txt"), QByteArray("first"));
-        QCOMPARE(read_all(folder + "/a/doc (3).txt"), QByteArray("first"));
     }
 
     void progress_climbs_to_the_total_data()
