@@ -10,7 +10,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QString>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <zip.h>
 
@@ -18,13 +21,35 @@
 
 namespace test_support {
 
+// A scratch folder for one test class; mixed into the class after QObject.
+struct Scratch
+{
+    QTemporaryDir dir;
+    QString path(const QString &rel) const { return QDir(dir.path()).filePath(rel); }
+    // rel may also be absolute.
+    void make_file(const QString &rel, const QByteArray &data)
+    {
+        QDir().mkpath(QFileInfo(path(rel)).absolutePath());
+        QFile f(path(rel));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+    }
+};
+
+inline QByteArray random_bytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char &c : out)
+        c = char(rng.bounded(256));
+    return out;
+}
+
 struct Raw_Entry
 {
     QByteArray name;        // stored as is, no encoding flag
     QByteArray data;
     bool is_dir = false;
     quint32 unix_mode = 0;  // with type bits; 0 leaves the attributes alone
-    bool utf8_flag = false;
 };
 
 // Writes a zip archive exactly as described by the entries.
@@ -35,13 +60,12 @@ inline bool write_zip(const QString &path, const std::vector<Raw_Entry> &entries
     if (!za)
         return false;
     for (const Raw_Entry &e : entries) {
-        const zip_flags_t flags = e.utf8_flag ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_RAW;
         zip_int64_t index;
         if (e.is_dir) {
-            index = zip_dir_add(za, e.name.constData(), flags);
+            index = zip_dir_add(za, e.name.constData(), ZIP_FL_ENC_RAW);
         } else {
             zip_source_t *source = zip_source_buffer(za, e.data.constData(), zip_uint64_t(e.data.size()), 0);
-            index = zip_file_add(za, e.name.constData(), source, flags);
+            index = zip_file_add(za, e.name.constData(), source, ZIP_FL_ENC_RAW);
             if (index < 0)
                 zip_source_free(source);
         }
@@ -79,6 +103,12 @@ inline bool make_container(const QString &zip_path, const QString &container_pat
     return write_all(container_path, transformed(read_all(zip_path), Cipher_Direction::Encrypt));
 }
 
+// Writes the entries as a container, by way of a zip that is removed again.
+inline bool write_container(const QString &path, const std::vector<Raw_Entry> &entries)
+{
+    return write_zip(path + ".zip", entries) && make_container(path + ".zip", path) && QFile::remove(path + ".zip");
+}
+
 // Relative path -> content ("/" for folders, "-> target" for links) of a tree.
 inline QMap<QString, QByteArray> tree(const QString &root)
 {
@@ -100,16 +130,14 @@ inline QMap<QString, QByteArray> tree(const QString &root)
     return out;
 }
 
-// Files and folders left in a folder whose names start with ".corvanta".
+// Our temporary files and folders left anywhere under root.
 inline QStringList leftovers(const QString &root)
 {
     QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (it.fileName().startsWith(QLatin1String(".corvanta")) || it.fileName().endsWith(QLatin1String(".part")))
-            out.append(it.filePath());
+    for (const QString &rel : tree(root).keys()) {
+        const QString name = rel.section(QLatin1Char('/'), -1);
+        if (name.startsWith(QLatin1String(".corvanta")) || name.endsWith(QLatin1String(".part")))
+            out.append(rel);
     }
     return out;
 }

@@ -3,16 +3,13 @@
 #include "engine_test_support.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace test_support;
 
-class Test_Cli : public QObject
+class Test_Cli : public QObject, Scratch
 {
     Q_OBJECT
-
-    QTemporaryDir dir;
 
     struct Run
     {
@@ -32,34 +29,56 @@ class Test_Cli : public QObject
     }
 
 private slots:
-    void help_and_usage_errors()
+    void initTestCase() { make_file("junk.kvxdata", QByteArray(10000, 'j')); }
+
+    // Usage errors exit with 2, failed items with 1 and one line each.
+    void exit_status_and_messages_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QStringList>("failed");
+        for (const QStringList &args : {QStringList{}, QStringList{"frobnicate"}, QStringList{"encrypt"},
+                                        QStringList{"decrypt"}, QStringList{"encrypt", "-C"},
+                                        QStringList{"encrypt", "--bogus", "x"}})
+            QTest::newRow(qPrintable("usage: " + args.join(' '))) << args << 2 << QStringList();
+        QTest::newRow("bad containers") << QStringList{"decrypt", "junk.kvxdata", "absent.kvxdata"} << 1
+                                        << QStringList{"junk.kvxdata", "absent.kvxdata"};
+        QTest::newRow("missing input") << QStringList{"encrypt", "-C", "b2", "nothing-here"} << 1
+                                       << QStringList{"nothing-here"};
+    }
+
+    void exit_status_and_messages()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exit_code);
+        QFETCH(QStringList, failed);
+        const Run r = cli(args);
+        QCOMPARE(r.exit_code, exit_code);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(!r.err.isEmpty());
+        if (failed.isEmpty())
+            return;
+        const QStringList lines = r.err.trimmed().split('\n');
+        QCOMPARE(lines.size(), failed.size());
+        for (const QString &name : failed)
+            QVERIFY2(lines.filter(name).size() == 1, qPrintable(r.err));
+    }
+
+    void help_and_round_trip()
     {
         const Run help = cli({"--help"});
         QCOMPARE(help.exit_code, 0);
         QVERIFY(help.out.contains("encrypt [-C DIR] PATH..."));
         QVERIFY(help.out.contains("decrypt CONTAINER..."));
-        for (const QStringList &args : {QStringList{}, QStringList{"frobnicate"}, QStringList{"encrypt"},
-                                        QStringList{"decrypt"}, QStringList{"encrypt", "-C"},
-                                        QStringList{"encrypt", "--bogus", "x"}}) {
-            const Run r = cli(args);
-            QCOMPARE(r.exit_code, 2);
-            QVERIFY(r.out.isEmpty());
-            QVERIFY(!r.err.isEmpty());
-        }
-    }
 
-    void encrypt_then_decrypt()
-    {
-        QDir().mkpath(dir.filePath("work/in/sub"));
-        QVERIFY(write_all(dir.filePath("work/in/sub/a, b.txt"), "data"));
-        QVERIFY(write_all(dir.filePath("work/single.txt"), "single"));
-        const Run enc = cli({"encrypt", "-C", dir.filePath("base"), "in", "single.txt"}, dir.filePath("work"));
+        make_file("work/in/sub/a, b.txt", "data");
+        make_file("work/single.txt", "single");
+        const Run enc = cli({"encrypt", "-C", path("base"), "in", "single.txt"}, path("work"));
         QCOMPARE(enc.exit_code, 0);
         QVERIFY(enc.err.isEmpty()); // no progress line when stderr is not a terminal
         const QString container = enc.out.trimmed();
-        QVERIFY(container.startsWith(dir.filePath("base/AddData/")));
+        QVERIFY(container.startsWith(path("base/AddData/")));
         QVERIFY(container.endsWith(".kvxdata"));
-        QVERIFY(QFileInfo::exists(container));
 
         const Run dec = cli({"decrypt", container});
         QCOMPARE(dec.exit_code, 0);
@@ -68,25 +87,9 @@ private slots:
         QCOMPARE(read_all(out + "/single.txt"), QByteArray("single"));
 
         // The default base is the current directory.
-        const Run here = cli({"encrypt", "single.txt"}, dir.filePath("work"));
+        const Run here = cli({"encrypt", "single.txt"}, path("work"));
         QCOMPARE(here.exit_code, 0);
-        QVERIFY(here.out.trimmed().startsWith(dir.filePath("work/AddData/")));
-    }
-
-    void failures_exit_with_one_and_a_line_each()
-    {
-        QVERIFY(write_all(dir.filePath("junk.kvxdata"), QByteArray(10000, 'j')));
-        const Run r = cli({"decrypt", dir.filePath("junk.kvxdata"), dir.filePath("absent.kvxdata")});
-        QCOMPARE(r.exit_code, 1);
-        const QStringList lines = r.err.trimmed().split('\n');
-        QCOMPARE(lines.size(), 2);
-        QVERIFY(lines[0].contains("absent.kvxdata") || lines[1].contains("absent.kvxdata"));
-        QVERIFY(lines[0].contains("junk.kvxdata") || lines[1].contains("junk.kvxdata"));
-
-        const Run enc = cli({"encrypt", "-C", dir.filePath("b2"), dir.filePath("nothing-here")});
-        QCOMPARE(enc.exit_code, 1);
-        QVERIFY(enc.out.isEmpty());
-        QVERIFY(enc.err.contains("nothing-here"));
+        QVERIFY(here.out.trimmed().startsWith(path("work/AddData/")));
     }
 };
 

@@ -1,5 +1,5 @@
 // Encryption and decryption runs end to end: results, names, failures,
-// clashes and cancelling.
+// clashes, progress and cancelling.
 
 #include "engine_test_support.h"
 #include "job_control.h"
@@ -7,9 +7,7 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <thread>
@@ -34,33 +32,29 @@ QString stamp_at(const QDateTime &t)
 
 } // namespace
 
-class Test_Pipeline : public QObject
+class Test_Pipeline : public QObject, Scratch
 {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    QString path(const QString &rel) const { return dir.filePath(rel); }
-
-    void make_file(const QString &rel, const QByteArray &data)
-    {
-        QDir().mkpath(QFileInfo(path(rel)).absolutePath());
-        QVERIFY(write_all(path(rel), data));
-    }
-
-    // A folder of a few MB, partly compressible, so runs last long enough to cancel.
-    void make_bulk(const QString &rel)
-    {
-        QRandomGenerator rng(42);
-        for (int i = 0; i < 6; ++i) {
-            QByteArray data(4 << 20, Qt::Uninitialized);
-            for (qsizetype k = 0; k < data.size(); ++k)
-                data[k] = char(i % 2 ? rng.bounded(256) : 'a' + rng.bounded(4));
-            make_file(QStringLiteral("%1/f%2.dat").arg(rel).arg(i), data);
-        }
-    }
+    QString bulk_container;
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
+    // A folder of a few MB, partly compressible, so runs last long enough to
+    // cancel, and its container.
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        for (int i = 0; i < 6; ++i) {
+            QByteArray data = random_bytes(4 << 20, quint32(i));
+            if (i % 2 == 0)
+                for (char &c : data)
+                    c = char('a' + (c & 3));
+            make_file(QStringLiteral("bulk/f%1.dat").arg(i), data);
+        }
+        const Package_Result made = run_encryption({}, {path("bulk")}, path("made"));
+        QVERIFY(made.is_ok);
+        bulk_container = made.container_path;
+    }
 
     void encryption_round_trip()
     {
@@ -69,14 +63,10 @@ private slots:
         QDir().mkpath(path("src/empty"));
         make_file("loose, file.txt", "loose");
         const QString base = path("base");
-        QVERIFY(!QFileInfo::exists(base + "/AddData"));
 
         const Package_Result enc = run_encryption({path("loose, file.txt")}, {path("src")}, base);
         QVERIFY2(enc.is_ok, qPrintable(enc.errors.join('\n')));
-        const QVariantMap map = enc.to_variant_map();
-        QCOMPARE(map.value("is_encryption").toBool(), true);
-        QCOMPARE(map.value("is_ok").toBool(), true);
-        QCOMPARE(map.value("reason").toString(), QString());
+        QCOMPARE(enc.to_variant_map(), QVariantMap({{"is_encryption", true}, {"is_ok", true}, {"reason", QString()}}));
 
         // The working folder is made when missing; only the container is left in it.
         const QFileInfo container(enc.container_path);
@@ -87,7 +77,7 @@ private slots:
 
         const Package_Result dec = run_decryption({enc.container_path});
         QVERIFY2(dec.is_ok, qPrintable(dec.errors.join('\n')));
-        QCOMPARE(dec.to_variant_map().value("is_encryption").toBool(), false);
+        QVERIFY(!dec.is_encryption);
         const QString out = base + "/AddData/" + container.fileName().section('.', 0, 0);
         QCOMPARE(dec.output_folders, QStringList({out}));
         QCOMPARE(tree(out + "/src"), tree(path("src")));
@@ -96,43 +86,40 @@ private slots:
         QVERIFY(leftovers(base).isEmpty());
     }
 
-    void missing_or_unreadable_input_fails_and_leaves_nothing()
+    void unusable_input_fails_and_leaves_nothing_data()
     {
-        make_file("ok.txt", "ok");
-        Package_Result r = run_encryption({path("ok.txt"), path("missing.txt")}, {}, path("m"));
-        QVERIFY(!r.is_ok);
-        QVERIFY(r.to_variant_map().value("reason").toString().contains("missing.txt"));
-        QVERIFY(containers_in(path("m/AddData")).isEmpty());
-        QVERIFY(leftovers(path("m")).isEmpty());
-
-        // A file that fails while it is read (here the kernel's EIO) fails the run.
-        if (QFileInfo::exists("/proc/self/mem")) {
-            r = run_encryption({path("ok.txt"), "/proc/self/mem"}, {}, path("m"));
-            QVERIFY(!r.is_ok);
-            QVERIFY2(r.errors.join('\n').contains("/proc/self/mem"), qPrintable(r.errors.join('\n')));
-            QVERIFY(containers_in(path("m/AddData")).isEmpty());
-            QVERIFY(leftovers(path("m")).isEmpty());
-        }
-#ifdef Q_OS_UNIX
-        if (::geteuid() != 0) {
-            make_file("locked.txt", "secret");
-            QFile::setPermissions(path("locked.txt"), QFileDevice::Permissions());
-            r = run_encryption({path("locked.txt")}, {}, path("m"));
-            QVERIFY(!r.is_ok);
-            QVERIFY(containers_in(path("m/AddData")).isEmpty());
-        }
-#endif
-        r = run_encryption({}, {}, path("m"));
-        QVERIFY(!r.is_ok);
-        QVERIFY(!r.errors.isEmpty());
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("culprit");
+        QTest::newRow("missing file") << QStringList{path("ok.txt"), path("missing.txt")} << path("m") << "missing.txt";
+        // The kernel's EIO while the file is read.
+        QTest::newRow("read error") << QStringList{path("ok.txt"), "/proc/self/mem"} << path("m") << "/proc/self/mem";
+        QTest::newRow("unreadable") << QStringList{path("locked.txt")} << path("m") << "locked.txt";
+        QTest::newRow("nothing chosen") << QStringList{} << path("m") << "Nothing to pack";
+        QTest::newRow("working folder is a file") << QStringList{path("ok.txt")} << path("blocker") << "AddData";
     }
 
-    void working_folder_that_cannot_be_made_fails()
+    void unusable_input_fails_and_leaves_nothing()
     {
+        QFETCH(QStringList, files);
+        QFETCH(QString, base);
+        QFETCH(QString, culprit);
+        make_file("ok.txt", "ok");
+        make_file("locked.txt", "secret");
+        QFile::setPermissions(path("locked.txt"), QFileDevice::Permissions());
         make_file("blocker/AddData", "a file where the working folder should be");
-        make_file("x.txt", "x");
-        const Package_Result r = run_encryption({path("x.txt")}, {}, path("blocker"));
+        if (files.contains("/proc/self/mem") && !QFileInfo::exists("/proc/self/mem"))
+            QSKIP("no /proc here");
+#ifdef Q_OS_UNIX
+        if (files.contains(path("locked.txt")) && ::geteuid() == 0)
+            QSKIP("root reads any file");
+#endif
+        const Package_Result r = run_encryption(files, {}, base);
         QVERIFY(!r.is_ok);
+        const QString reason = r.to_variant_map().value("reason").toString();
+        QVERIFY2(reason.contains(culprit), qPrintable(reason));
+        QVERIFY(containers_in(base + "/AddData").isEmpty());
+        QVERIFY(leftovers(base).isEmpty());
         QCOMPARE(read_all(path("blocker/AddData")), QByteArray("a file where the working folder should be"));
     }
 
@@ -140,12 +127,11 @@ private slots:
     {
         make_file("c.txt", "c");
         const QString work = path("clash/AddData");
-        QDir().mkpath(work);
         // Users' files under this second's and the next second's names stay as they are.
         const QDateTime now = QDateTime::currentDateTime();
         const QStringList mine = {stamp_at(now) + ".kvxdata", stamp_at(now.addSecs(1)) + ".kvxdata"};
         for (const QString &m : mine)
-            QVERIFY(write_all(work + "/" + m, "user's"));
+            make_file("clash/AddData/" + m, "user's");
         Package_Result first, second;
         std::thread t([&] { first = run_encryption({path("c.txt")}, {}, path("clash")); });
         second = run_encryption({path("c.txt")}, {}, path("clash"));
@@ -161,15 +147,10 @@ private slots:
     void foreign_and_damaged_containers_fail_plainly()
     {
         const QString folder = path("bad");
-        QDir().mkpath(folder);
-        QByteArray noise(50000, Qt::Uninitialized);
-        for (char &c : noise)
-            c = char(QRandomGenerator::global()->bounded(256));
-        QVERIFY(write_all(folder + "/noise.kvxdata", noise));
-        QVERIFY(write_zip(folder + "/plain.zip", {{"a.txt", QByteArray(9000, 'a')}}));
-        QVERIFY(write_all(folder + "/foreign.kvxdata", read_all(folder + "/plain.zip")));
-        QVERIFY(make_container(folder + "/plain.zip", folder + "/whole.kvxdata"));
-        QByteArray whole = read_all(folder + "/whole.kvxdata");
+        make_file(folder + "/noise.kvxdata", random_bytes(50000, 2));
+        QVERIFY(write_zip(folder + "/foreign.kvxdata", {{"a.txt", QByteArray(9000, 'a')}})); // a plain zip
+        QVERIFY(write_container(folder + "/whole.kvxdata", {{"a.txt", QByteArray(9000, 'a')}}));
+        const QByteArray whole = read_all(folder + "/whole.kvxdata");
         QVERIFY(write_all(folder + "/truncated.kvxdata", whole.left(whole.size() - 30)));
         QVERIFY(write_all(folder + "/empty.kvxdata", ""));
 
@@ -189,100 +170,89 @@ private slots:
         QVERIFY(leftovers(folder).isEmpty());
     }
 
-    void names_without_a_base_never_unpack_onto_themselves()
+    // Each container unpacks beside it into the folder named by its base name;
+    // containers sharing a base name share the folder, taken in ascending order.
+    void destination_folders_never_overwrite()
     {
-        const QString folder = path("odd");
+        const QString folder = path("dest");
         QDir().mkpath(folder);
-        QVERIFY(write_zip(path("one.zip"), {{"inside.txt", "inside"}}));
-        QVERIFY(make_container(path("one.zip"), folder + "/.kvxdata"));
-        QVERIFY(make_container(path("one.zip"), folder + "/noext"));
+        for (const char *name : {".kvxdata", "noext"})
+            QVERIFY(write_container(folder + "/" + QLatin1String(name), {{"inside.txt", "inside"}}));
+        QVERIFY(write_container(folder + "/a.1.kvxdata", {{"doc.txt", "first"}}));
+        QVERIFY(write_container(folder + "/a.2.kvxdata", {{"doc.txt", "second"}}));
         const QByteArray container_bytes = read_all(folder + "/noext");
 
-        const Package_Result r = run_decryption({folder + "/.kvxdata", folder + "/noext"});
+        const Package_Result r = run_decryption(
+            {folder + "/a.2.kvxdata", folder + "/noext", folder + "/a.1.kvxdata", folder + "/.kvxdata"});
         QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
+        QCOMPARE(read_all(folder + "/a/doc.txt"), QByteArray("first"));
+        QCOMPARE(read_all(folder + "/a/doc (2).txt"), QByteArray("second"));
+        // Names without a base never unpack onto themselves or into the folder.
         QCOMPARE(read_all(folder + "/kvxdata contents/inside.txt"), QByteArray("inside"));
         QCOMPARE(read_all(folder + "/noext contents/inside.txt"), QByteArray("inside"));
         QCOMPARE(read_all(folder + "/noext"), container_bytes);
         QVERIFY(!QFileInfo::exists(folder + "/inside.txt"));
     }
 
-    void same_base_name_shares_a_folder_without_overwriting()
+    void progress_climbs_to_the_total_data()
     {
-        const QString folder = path("same");
-        QDir().mkpath(folder);
-        QVERIFY(write_zip(path("v1.zip"), {{"doc.txt", "first"}}));
-        QVERIFY(write_zip(path("v2.zip"), {{"doc.txt", "second"}}));
-        QVERIFY(make_container(path("v1.zip"), folder + "/a.1.kvxdata"));
-        QVERIFY(make_container(path("v2.zip"), folder + "/a.2.kvxdata"));
-        // Given out of order: containers are taken in ascending order.
-        const Package_Result r = run_decryption({folder + "/a.2.kvxdata", folder + "/a.1.kvxdata"});
+        QTest::addColumn<bool>("encrypt");
+        QTest::newRow("encryption") << true;
+        QTest::newRow("decryption") << false;
+    }
+
+    void progress_climbs_to_the_total()
+    {
+        QFETCH(bool, encrypt);
+        Job_Control control;
+        qint64 last_done = -1, last_total = -1, calls = 0;
+        bool monotonic = true;
+        control.set_progress_handler([&](qint64 d, qint64 t) {
+            monotonic = monotonic && d >= last_done;
+            last_done = d;
+            last_total = t;
+            ++calls;
+        });
+        const Package_Result r = encrypt ? run_encryption({}, {path("bulk")}, path("p"), &control)
+                                         : run_decryption({bulk_container}, &control);
         QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
-        QCOMPARE(read_all(folder + "/a/doc.txt"), QByteArray("first"));
-        QCOMPARE(read_all(folder + "/a/doc (2).txt"), QByteArray("second"));
-        // A second decryption keeps everything and adds numbered copies.
-        QVERIFY(run_decryption({folder + "/a.1.kvxdata"}).is_ok);
-        QCOMPARE(read_all(folder + "/a/doc.txt"), QByteArray("first"));
-        QCOMPARE(read_all(folder + "/a/doc (3).txt"), QByteArray("first"));
+        QVERIFY(calls > 2);
+        QVERIFY(calls < 2000);
+        QVERIFY(monotonic);
+        QVERIFY(last_total > 0);
+        QCOMPARE(last_done, last_total);
     }
 
-    void progress_reaches_the_total()
+    void cancel_leaves_nothing_half_written_data()
     {
-        make_bulk("bulk");
-        for (bool encrypt : {true, false}) {
-            static QString container;
-            Job_Control control;
-            qint64 last_done = -1, last_total = -1, calls = 0;
-            bool monotonic = true;
-            control.set_progress_handler([&](qint64 d, qint64 t) {
-                monotonic = monotonic && d >= last_done;
-                last_done = d;
-                last_total = t;
-                ++calls;
-            });
-            Package_Result r = encrypt ? run_encryption({}, {path("bulk")}, path("p"), &control)
-                                       : run_decryption({container}, &control);
-            QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
-            if (encrypt)
-                container = r.container_path;
-            QVERIFY(calls > 2);
-            QVERIFY(calls < 2000);
-            QVERIFY(monotonic);
-            QVERIFY(last_total > 0);
-            QCOMPARE(last_done, last_total);
-        }
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<int>("at_report"); // -1: before the start
+        QTest::newRow("encryption, before the start") << true << -1;
+        QTest::newRow("encryption, second report") << true << 1;
+        QTest::newRow("encryption, sixth report") << true << 5;
+        QTest::newRow("decryption, second report") << false << 1;
     }
 
-    void cancel_leaves_no_container_and_no_temporary_file()
+    void cancel_leaves_nothing_half_written()
     {
-        make_bulk("bulk");
-        for (int at_call : {0, 1, 5}) {
-            Job_Control control;
-            int calls = 0;
-            control.set_progress_handler([&](qint64, qint64) {
-                if (calls++ == at_call)
-                    control.cancel();
-            });
-            if (at_call == 0)
-                control.cancel();
-            const Package_Result r = run_encryption({}, {path("bulk")}, path("cancel"), &control);
-            QVERIFY(!r.is_ok);
-            QVERIFY(r.is_cancelled);
-            QVERIFY(containers_in(path("cancel/AddData")).isEmpty());
-            QVERIFY(leftovers(path("cancel")).isEmpty());
-        }
-        const Package_Result made = run_encryption({}, {path("bulk")}, path("cancel"));
-        QVERIFY(made.is_ok);
+        QFETCH(bool, encrypt);
+        QFETCH(int, at_report);
         Job_Control control;
         int calls = 0;
         control.set_progress_handler([&](qint64, qint64) {
-            if (++calls == 2)
+            if (calls++ == at_report)
                 control.cancel();
         });
-        const Package_Result r = run_decryption({made.container_path}, &control);
+        if (at_report < 0)
+            control.cancel();
+        const Package_Result r = encrypt ? run_encryption({}, {path("bulk")}, path("cancel"), &control)
+                                         : run_decryption({bulk_container}, &control);
         QVERIFY(!r.is_ok);
         QVERIFY(r.is_cancelled);
+        QVERIFY(containers_in(path("cancel/AddData")).isEmpty());
         QVERIFY(leftovers(path("cancel")).isEmpty());
-        QVERIFY(QFileInfo::exists(made.container_path));
+        QVERIFY(leftovers(path("made")).isEmpty());
+        QVERIFY(QFileInfo::exists(bulk_container));
     }
 };
 
