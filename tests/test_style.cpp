@@ -93,20 +93,27 @@ private slots:
         QVERIFY(!set_widget_color_rgb(nullptr, 0xFFFFFF, 0));
     }
 
+    // Through the packed form, which drops the top byte and calls the
+    // component form.
     void colorKinds_data()
     {
+        QTest::addColumn<int>("rgb");
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("role");
-        QTest::newRow("window") << 0 << int(QPalette::Window);
-        QTest::newRow("base") << 1 << int(QPalette::Base);
-        QTest::newRow("dark") << 2 << int(QPalette::Dark);
-        QTest::newRow("none") << 3 << -1;
-        QTest::newRow("negative") << -5 << -1;
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("black from 0xFF000000") << int(0xFF000000) << 0 << int(QPalette::Window) << QColor(0, 0, 0);
+        QTest::newRow("theme red") << 0xF75455 << 0 << int(QPalette::Window) << QColor(247, 84, 85);
+        QTest::newRow("base") << int(0x7F0A141E) << 1 << int(QPalette::Base) << QColor(10, 20, 30);
+        QTest::newRow("dark") << 0x0A141E << 2 << int(QPalette::Dark) << QColor(10, 20, 30);
+        QTest::newRow("none") << 0x0A141E << 3 << -1 << QColor();
+        QTest::newRow("negative") << 0x0A141E << -5 << -1 << QColor();
     }
     void colorKinds()
     {
+        QFETCH(int, rgb);
         QFETCH(int, kind);
         QFETCH(int, role);
+        QFETCH(QColor, expected);
         QWidget widget;
         // An earlier colouring must not survive: the palette starts afresh.
         QPalette old = widget.palette();
@@ -114,33 +121,16 @@ private slots:
             old.setColor(r, QColor(1, 2, 3));
         widget.setPalette(old);
 
-        QVERIFY(set_widget_color(&widget, 10, 20, 30, kind));
+        QVERIFY(set_widget_color_rgb(&widget, rgb, kind));
         QVERIFY(widget.autoFillBackground());
         const QPalette app = QApplication::palette();
         for (auto r : {QPalette::Window, QPalette::Base, QPalette::Dark}) {
             for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-                const QColor want = r == role ? QColor(10, 20, 30) : app.color(group, r);
+                // QColor equality includes alpha: the colour must come out opaque.
+                const QColor want = r == role ? expected : app.color(group, r);
                 QCOMPARE(widget.palette().color(group, r), want);
             }
         }
-    }
-
-    void packedColourDropsTopByte_data()
-    {
-        QTest::addColumn<int>("rgb");
-        QTest::addColumn<QColor>("expected");
-        QTest::newRow("black from 0xFF000000") << int(0xFF000000) << QColor(0, 0, 0);
-        QTest::newRow("theme red") << 0xF75455 << QColor(247, 84, 85);
-        QTest::newRow("white with top byte") << int(0x7FFFFFFF) << QColor(255, 255, 255);
-    }
-    void packedColourDropsTopByte()
-    {
-        QFETCH(int, rgb);
-        QFETCH(QColor, expected);
-        QWidget widget;
-        QVERIFY(set_widget_color_rgb(&widget, rgb, 0));
-        // QColor equality includes alpha: the colour must come out opaque.
-        QCOMPARE(widget.palette().color(QPalette::Window), expected);
     }
 };
 
