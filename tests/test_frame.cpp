@@ -2,7 +2,6 @@
 #include "Basic_From_Top.h"
 #include "Basic_Style.h"
 #include "KT_Button.h"
-#include "KT_QGridLayout.h"
 #include "KT_Widget.h"
 
 #include <QLabel>
@@ -97,24 +96,6 @@ private slots:
         QCOMPARE(KT_Widget::widget_map.size(), before);
     }
 
-    void gridPutsItemsEdgeToEdge()
-    {
-        QWidget host;
-        auto* grid = new KT_QGridLayout;
-        host.setLayout(grid);
-        QWidget* cells[4];
-        for (int i = 0; i < 4; ++i) {
-            cells[i] = new QWidget;
-            cells[i]->setFixedSize(30, 20);
-            grid->addWidget(cells[i], i / 2, i % 2);
-        }
-        host.resize(host.sizeHint());
-        grid->activate();
-        QCOMPARE(host.size(), QSize(60, 40));
-        QCOMPARE(cells[0]->pos(), QPoint(0, 0));
-        QCOMPARE(cells[3]->pos(), QPoint(30, 20));
-    }
-
     void frameLayoutAndTitle()
     {
         // A parent is ignored: always a frameless top-level window.
@@ -132,6 +113,7 @@ private slots:
         QCOMPARE(window.windowTitle(), QStringLiteral("  Corvanta"));
         QCOMPARE(bar->title_label->text(), QStringLiteral("  Corvanta"));
 
+        // The frame's grids have neither spacing nor margins: edge to edge.
         QCOMPARE(bar->geometry(), QRect(0, 0, 600, 53));
         QCOMPARE(window.content_area->geometry(), QRect(0, 53, 600, 367));
         QCOMPARE(bar->title_line->geometry(), QRect(0, 51, 600, 2));
