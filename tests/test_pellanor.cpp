@@ -126,6 +126,10 @@ private:
     QString previous_dir;
     std::unique_ptr<Test_Window> window;
 
+    const QStringList all_controls = {"add_dir_button", "add_file_button", "clear_button",
+                                      "delete_button", "file_table", "open_dir_button",
+                                      "start_button", "type_combo"};
+
     QString work_path(const QString &name) const { return work->filePath(name); }
     QTableWidget *table() { return window->find<QTableWidget>("file_table"); }
     QStringList rows()
@@ -133,6 +137,17 @@ private:
         QStringList out;
         for (int row = 0; row < table()->rowCount(); ++row)
             out << table()->item(row, 0)->text() + QLatin1Char('|') + table()->item(row, 1)->text();
+        return out;
+    }
+    // The controls a person can use right now.
+    QStringList usable()
+    {
+        QStringList out;
+        for (QWidget *w : window->findChildren<QWidget *>())
+            if ((qobject_cast<QPushButton *>(w) || qobject_cast<QComboBox *>(w) || w == table())
+                && w->isEnabled())
+                out << w->objectName();
+        out.sort();
         return out;
     }
     void wait_for_reports(int count)
@@ -183,9 +198,7 @@ private slots:
         QVERIFY(window->is_encryption_mode());
         QCOMPARE(window->find<QLabel>("hint_label")->text(), text->txt_hint_encryption);
         QVERIFY(window->status().isEmpty());
-        for (const char *name : {"add_file_button", "add_dir_button", "delete_button",
-                                 "clear_button", "open_dir_button", "start_button"})
-            QVERIFY2(window->find(name)->isEnabled(), name);
+        QCOMPARE(usable(), all_controls);
         QCOMPARE(table()->rowCount(), 0);
 
         window->file_answers = {{QStringLiteral("/data/a.txt")}};
@@ -229,9 +242,6 @@ private slots:
         window->click("add_dir_button");
         QCOMPARE(rows(), QStringList({"C:/Z|IsDir", "C:/z|IsDir", "C:/A|IsFile", "C:/a|IsFile",
                                       "C:/b|IsFile"}));
-        QCOMPARE(table()->item(0, 0)->data(1100).toBool(), true);
-        QCOMPARE(table()->item(0, 0)->data(1101).toString(), QStringLiteral("C:/Z"));
-        QCOMPARE(table()->item(2, 0)->data(1100).toBool(), false);
 
         // A listed path added again stays one row; a cancelled dialog adds nothing.
         window->file_answers = {{QStringLiteral("C:/a")}};
@@ -290,12 +300,7 @@ private slots:
         // The end arrives queued, so the window is busy until events run.
         QVERIFY(window->is_busy());
         QCOMPARE(window->status(), QStringLiteral("EncryptionIng") + QString(2, QChar(0x2026)));
-        for (const char *name : {"add_file_button", "add_dir_button", "delete_button",
-                                 "clear_button", "start_button"})
-            QVERIFY2(!window->find(name)->isEnabled(), name);
-        QVERIFY(!window->find<QComboBox>("type_combo")->isEnabled());
-        QVERIFY(window->find("open_dir_button")->isEnabled());
-        QVERIFY(table()->isEnabled());
+        QCOMPARE(usable(), QStringList({"file_table", "open_dir_button"}));
         QVERIFY(window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
         QCoreApplication::processEvents(); // let the layout settle
         QCOMPARE(window->width(), idle_width); // the window must not jump
@@ -311,8 +316,7 @@ private slots:
         QVERIFY(window->status().isEmpty());
         QVERIFY(!window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
         QVERIFY(window->files().isEmpty());
-        QVERIFY(window->find("start_button")->isEnabled());
-        QVERIFY(window->find<QComboBox>("type_combo")->isEnabled());
+        QCOMPARE(usable(), all_controls);
     }
 
     void encryption_and_decryption_end_to_end()
@@ -375,7 +379,7 @@ private slots:
         QCOMPARE(window->reports.size(), 1);
         QCOMPARE(window->reports[0].text, QStringLiteral("EncryptionFailure"));
         QVERIFY(!window->reports[0].detail.isEmpty());
-        QVERIFY(window->find("start_button")->isEnabled());
+        QCOMPARE(usable(), all_controls);
         QVERIFY(window->status().isEmpty());
         // Nothing ran, so the list is kept for another try.
         QCOMPARE(window->files().size(), 1);
@@ -460,25 +464,19 @@ private slots:
     {
         Pellanor window;
         window.init_window();
-        QString title, box_text, detail;
-        bool had_parent = true;
+        QStringList seen;
         QTimer::singleShot(0, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            box_text = box->text();
-            detail = box->detailedText();
-            had_parent = box->parentWidget() != nullptr;
-            box->accept();
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                seen << box->windowTitle() << box->text() << box->detailedText();
+                if (!box->parentWidget())
+                    seen << QStringLiteral("no parent");
+                box->accept();
+            }
         });
         window.slot_end_work(QVariant(QVariantMap{{QStringLiteral("is_encryption"), true},
                                                   {QStringLiteral("is_ok"), false},
                                                   {QStringLiteral("reason"), QStringLiteral("disk full")}}));
-        QCOMPARE(title, QStringLiteral("Encryption/Decryption"));
-        QCOMPARE(box_text, QStringLiteral("EncryptionFailure"));
-        QCOMPARE(detail, QStringLiteral("disk full"));
-        QVERIFY(!had_parent);
+        QCOMPARE(seen, QStringList({"Encryption/Decryption", "EncryptionFailure", "disk full", "no parent"}));
     }
 
     void open_dir_creates_and_shows_the_working_folder()
