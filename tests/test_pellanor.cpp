@@ -1,18 +1,17 @@
 #include "Basic_Style.h"
 #include "Basic_Text.h"
 #include "Pellanor.h"
+#include "engine_test_support.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +19,9 @@
 
 #include <memory>
 #include <system_error>
+
+using test_support::read_all;
+using test_support::tree;
 
 namespace {
 
@@ -76,37 +78,11 @@ protected:
     }
 };
 
-QByteArray file_bytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool write_file(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray random_bytes(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    QRandomGenerator generator(42);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
-// Every file under the folder, relative path to content.
-QMap<QString, QByteArray> tree(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(root).relativeFilePath(path), file_bytes(path));
-    }
-    return files;
 }
 
 QStringList entries(const QString &folder)
@@ -321,7 +297,7 @@ private slots:
 
     void encryption_and_decryption_end_to_end()
     {
-        const QByteArray big = random_bytes(3 * 1024 * 1024 + 17);
+        const QByteArray big = test_support::random_bytes(3 * 1024 * 1024 + 17, 42);
         QVERIFY(write_file(work_path("in/docs/readme.txt"), "read me\n"));
         QVERIFY(write_file(work_path("in/docs/sub/big.bin"), big));
         QVERIFY(write_file(work_path(QStringLiteral("in/docs/sub/caf\u00e9 \u6587.txt")), "unicode"));
@@ -367,7 +343,7 @@ private slots:
         wait_for_reports(2);
         QCOMPARE(window->reports[1].text, QStringLiteral("DecryptionFailure"));
         QVERIFY(!window->reports[1].detail.isEmpty());
-        QCOMPARE(file_bytes(work_path("box/foreign.kvxdata")), junk);
+        QCOMPARE(read_all(work_path("box/foreign.kvxdata")), junk);
         QCOMPARE(entries(work_path("box")), QStringList({"foreign.kvxdata"}));
     }
 
@@ -396,7 +372,7 @@ private slots:
     void ending_the_window_mid_run_leaves_nothing()
     {
         QFETCH(bool, destroy);
-        const QByteArray big = random_bytes(32 * 1024 * 1024);
+        const QByteArray big = test_support::random_bytes(32 * 1024 * 1024, 42);
         for (int i = 0; i < 4; ++i)
             QVERIFY(write_file(work_path(QStringLiteral("in/big%1.bin").arg(i)), big));
         window->show();
@@ -420,7 +396,7 @@ private slots:
         }
         QCOMPARE(entries(work_path("AddData")), QStringList());
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(file_bytes(work_path(QStringLiteral("in/big%1.bin").arg(i))), big);
+            QCOMPARE(read_all(work_path(QStringLiteral("in/big%1.bin").arg(i))), big);
     }
 
     // Drops are added as if chosen; in decryption mode only containers.
