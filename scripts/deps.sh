@@ -9,9 +9,6 @@ packages=(
   libzip-dev zlib1g-dev libbenchmark-dev
   zip unzip
 )
-if [ "${1:-}" = "--test" ]; then
-  packages+=(xvfb xauth)
-fi
 
 missing=()
 for p in "${packages[@]}"; do

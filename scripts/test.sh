@@ -4,7 +4,7 @@
 # UndefinedBehaviorSanitizer and runs the same tests there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh --test
+bash scripts/deps.sh
 
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
