@@ -448,10 +448,11 @@ void Pellanor::open_url(const QUrl &url)
     QDesktopServices::openUrl(url);
 }
 
-void Pellanor::sort_drop(const QMimeData *mime, QStringList *files, QStringList *folders) const
+bool Pellanor::sort_drop(const QMimeData *mime, QStringList *files, QStringList *folders) const
 {
-    if (!mime || !mime->hasUrls())
-        return;
+    // Nothing can be added while a run works from the lists.
+    if (busy || !mime || !mime->hasUrls())
+        return false;
     const QList<QUrl> urls = mime->urls();
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
@@ -468,26 +469,22 @@ void Pellanor::sort_drop(const QMimeData *mime, QStringList *files, QStringList 
             files->append(path);
         }
     }
+    return !files->isEmpty() || !folders->isEmpty();
 }
 
 void Pellanor::dragEnterEvent(QDragEnterEvent *event)
 {
     QStringList files, folders;
-    if (!busy)
-        sort_drop(event->mimeData(), &files, &folders);
-    if (files.isEmpty() && folders.isEmpty()) {
+    if (sort_drop(event->mimeData(), &files, &folders))
+        event->acceptProposedAction();
+    else
         event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
 }
 
 void Pellanor::dropEvent(QDropEvent *event)
 {
     QStringList files, folders;
-    if (!busy)
-        sort_drop(event->mimeData(), &files, &folders);
-    if (files.isEmpty() && folders.isEmpty()) {
+    if (!sort_drop(event->mimeData(), &files, &folders)) {
         event->ignore();
         return;
     }

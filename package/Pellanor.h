@@ -100,7 +100,8 @@ private:
     void stop_job();
     void leave_busy_state();
     void report(const QVariantMap &result);
-    void sort_drop(const QMimeData *mime, QStringList *files, QStringList *folders) const;
+    // Sorts dropped paths as the dialogs would take them; false when none is taken.
+    bool sort_drop(const QMimeData *mime, QStringList *files, QStringList *folders) const;
 
     bool is_encryption = true;
     QGridLayout main_grid;
