@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages needed to build, run and test Corvanta,
-# but only those that are missing.
+# Installs the Debian packages Corvanta needs to build, run and test, but only
+# those that are missing. The one place that installs packages.
+#   --bench   also what the benchmarks use (Google Benchmark, python3)
+# As root it runs apt-get itself; otherwise through sudo, which never prompts
+# without a terminal. Without a way to install it says what is missing and stops.
 set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
-  libzip-dev zlib1g-dev libbenchmark-dev
-  zip unzip
+  qt6-base-dev          # Core, Gui, Widgets, Test; brings moc/rcc and the platform plugins
+  libzip-dev zlib1g-dev
+  zip unzip             # the tests check interoperability with Info-ZIP
 )
+[ "${1:-}" = "--bench" ] && packages+=(libbenchmark-dev python3)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,8 +22,22 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "Corvanta needs these Debian packages, which are not installed: ${missing[*]}" >&2
+    echo "Install them as root:  apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+  # Without a terminal a password prompt would hang: fail instead.
+  [ -t 0 ] || as_root=(sudo -n)
+fi
+
 echo "Installing missing packages: ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-$sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo -E apt-get install -y "${missing[@]}"
+if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q \
+   || ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"; then
+  echo "Could not install: ${missing[*]}" >&2
+  echo "Install them as root:  apt-get install ${missing[*]}" >&2
+  exit 1
+fi
