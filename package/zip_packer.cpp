@@ -314,8 +314,8 @@ public:
             streams[j].first_item = items.size();
             streams[j].segments.resize(size_t(count));
             for (qint64 s = 0; s < count; ++s)
-                items.push_back({int(j), size_t(s), s * segment_size, qMin(segment_size, size - s * segment_size),
-                                 s == count - 1});
+                items.push_back({int(j), size_t(s), s * segment_size,
+                                 s == count - 1 ? size - s * segment_size : segment_size, s == count - 1});
         }
     }
 
@@ -374,8 +374,16 @@ public:
                 return -1;
             }
             if (s.finished) {
-                if (stream.current + 1 == stream.segments.size())
-                    return 0;
+                if (stream.current + 1 == stream.segments.size()) {
+                    // The pieces together must be the whole planned file.
+                    qint64 total = 0;
+                    for (const Segment &piece : stream.segments)
+                        total += piece.in_size;
+                    if (total == jobs[size_t(job)]->size)
+                        return 0;
+                    *error = changed_reason(jobs[size_t(job)]->source_path);
+                    return -1;
+                }
                 ++stream.current;
                 head = stream.first_item + stream.current;
                 producer_wait.notify_all();
@@ -401,6 +409,8 @@ public:
             total_crc = crc32_combine(total_crc, s.crc, z_off_t(s.in_size));
             total += s.in_size;
         }
+        if (total != jobs[size_t(job)]->size)
+            return false;
         *crc = quint32(total_crc);
         *size = total;
         return true;

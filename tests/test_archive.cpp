@@ -314,6 +314,7 @@ private slots:
         for (quint32 i = 0; log.size() < 21 * 1024 * 1024; ++i)
             log += "line " + QByteArray::number(i * 2654435761u % 100003) + " of the log, status ok\n";
         make_file("uz/big.log", log);
+        make_file("uz/one piece.log", log.left(6 << 20)); // under two pieces' worth: deflated whole
         make_file("uz/noise.bin", random_bytes(300000, 1));
         make_file("uz/empty", "");
         make_file(QStringLiteral("uz/数据/名 字.txt"), "name");
