@@ -40,7 +40,8 @@ const char usage_text[] =
     "\n"
     "Exit status: 0 on success, 1 when any item failed (one line per failure\n"
     "on standard error), 2 on a usage error. Ctrl+C cancels and leaves no\n"
-    "partial container or temporary file.\n";
+    "partial container or temporary file. What a successful run left out\n"
+    "(sockets, pipes, devices) is named on standard error.\n";
 
 int usage_error(const QString &message)
 {
@@ -119,6 +120,8 @@ int main(int argc, char *argv[])
     if (show_progress)
         std::fputs("\n", stderr);
 
+    for (const QString &line : result.warnings)
+        std::fprintf(stderr, "corvanta-cli: warning: %s\n", qPrintable(line));
     if (result.is_ok) {
         if (!result.container_path.isEmpty())
             std::printf("%s\n", qPrintable(QFileInfo(result.container_path).absoluteFilePath()));

@@ -397,7 +397,9 @@ void Pellanor::report(const QVariantMap &result)
     const bool is_ok = result.value(QStringLiteral("is_ok")).toBool();
     const QString message = (was_encryption ? text->txt_encryption : text->txt_decryption)
                             + (is_ok ? text->txt_successful : text->txt_failure);
-    const QString detail = is_ok ? QString() : result.value(QStringLiteral("reason")).toString();
+    // A success may still have left items out; the detail names them.
+    const QString detail = is_ok ? result.value(QStringLiteral("warnings")).toStringList().join(QLatin1Char('\n'))
+                                 : result.value(QStringLiteral("reason")).toString();
     show_report(text->txt_title, message, detail, is_ok);
 }
 

@@ -145,6 +145,7 @@ QVariantMap Package_Result::to_variant_map() const
     map.insert(QStringLiteral("is_encryption"), is_encryption);
     map.insert(QStringLiteral("is_ok"), is_ok);
     map.insert(QStringLiteral("reason"), errors.join(QLatin1Char('\n')));
+    map.insert(QStringLiteral("warnings"), warnings);
     return map;
 }
 
@@ -163,6 +164,7 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
         return fail(result, QStringLiteral("%1: cannot create the working folder").arg(work), control);
 
     Pack_Plan plan = plan_pack(files, folders, &result.errors, control);
+    result.warnings = plan.warnings;
     if (!result.errors.isEmpty() || is_cancelled(control))
         return fail(result, QString(), control);
     if (plan.entries.empty())

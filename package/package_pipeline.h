@@ -13,10 +13,12 @@ struct Package_Result
     bool is_ok = false;
     bool is_cancelled = false;
     QStringList errors;          // one line per failure: which file, what went wrong
+    QStringList warnings;        // one line per item left out of a run that still succeeds
     QString container_path;      // encryption: the container that was made
     QStringList output_folders;  // decryption: one destination folder per container
 
-    // "is_encryption" and "is_ok" (bool), "reason" (the errors, one per line).
+    // "is_encryption" and "is_ok" (bool), "reason" (the errors, one per line),
+    // "warnings" (the warnings, a string list).
     QVariantMap to_variant_map() const;
 };
 

@@ -78,15 +78,24 @@ bool taken(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-// A link may point only down into its own folder: with no ".." and no
-// absolute target, following links can never lead out of the destination.
-bool link_target_is_safe(const QString &target)
+// A link may point anywhere inside the destination: its target, resolved
+// lexically from the link's own folder, must stay below the destination.
+// Backslashes count as separators here, as they would on Windows. A ".."
+// after a name is refused: the name may be another link, and climbing out of
+// a link's target is not what the lexical reading assumes.
+bool link_target_is_safe(const QString &destination, const QString &folder, const QString &target)
 {
+    const QString slashed = QString(target).replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (target.isEmpty() || target.contains(QChar(0)) || QDir::isAbsolutePath(target)
-        || target.startsWith(QLatin1Char('/')) || target.contains(QLatin1Char('\\')))
+        || slashed.startsWith(QLatin1Char('/')) || (slashed.size() >= 2 && slashed.at(1) == QLatin1Char(':')))
         return false;
-    const QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    return !parts.isEmpty() && !parts.contains(QStringLiteral(".."));
+    bool named = false;
+    for (const QString &part : slashed.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("..") && named)
+            return false;
+        named = named || (part != QLatin1String(".") && part != QLatin1String(".."));
+    }
+    return is_inside(destination, folder + QLatin1Char('/') + slashed);
 }
 
 void set_folder_time(const QString &path, qint64 mtime)
@@ -305,8 +314,8 @@ void Extractor::make_link(zip_t *za, const Entry &e)
         }
     }
     const QString target = decode_entry_name(target_bytes);
-    if (!link_target_is_safe(target)) {
-        report(QStringLiteral("%1: link to \"%2\" leads out of its folder; not extracted").arg(e.name, target));
+    if (!link_target_is_safe(destination, e.parent, target)) {
+        report(QStringLiteral("%1: link to \"%2\" leads out of the destination; not extracted").arg(e.name, target));
         return;
     }
     const QString leaf = e.relative.section(QLatin1Char('/'), -1);

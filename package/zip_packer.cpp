@@ -12,6 +12,11 @@
 #include <zip.h>
 #include <zlib.h>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -66,6 +71,82 @@ bool looks_compressible(const QString &path, qint64 size)
     return qint64(out_size) * 100 < qint64(sample.size()) * 95;
 }
 
+QString changed_reason(const QString &path)
+{
+    return QStringLiteral("%1: the file changed while it was packed; pack it again when it is left alone").arg(path);
+}
+
+#ifdef Q_OS_UNIX
+qint64 ns_of(const struct timespec &t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+#endif
+
+// Size, modification time and identity of the file (links followed) as planned.
+void stamp_entry(const QFileInfo &target, const QString &path, Pack_Entry *e)
+{
+    e->size = target.size();
+    e->mtime = target.lastModified().toSecsSinceEpoch();
+    e->mtime_ns = target.lastModified().toMSecsSinceEpoch() * 1000000;
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        e->size = st.st_size;
+        e->mtime = st.st_mtim.tv_sec;
+        e->mtime_ns = ns_of(st.st_mtim);
+        e->inode = st.st_ino;
+    }
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+// The open file is still the one planned, with the planned size and time.
+bool unchanged(const QFile &file, const Pack_Entry &e)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    return ::fstat(file.handle(), &st) == 0 && st.st_size == e.size && ns_of(st.st_mtim) == e.mtime_ns
+           && quint64(st.st_ino) == e.inode;
+#else
+    const QFileInfo now(e.source_path);
+    return file.size() == e.size && now.lastModified().toMSecsSinceEpoch() * 1000000 == e.mtime_ns;
+#endif
+}
+
+// A link's own target text, as a link entry stores it.
+QByteArray link_target_of(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    QByteArray target(4096, Qt::Uninitialized);
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target.data(), size_t(target.size()));
+    target.truncate(n > 0 && n < target.size() ? qsizetype(n) : 0);
+    return target;
+#else
+    const QFileInfo info(path);
+    return QFile::encodeName(QDir(info.absolutePath()).relativeFilePath(info.symLinkTarget()));
+#endif
+}
+
+QString special_kind(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (S_ISSOCK(st.st_mode))
+            return QStringLiteral("socket");
+        if (S_ISFIFO(st.st_mode))
+            return QStringLiteral("pipe");
+        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+            return QStringLiteral("device");
+    }
+#else
+    Q_UNUSED(path);
+#endif
+    return QStringLiteral("special file");
+}
+
 class Planner
 {
 public:
@@ -107,8 +188,11 @@ private:
     void add_file(const QFileInfo &info, const QString &name)
     {
         const QFileInfo target = info.isSymLink() ? QFileInfo(info.symLinkTarget()) : info;
-        if (!target.isFile())
-            return; // dangling links, sockets, pipes, devices: nothing to pack
+        if (!target.isFile()) {
+            plan.warnings.append(QStringLiteral("%1: left out: a %2 cannot be packed")
+                                     .arg(info.filePath(), special_kind(info.filePath())));
+            return;
+        }
         if (!target.isReadable()) {
             errors->append(QStringLiteral("%1: cannot read the file (permission denied)").arg(info.filePath()));
             return;
@@ -116,13 +200,33 @@ private:
         Pack_Entry e;
         e.source_path = info.filePath();
         e.name = name.toUtf8();
-        e.size = target.size();
-        e.mtime = target.lastModified().toSecsSinceEpoch();
+        stamp_entry(target, e.source_path, &e);
         e.unix_mode = unix_mode_of(target, false);
         e.deflate = e.size > 0 && looks_compressible(e.source_path, e.size);
         plan.total_bytes += e.size;
         if (e.deflate)
             plan.deflate_bytes += e.size;
+        plan.entries.push_back(std::move(e));
+    }
+
+    // Stored as the link itself (Unix link mode, the target as content), as zip -y does.
+    void add_link(const QFileInfo &info, const QString &name)
+    {
+        Pack_Entry e;
+        e.name = name.toUtf8();
+        e.is_link = true;
+        e.link_target = link_target_of(info.filePath());
+        if (e.link_target.isEmpty()) {
+            errors->append(QStringLiteral("%1: cannot read the link").arg(info.filePath()));
+            return;
+        }
+        e.size = e.link_target.size();
+        e.unix_mode = 0120777;
+#ifdef Q_OS_UNIX
+        struct stat st;
+        if (::lstat(QFile::encodeName(info.filePath()).constData(), &st) == 0)
+            e.mtime = st.st_mtim.tv_sec;
+#endif
         plan.entries.push_back(std::move(e));
     }
 
@@ -147,10 +251,13 @@ private:
         for (const QFileInfo &child : children) {
             const QString child_name = name + QLatin1Char('/') + child.fileName();
             if (child.isSymLink()) {
-                // Links to folders are not followed: that keeps out anything
-                // from outside the chosen items and rules out loops.
+                // Only links to files are followed: other links are stored as
+                // links, which keeps out anything from outside the chosen
+                // items and rules out loops.
                 if (QFileInfo(child.symLinkTarget()).isFile())
                     add_file(child, child_name);
+                else
+                    add_link(child, child_name);
             } else if (child.isDir()) {
                 add_folder(child, child_name);
             } else {
@@ -162,8 +269,10 @@ private:
 
 // One piece of a deflated file on its way from a worker thread to libzip's
 // writer. Big files are cut into segments deflated side by side; each segment
-// but the last ends on a byte boundary (sync flush) and starts primed with the
-// 32 KiB before it, so the pieces join into one deflate stream.
+// but the last ends on a byte boundary (sync flush), so the pieces join into
+// one deflate stream. No segment looks back into the one before: what it
+// holds decodes to exactly the bytes its checksum covers, even when the file
+// changes under it.
 struct Segment
 {
     std::deque<QByteArray> blocks;
@@ -187,7 +296,7 @@ struct Work_Item
     int job = 0;
     size_t segment = 0;
     qint64 offset = 0;
-    qint64 length = 0; // ignored for the last segment, which reads to the end
+    qint64 length = 0; // as planned; a file that ends sooner has changed
     bool last = true;
 };
 
@@ -205,7 +314,8 @@ public:
             streams[j].first_item = items.size();
             streams[j].segments.resize(size_t(count));
             for (qint64 s = 0; s < count; ++s)
-                items.push_back({int(j), size_t(s), s * segment_size, segment_size, s == count - 1});
+                items.push_back({int(j), size_t(s), s * segment_size,
+                                 s == count - 1 ? size - s * segment_size : segment_size, s == count - 1});
         }
     }
 
@@ -264,8 +374,16 @@ public:
                 return -1;
             }
             if (s.finished) {
-                if (stream.current + 1 == stream.segments.size())
-                    return 0;
+                if (stream.current + 1 == stream.segments.size()) {
+                    // The pieces together must be the whole planned file.
+                    qint64 total = 0;
+                    for (const Segment &piece : stream.segments)
+                        total += piece.in_size;
+                    if (total == jobs[size_t(job)]->size)
+                        return 0;
+                    *error = changed_reason(jobs[size_t(job)]->source_path);
+                    return -1;
+                }
                 ++stream.current;
                 head = stream.first_item + stream.current;
                 producer_wait.notify_all();
@@ -291,6 +409,8 @@ public:
             total_crc = crc32_combine(total_crc, s.crc, z_off_t(s.in_size));
             total += s.in_size;
         }
+        if (total != jobs[size_t(job)]->size)
+            return false;
         *crc = quint32(total_crc);
         *size = total;
         return true;
@@ -298,7 +418,6 @@ public:
 
 private:
     static constexpr qint64 segment_size = 4 * 1024 * 1024;
-    static constexpr qint64 dictionary_size = 32 * 1024;
 
     std::vector<const Pack_Entry *> jobs;
     std::vector<Stream> streams;
@@ -359,24 +478,18 @@ private:
             fail(item_index, QStringLiteral("%1: %2").arg(entry.source_path, file.errorString()));
             return true;
         }
+        if (!unchanged(file, entry)) {
+            fail(item_index, changed_reason(entry.source_path));
+            return true;
+        }
         z_stream z{};
         if (deflateInit2(&z, deflate_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
             fail(item_index, QStringLiteral("%1: cannot start compression").arg(entry.source_path));
             return true;
         }
         std::unique_ptr<char[]> in(new char[read_block]);
-        bool ok = true;
-        QString reason;
-        if (item.offset > 0) {
-            const qint64 start = qMax<qint64>(0, item.offset - dictionary_size);
-            const qint64 n = file.seek(start) ? file.read(in.get(), item.offset - start) : -1;
-            if (n < 0) {
-                ok = false;
-                reason = QStringLiteral("%1: %2").arg(entry.source_path, file.errorString());
-            } else if (n > 0) {
-                deflateSetDictionary(&z, reinterpret_cast<const Bytef *>(in.get()), uInt(n));
-            }
-        }
+        bool ok = file.seek(item.offset);
+        QString reason = ok ? QString() : QStringLiteral("%1: %2").arg(entry.source_path, file.errorString());
         QByteArray out(output_block, Qt::Uninitialized);
         qint64 out_used = 0;
         uLong crc = crc32(0, nullptr, 0);
@@ -387,14 +500,15 @@ private:
                 reason = QStringLiteral("Cancelled");
                 break;
             }
-            const qint64 want = item.last ? read_block : qMin(read_block, item.length - in_size);
-            const qint64 n = want > 0 ? file.read(in.get(), want) : 0;
-            if (n < 0) {
+            const qint64 want = qMin(read_block, item.length - in_size);
+            const qint64 n = file.read(in.get(), want);
+            if (n <= 0) {
                 ok = false;
-                reason = QStringLiteral("%1: %2").arg(entry.source_path, file.errorString());
+                reason = n < 0 ? QStringLiteral("%1: %2").arg(entry.source_path, file.errorString())
+                               : changed_reason(entry.source_path); // it ends sooner than planned
                 break;
             }
-            end = n == 0 || (!item.last && in_size + n == item.length);
+            end = in_size + n == item.length;
             crc = crc32(crc, reinterpret_cast<const Bytef *>(in.get()), uInt(n));
             in_size += n;
             z.next_in = reinterpret_cast<Bytef *>(in.get());
@@ -419,6 +533,10 @@ private:
                 control->add_done(n);
         }
         deflateEnd(&z);
+        if (ok && !unchanged(file, entry)) {
+            ok = false;
+            reason = changed_reason(entry.source_path);
+        }
         if (ok && out_used > 0) {
             out.truncate(out_used);
             ok = push(item_index, out);
@@ -449,6 +567,7 @@ struct Entry_Source
     Job_Control *control = nullptr;
     QString *first_error = nullptr;
     QFile file;
+    qint64 read_so_far = 0;
     zip_error_t error;
 
     Entry_Source() { zip_error_init(&error); }
@@ -476,6 +595,11 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
             s->set_failure(ZIP_ER_OPEN, QStringLiteral("%1: %2").arg(s->entry->source_path, s->file.errorString()));
             return -1;
         }
+        s->read_so_far = 0;
+        if (!unchanged(s->file, *s->entry)) {
+            s->set_failure(ZIP_ER_READ, changed_reason(s->entry->source_path));
+            return -1;
+        }
         return 0;
     case ZIP_SOURCE_READ: {
         if (s->control && s->control->is_cancelled()) {
@@ -494,11 +618,19 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
                 s->control->report_progress();
             return n;
         }
-        const qint64 n = s->file.read(static_cast<char *>(data), want);
+        // Exactly the planned size, and the file as planned before and after;
+        // at the planned end one more byte is asked for, which must not come.
+        const qint64 left = s->entry->size - s->read_so_far;
+        const qint64 n = s->file.read(static_cast<char *>(data), left > 0 ? qMin(want, left) : 1);
         if (n < 0) {
             s->set_failure(ZIP_ER_READ, QStringLiteral("%1: %2").arg(s->entry->source_path, s->file.errorString()));
             return -1;
         }
+        if ((n == 0) != (left == 0) || (n == left && !unchanged(s->file, *s->entry))) {
+            s->set_failure(ZIP_ER_READ, changed_reason(s->entry->source_path));
+            return -1;
+        }
+        s->read_so_far += n;
         if (s->control)
             s->control->advance(n);
         return n;
@@ -598,6 +730,13 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
         zip_int64_t index;
         if (e.is_dir) {
             index = zip_dir_add(za, e.name.constData(), ZIP_FL_ENC_UTF_8);
+        } else if (e.is_link) {
+            zip_source_t *source = zip_source_buffer(za, e.link_target.constData(), zip_uint64_t(e.link_target.size()), 0);
+            index = source ? zip_file_add(za, e.name.constData(), source, ZIP_FL_ENC_UTF_8) : -1;
+            if (source && index < 0)
+                zip_source_free(source);
+            if (index >= 0 && zip_set_file_compression(za, zip_uint64_t(index), ZIP_CM_STORE, 0) < 0)
+                return fail(zip_reason(za));
         } else {
             auto *state = new Entry_Source;
             state->entry = &e;

@@ -19,6 +19,10 @@
 
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace test_support {
 
 // A scratch folder for one test class; mixed into the class after QObject.
@@ -109,7 +113,8 @@ inline bool write_container(const QString &path, const std::vector<Raw_Entry> &e
     return write_zip(path + ".zip", entries) && make_container(path + ".zip", path) && QFile::remove(path + ".zip");
 }
 
-// Relative path -> content ("/" for folders, "-> target" for links) of a tree.
+// Relative path -> content ("/" for folders, "-> target" for links, the
+// target relative to root) of a tree.
 inline QMap<QString, QByteArray> tree(const QString &root)
 {
     QMap<QString, QByteArray> out;
@@ -121,13 +126,24 @@ inline QMap<QString, QByteArray> tree(const QString &root)
         const QFileInfo info = it.fileInfo();
         const QString rel = base.relativeFilePath(info.filePath());
         if (info.isSymLink())
-            out.insert(rel, "-> " + info.symLinkTarget().toUtf8());
+            out.insert(rel, "-> " + base.relativeFilePath(info.symLinkTarget()).toUtf8());
         else if (info.isDir())
             out.insert(rel, "/");
         else
             out.insert(rel, read_all(info.filePath()));
     }
     return out;
+}
+
+// A named pipe: a special file that no archive can hold. False where there are none.
+inline bool make_pipe(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
 }
 
 // Our temporary files and folders left anywhere under root.

@@ -304,10 +304,14 @@ private slots:
         QVERIFY(write_file(work_path("in/single.txt"), "single"));
         const QMap<QString, QByteArray> original = tree(work_path("in"));
 
+        // A success that left something out says so in the detail only.
+        const bool pipe = test_support::make_pipe(work_path("in/docs/pipe"));
         run(text->txt_type_encryption, {work_path("in/single.txt")}, work_path("in/docs"));
         wait_for_reports(1);
         QCOMPARE(window->reports[0].title, QStringLiteral("Encryption/Decryption"));
         QCOMPARE(window->reports[0].text, QStringLiteral("EncryptionSuccessful"));
+        QVERIFY2(window->reports[0].detail.contains(pipe ? "docs/pipe" : ""), qPrintable(window->reports[0].detail));
+        QVERIFY(!pipe || QFile::remove(work_path("in/docs/pipe")));
         const QStringList made = entries(work_path("AddData"));
         QCOMPARE(made.size(), 1);
         QVERIFY2(made[0].endsWith(QLatin1String(".kvxdata")), qPrintable(made[0]));
