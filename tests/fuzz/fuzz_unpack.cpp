@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +33,24 @@ namespace {
 // "../.." from the destination thus still lands inside root, where it shows.
 QString root;
 
+// Removes folder and all in it, making folders writable first: an archive
+// may set any permission bits on what it made.
+void remove_tree(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder.toStdString(), ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (!it->is_symlink(ec) && it->is_directory(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(folder.toStdString(), ec);
+}
+
 [[noreturn]] void fail(const QString &what)
 {
     std::fprintf(stderr, "\n*** unpack check failed: %s\n", qPrintable(what));
+    if (!root.isEmpty())
+        remove_tree(root);
     std::abort();
 }
 
@@ -42,22 +58,6 @@ QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                                   QDir::Name);
-}
-
-// Removes everything below root, making folders writable first: an archive
-// may set any permission bits on what it made.
-void clear_root()
-{
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root.toStdString(), ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (!it->is_symlink(ec) && it->is_directory(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    for (const QString &name : entries(root))
-        fs::remove_all((root + QLatin1Char('/') + name).toStdString(), ec);
-    if (!entries(root).isEmpty())
-        fail(QStringLiteral("cannot clear the scratch folder %1").arg(root));
 }
 
 bool is_inside(const QString &folder, const QString &path)
@@ -87,23 +87,26 @@ void check_links(const QString &destination)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
+    // /dev/shm for speed; named by process so that a run can sweep away what
+    // runs that died on a sanitizer report left behind.
     const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
                                                                              : QDir::tempPath();
-    QByteArray pattern = (base + QStringLiteral("/corvanta-fuzz-XXXXXX")).toLocal8Bit();
-    if (!mkdtemp(pattern.data()))
-        fail(QStringLiteral("cannot make a scratch folder in %1").arg(base));
-    root = QFileInfo(QString::fromLocal8Bit(pattern)).canonicalFilePath();
-    // Relative writes land in root too, where the checks see them.
-    if (chdir(pattern.constData()) != 0)
-        fail(QStringLiteral("cannot enter %1").arg(root));
+    const QString prefix = QStringLiteral("corvanta-fuzz-");
+    for (const QString &name : QDir(base).entryList({prefix + QLatin1Char('*')}, QDir::Dirs)) {
+        bool is_pid = false;
+        const int pid = name.mid(prefix.size()).toInt(&is_pid);
+        if (is_pid && kill(pid, 0) != 0 && errno == ESRCH)
+            remove_tree(base + QLatin1Char('/') + name);
+    }
+    root = base + QLatin1Char('/') + prefix + QString::number(getpid());
+    if (!QDir().mkpath(root))
+        fail(QStringLiteral("cannot make the scratch folder %1").arg(root));
+    root = QFileInfo(root).canonicalFilePath();
     // A bomb fails with "file too large" instead of filling memory-backed /dev/shm.
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit cap{256 << 20, 256 << 20};
     setrlimit(RLIMIT_FSIZE, &cap);
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(root.toStdString(), ec);
-    });
+    std::atexit([] { remove_tree(root); });
     return 0;
 }
 
@@ -131,7 +134,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail(QStringLiteral("cannot write %1").arg(container));
     file.close();
 
+    // Relative writes land in root too, where the checks see them; libFuzzer
+    // itself keeps its own working folder for the paths it was given.
+    const QString home = QDir::currentPath();
+    if (!QDir::setCurrent(root))
+        fail(QStringLiteral("cannot enter %1").arg(root));
     const Package_Result result = run_decryption({container});
+    QDir::setCurrent(home);
 
     if (result.is_ok != result.errors.isEmpty())
         fail(QStringLiteral("is_ok is %1 with %2 errors").arg(result.is_ok).arg(result.errors.size()));
@@ -159,6 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (result.is_ok && !result.output_folders.contains(destination))
         fail(QStringLiteral("success without the destination in output_folders"));
 
-    clear_root();
+    remove_tree(outer);
+    if (!entries(root).isEmpty())
+        fail(QStringLiteral("cannot clear the scratch folder %1").arg(root));
     return 0;
 }
