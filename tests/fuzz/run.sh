@@ -14,7 +14,7 @@ if [ -z "$cxx" ]; then
 fi
 if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char *, unsigned long) { return 0; }' |
     "$cxx" -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null; then
-  echo "fuzz: $cxx cannot link libFuzzer (install libclang-rt-dev); skipping the unpack fuzzer"
+  echo "fuzz: $cxx cannot link libFuzzer (Debian: libclang-rt-14-dev, matching the clang version); skipping the unpack fuzzer"
   exit 0
 fi
 
