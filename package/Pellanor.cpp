@@ -150,6 +150,7 @@ void Pellanor::init_window()
     auto *busy_row = new QHBoxLayout;
     busy_row->addWidget(&progress_bar, 0, Qt::AlignVCenter);
     busy_row->addWidget(&cancel_button, 0, Qt::AlignVCenter);
+    busy_row->addStretch(1);
     main_grid.addLayout(busy_row, 3, 2, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::ApplicationShortcut);
