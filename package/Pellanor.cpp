@@ -276,7 +276,7 @@ void Pellanor::open_paths(const QStringList &paths)
                return path.endsWith(container_suffix, Qt::CaseInsensitive);
            });
     const QString type = only_containers ? text->txt_type_decryption : text->txt_type_encryption;
-    type_combo.setCurrentText(type);
+    type_combo.setCurrentIndex(only_containers ? 1 : 0);
     slot_textChanged(type);
     for (const QString &folder : std::as_const(folders))
         folder_map.insert(folder, folder);
