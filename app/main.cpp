@@ -15,6 +15,8 @@ int main(int argc, char *argv[])
 
     Pellanor window(nullptr);
     window.init_window();
+    // Paths from the file manager ("Open with", a double click on a container).
+    window.open_paths(QCoreApplication::arguments().mid(1));
     window.show();
     return app.exec();
 }

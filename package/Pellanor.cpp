@@ -12,11 +12,16 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QShortcut>
+#include <QTimer>
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -30,6 +35,24 @@ const QString work_folder_name = QStringLiteral("AddData");
 QString work_folder_path()
 {
     return QDir::current().absoluteFilePath(work_folder_name);
+}
+
+// "42%", then the rate and the time left once a few seconds have given a
+// steady rate. No "%" beyond the bar's own "%p": the bar reads "%" as a field.
+QString progress_format(qint64 done, qint64 total, qint64 elapsed_ms)
+{
+    QString format = QStringLiteral("%p%");
+    if (elapsed_ms < 2000 || done <= 0 || total <= done)
+        return format;
+    const double rate = double(done) * 1000.0 / double(elapsed_ms);
+    const qint64 left = qint64(double(total - done) / rate + 0.5);
+    const QString clock = left >= 3600
+        ? QStringLiteral("%1:%2:%3").arg(left / 3600).arg(left / 60 % 60, 2, 10, QLatin1Char('0'))
+              .arg(left % 60, 2, 10, QLatin1Char('0'))
+        : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+    return format + QStringLiteral("  \u00B7  ")
+           + QLocale().formattedDataSize(qint64(rate), 1, QLocale::DataSizeTraditionalFormat)
+           + QStringLiteral("/s  \u00B7  ") + Basic_Text::instance()->txt_time_left.arg(clock);
 }
 
 } // namespace
@@ -108,19 +131,30 @@ void Pellanor::init_window()
     status_label.setText(QString());
     // Room for either busy text from the start, so a run never widens the window.
     const QFontMetrics metrics(status_label.font());
-    status_label.setMinimumWidth(
-        qMax(metrics.horizontalAdvance(text->txt_encryption + text->txt_in_progress),
-             metrics.horizontalAdvance(text->txt_decryption + text->txt_in_progress)));
+    int status_width = 0;
+    for (const QString &word : {text->txt_encryption, text->txt_decryption})
+        for (const QString &end : {text->txt_in_progress, text->txt_cancelled})
+            status_width = qMax(status_width, metrics.horizontalAdvance(word + end));
+    status_label.setMinimumWidth(status_width);
     main_grid.addWidget(&status_label, 3, 1, 1, 1, Qt::AlignLeft);
 
-    // Shown only while a run lasts, beside the busy text. It spans the wide
-    // column too, so showing it never widens the window.
+    // Shown only while a run lasts, beside the busy text. They span the wide
+    // column too, so showing them never widens the window.
     progress_bar.setRange(0, 1000);
-    progress_bar.setTextVisible(false);
-    progress_bar.setMaximumHeight(16);
-    progress_bar.setFixedWidth(200);
+    progress_bar.setFormat(QStringLiteral("%p%"));
+    progress_bar.setMaximumHeight(18);
+    progress_bar.setFixedWidth(260);
     progress_bar.hide();
-    main_grid.addWidget(&progress_bar, 3, 2, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
+    cancel_button.setText(text->txt_cancel);
+    cancel_button.hide();
+    auto *busy_row = new QHBoxLayout;
+    busy_row->addWidget(&progress_bar, 0, Qt::AlignVCenter);
+    busy_row->addWidget(&cancel_button, 0, Qt::AlignVCenter);
+    busy_row->addStretch(1);
+    main_grid.addLayout(busy_row, 3, 2, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::ApplicationShortcut);
+    connect(escape, &QShortcut::activated, this, &Pellanor::slot_cancel);
 
     // Names let tests and style sheets find the controls.
     type_combo.setObjectName(QStringLiteral("type_combo"));
@@ -134,6 +168,7 @@ void Pellanor::init_window()
     start_button.setObjectName(QStringLiteral("start_button"));
     status_label.setObjectName(QStringLiteral("status_label"));
     progress_bar.setObjectName(QStringLiteral("progress_bar"));
+    cancel_button.setObjectName(QStringLiteral("cancel_button"));
 
     set_title(QStringLiteral("  Corvanta"));
     connect_signals();
@@ -150,6 +185,7 @@ void Pellanor::connect_signals()
     connect(&clear_button, &QPushButton::clicked, this, &Pellanor::slot_del_all);
     connect(&open_dir_button, &QPushButton::clicked, this, &Pellanor::slot_open_dir);
     connect(&start_button, &QPushButton::clicked, this, &Pellanor::slot_encryption);
+    connect(&cancel_button, &QPushButton::clicked, this, &Pellanor::slot_cancel);
 
     // Emitted on the worker thread, so both arrive queued on the GUI thread.
     connect(this, &Pellanor::signal_end_work, this, &Pellanor::slot_end_work);
@@ -209,6 +245,54 @@ void Pellanor::add_folder(const QString &path)
         return;
     folder_map.insert(path, path);
     refresh_table();
+}
+
+void Pellanor::open_paths(const QStringList &paths)
+{
+    const Basic_Text *text = Basic_Text::instance();
+    if (busy || paths.isEmpty())
+        return;
+    QStringList files, folders, problems;
+    for (const QString &given : paths) {
+        const QFileInfo info(QDir::current(), given);
+        QString why;
+        if (given.isEmpty() || !info.exists())
+            why = text->txt_no_such_path;
+        else if (!info.isFile() && !info.isDir())
+            why = text->txt_not_file_or_folder;
+        else if (!info.isReadable())
+            why = text->txt_cannot_read;
+        if (!why.isEmpty()) {
+            problems.append(QStringLiteral("%1: %2").arg(given, why));
+            continue;
+        }
+        // The same form the dialogs give: absolute, "/" separated, no trailing "/".
+        (info.isDir() ? folders : files).append(QDir::cleanPath(info.absoluteFilePath()));
+    }
+
+    const bool only_containers =
+        folders.isEmpty() && !files.isEmpty()
+        && std::all_of(files.cbegin(), files.cend(), [](const QString &path) {
+               return path.endsWith(container_suffix, Qt::CaseInsensitive);
+           });
+    const QString type = only_containers ? text->txt_type_decryption : text->txt_type_encryption;
+    type_combo.setCurrentIndex(only_containers ? 1 : 0);
+    slot_textChanged(type);
+    for (const QString &folder : std::as_const(folders))
+        folder_map.insert(folder, folder);
+    for (const QString &file : std::as_const(files))
+        file_map.insert(file, file);
+    refresh_table();
+    // One key press or click starts what was asked for.
+    start_button.setFocus();
+
+    if (!problems.isEmpty()) {
+        // After the window is up, so the box stands in front of it.
+        const QString message = text->txt_not_listed + QLatin1Char('\n') + problems.join(QLatin1Char('\n'));
+        QTimer::singleShot(0, this, [this, message] {
+            show_report(Basic_Text::instance()->txt_title, message, QString(), false);
+        });
+    }
 }
 
 void Pellanor::slot_select_file()
@@ -306,6 +390,9 @@ void Pellanor::do_work(const Job_Input &input, Job_Control *control)
             ? run_encryption(input.files, input.folders, input.base_dir, control)
             : run_decryption(input.files, control);
         result = outcome.to_variant_map();
+        result.insert(QStringLiteral("is_cancelled"), outcome.is_cancelled);
+        result.insert(QStringLiteral("container_path"), outcome.container_path);
+        result.insert(QStringLiteral("output_folders"), outcome.output_folders);
     } catch (const std::exception &error) {
         // Whatever went wrong is reported; it must not end the program.
         result = {{QStringLiteral("is_encryption"), input.is_encryption},
@@ -353,7 +440,11 @@ void Pellanor::slot_start_work()
     clear_button.setEnabled(false);
     start_button.setEnabled(false);
     progress_bar.setValue(0);
+    progress_bar.setFormat(QStringLiteral("%p%"));
     progress_bar.show();
+    cancel_button.setEnabled(true);
+    cancel_button.show();
+    run_clock.start();
 }
 
 void Pellanor::slot_progress(qint64 done, qint64 total)
@@ -361,6 +452,16 @@ void Pellanor::slot_progress(qint64 done, qint64 total)
     if (!busy)
         return;
     progress_bar.setValue(total > 0 ? int(qMin(done, total) * 1000 / total) : 0);
+    progress_bar.setFormat(progress_format(done, total, run_clock.elapsed()));
+}
+
+void Pellanor::slot_cancel()
+{
+    // The engine notices between blocks and removes whatever it had begun.
+    if (!busy || !job_control)
+        return;
+    job_control->cancel();
+    cancel_button.setEnabled(false);
 }
 
 void Pellanor::slot_end_work(const QVariant &result)
@@ -370,17 +471,28 @@ void Pellanor::slot_end_work(const QVariant &result)
         worker.join();
     job_control.reset();
 
-    if (!job_abandoned)
-        report(result.toMap());
+    // A cancelled run is no failure: no box, and the list stays for another try.
+    const QVariantMap map = result.toMap();
+    const bool cancelled = map.value(QStringLiteral("is_cancelled")).toBool();
+    if (!job_abandoned && !cancelled)
+        report(map);
     job_abandoned = false;
-    slot_del_all();
+    if (!cancelled)
+        slot_del_all();
     leave_busy_state();
+    if (cancelled) {
+        const Basic_Text *text = Basic_Text::instance();
+        status_label.setText((map.value(QStringLiteral("is_encryption")).toBool() ? text->txt_encryption
+                                                                                 : text->txt_decryption)
+                             + text->txt_cancelled);
+    }
 }
 
 void Pellanor::leave_busy_state()
 {
     status_label.setText(QString());
     progress_bar.hide();
+    cancel_button.hide();
     type_combo.setEnabled(true);
     add_file_button.setEnabled(true);
     add_dir_button.setEnabled(is_encryption);
@@ -397,9 +509,17 @@ void Pellanor::report(const QVariantMap &result)
     const bool is_ok = result.value(QStringLiteral("is_ok")).toBool();
     const QString message = (was_encryption ? text->txt_encryption : text->txt_decryption)
                             + (is_ok ? text->txt_successful : text->txt_failure);
-    // A success may still have left items out; the detail names them.
-    const QString detail = is_ok ? result.value(QStringLiteral("warnings")).toStringList().join(QLatin1Char('\n'))
-                                 : result.value(QStringLiteral("reason")).toString();
+    // Where the result went, and what a success still left out.
+    QStringList places = result.value(QStringLiteral("output_folders")).toStringList();
+    const QString container = result.value(QStringLiteral("container_path")).toString();
+    if (!container.isEmpty())
+        places.prepend(QFileInfo(container).absoluteFilePath());
+    QStringList detail_lines;
+    if (!places.isEmpty())
+        detail_lines << text->txt_saved_to << places;
+    detail_lines << result.value(QStringLiteral("warnings")).toStringList();
+    const QString detail = !is_ok ? result.value(QStringLiteral("reason")).toString()
+                                  : detail_lines.join(QLatin1Char('\n'));
     show_report(text->txt_title, message, detail, is_ok);
 }
 

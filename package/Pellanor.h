@@ -3,6 +3,7 @@
 #include "Basic_From_Obj.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMap>
@@ -59,6 +60,10 @@ public:
     // Adds paths exactly as the dialogs would (absolute, "/" separated).
     void add_files(const QStringList &paths);
     void add_folder(const QString &path);
+    // Lists paths given on the command line, relative ones taken from the
+    // current directory: only containers open decryption mode, anything else
+    // encryption mode. Paths that cannot be used are left out and named in a box.
+    void open_paths(const QStringList &paths);
 
 signals:
     void signal_end_work(QVariant result);
@@ -74,6 +79,7 @@ public slots:
     void slot_textChanged(const QString &text);
     void slot_start_work();
     void slot_end_work(const QVariant &result);
+    void slot_cancel();
 
 protected:
     // The user-facing dialogs, replaceable so the window can run unattended.
@@ -117,6 +123,7 @@ private:
     QPushButton start_button;
     QLabel status_label;
     QProgressBar progress_bar;
+    QPushButton cancel_button;
     QMap<QString, QString> file_map;
     QMap<QString, QString> folder_map;
 
@@ -125,4 +132,6 @@ private:
     bool job_abandoned = false;
     std::unique_ptr<Job_Control> job_control;
     std::thread worker;
+    // Time since the run started, for its rate and time left.
+    QElapsedTimer run_clock;
 };

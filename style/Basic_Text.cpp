@@ -19,7 +19,7 @@ struct Text_Pair
     const char* chinese;
 };
 
-const Text_Pair texts[25] = {
+const Text_Pair texts[33] = {
     {"Encryption/Decryption", "\xBC\xD3\xC3\xDC/\xBD\xE2\xC3\xDC"},
     {"Choose The Type:", "\xD1\xA1\xD4\xF1\xC0\xE0\xD0\xCD\xA3\xBA"},
     {"Encryption", "\xBC\xD3\xC3\xDC\xC0\xE0\xD0\xCD"},
@@ -50,23 +50,35 @@ const Text_Pair texts[25] = {
     {"OpenDir", "\xCE\xC4\xBC\xFE\xBC\xD3\xC3\xDC\xBD\xE2\xC3\xDC\xC4\xBF\xC2\xBC"},
     {"Encryption", "\xBC\xD3\xC3\xDC"},
     {"Decryption", "\xBD\xE2\xC3\xDC"},
+    {"Cancel", "\xC8\xA1\xCF\xFB"},
+    {"Cancelled", "\xD2\xD1\xC8\xA1\xCF\xFB"},
+    {"%1 left", "\xCA\xA3\xD3\xE0 %1"},
+    {"Saved to:", "\xB1\xA3\xB4\xE6\xB5\xBD\xA3\xBA"},
+    {"These paths were not listed:",
+     "\xD2\xD4\xCF\xC2\xC2\xB7\xBE\xB6\xCE\xB4\xC1\xD0\xB3\xF6\xA3\xBA"},
+    {"does not exist", "\xB2\xBB\xB4\xE6\xD4\xDA"},
+    {"cannot be read", "\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1"},
+    {"is neither a file nor a folder",
+     "\xBC\xC8\xB2\xBB\xCA\xC7\xCE\xC4\xBC\xFE\xD2\xB2\xB2\xBB\xCA\xC7\xCE\xC4\xBC\xFE\xBC\xD0"},
 };
 
 } // namespace
 
 Basic_Text::Basic_Text()
 {
-    QString* const members[25] = {
+    QString* const members[33] = {
         &txt_title, &txt_choose_type, &txt_type_encryption, &txt_type_decryption,
         &txt_hint_encryption, &txt_hint_decryption, &txt_encryption, &txt_decryption,
         &txt_successful, &txt_failure, &txt_in_progress, &txt_choose_encrypted_file,
         &txt_choose_decryption_file, &txt_select_encrypted_folder, &txt_file_name,
         &txt_file_type, &txt_is_file, &txt_is_dir, &txt_add_file, &txt_add_dir,
         &txt_delete, &txt_clear, &txt_open_dir, &txt_button_encryption,
-        &txt_button_decryption,
+        &txt_button_decryption, &txt_cancel, &txt_cancelled, &txt_time_left,
+        &txt_saved_to, &txt_not_listed, &txt_no_such_path, &txt_cannot_read,
+        &txt_not_file_or_folder,
     };
     const bool chinese = ui_language == 1;
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < 33; ++i)
         *members[i] = gbk_text(chinese ? texts[i].chinese : texts[i].english);
 }
 

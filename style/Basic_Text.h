@@ -43,4 +43,14 @@ public:
     QString txt_open_dir;
     QString txt_button_encryption;
     QString txt_button_decryption;
+    // Texts beyond the original set: cancelling, progress, where results went,
+    // and paths given on the command line that could not be listed.
+    QString txt_cancel;
+    QString txt_cancelled;
+    QString txt_time_left;       // "%1" is the time left
+    QString txt_saved_to;
+    QString txt_not_listed;
+    QString txt_no_such_path;
+    QString txt_cannot_read;
+    QString txt_not_file_or_folder;
 };

@@ -43,6 +43,9 @@ private slots:
             QTest::newRow(qPrintable("usage: " + args.join(' '))) << args << 2 << QStringList();
         QTest::newRow("bad containers") << QStringList{"decrypt", "junk.kvxdata", "absent.kvxdata"} << 1
                                         << QStringList{"junk.kvxdata", "absent.kvxdata"};
+        QTest::newRow("list foreign") << QStringList{"list", "junk.kvxdata", "absent.kvxdata"} << 1
+                                      << QStringList{"junk.kvxdata", "absent.kvxdata"};
+        QTest::newRow("test foreign") << QStringList{"test", "junk.kvxdata"} << 1 << QStringList{"junk.kvxdata"};
         QTest::newRow("missing input") << QStringList{"encrypt", "-C", "b2", "nothing-here"} << 1
                                        << QStringList{"nothing-here"};
     }
@@ -70,6 +73,8 @@ private slots:
         QCOMPARE(help.exit_code, 0);
         QVERIFY(help.out.contains("encrypt [-C DIR] PATH..."));
         QVERIFY(help.out.contains("decrypt CONTAINER..."));
+        QVERIFY(help.out.contains("list CONTAINER...") && help.out.contains("test CONTAINER..."));
+        QCOMPARE(cli({"--version"}).out.trimmed(), QStringLiteral("corvanta-cli " CORVANTA_VERSION));
 
         make_file("work/in/sub/a, b.txt", "data");
         make_file("work/single.txt", "single");
@@ -93,6 +98,38 @@ private slots:
         const Run here = cli({"encrypt", "single.txt"}, path("work"));
         QCOMPARE(here.exit_code, 0);
         QVERIFY(here.out.trimmed().startsWith(path("work/AddData/")));
+    }
+
+    // list shows every entry, test reads each through the decipher; neither writes.
+    void list_and_test()
+    {
+        const QByteArray good = random_bytes(200000, 1), bad = random_bytes(200000, 2);
+        QVERIFY(QDir().mkpath(path("t")));
+        QVERIFY(write_zip(path("t/two.zip"), {{"d/", {}, true}, {"d/good.bin", good}, {"bad.bin", bad}}));
+        QVERIFY(make_container(path("t/two.zip"), path("t/sound.kvxdata")));
+        // One byte of bad.bin's data flipped: its CRC no longer matches.
+        QByteArray zip = read_all(path("t/two.zip"));
+        const qsizetype at = zip.indexOf(bad.mid(100000, 64));
+        QVERIFY(at > 0);
+        zip[at] = char(zip[at] ^ 0x55);
+        QVERIFY(write_all(path("t/damaged.kvxdata"), transformed(zip, Cipher_Direction::Encrypt)));
+        QVERIFY(QFile::remove(path("t/two.zip")));
+        const auto before = tree(path("t"));
+
+        const Run list = cli({"list", "t/damaged.kvxdata"});
+        QCOMPARE(list.exit_code, 0);
+        const QStringList lines = list.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].endsWith("  d/") && lines[1].endsWith("  d/good.bin"), qPrintable(list.out));
+        QVERIFY(lines[2].simplified().startsWith("200000 20") && lines[2].endsWith("  bad.bin"));
+
+        QCOMPARE(cli({"test", "t/sound.kvxdata"}).exit_code, 0);
+        const Run test = cli({"test", "t/sound.kvxdata", "t/damaged.kvxdata"});
+        QCOMPARE(test.exit_code, 1);
+        QCOMPARE(test.err.trimmed().split('\n').size(), 1);
+        QVERIFY2(test.err.contains("t/damaged.kvxdata: bad.bin: "), qPrintable(test.err));
+        QVERIFY(test.out.contains("t/sound.kvxdata: OK") && !test.out.contains("damaged"));
+        QVERIFY(tree(path("t")) == before); // nothing written
     }
 };
 

@@ -121,7 +121,7 @@ private:
         QStringList out;
         for (QWidget *w : window->findChildren<QWidget *>())
             if ((qobject_cast<QPushButton *>(w) || qobject_cast<QComboBox *>(w) || w == table())
-                && w->isEnabled())
+                && w->isEnabled() && !w->isHidden())
                 out << w->objectName();
         out.sort();
         return out;
@@ -276,7 +276,7 @@ private slots:
         // The end arrives queued, so the window is busy until events run.
         QVERIFY(window->is_busy());
         QCOMPARE(window->status(), QStringLiteral("EncryptionIng") + QString(2, QChar(0x2026)));
-        QCOMPARE(usable(), QStringList({"file_table", "open_dir_button"}));
+        QCOMPARE(usable(), QStringList({"cancel_button", "file_table", "open_dir_button"}));
         QVERIFY(window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
         QCoreApplication::processEvents(); // let the layout settle
         QCOMPARE(window->width(), idle_width); // the window must not jump
@@ -316,15 +316,15 @@ private slots:
         QCOMPARE(made.size(), 1);
         QVERIFY2(made[0].endsWith(QLatin1String(".kvxdata")), qPrintable(made[0]));
         const QString container = work_path("AddData/" + made[0]);
+        QVERIFY2(window->reports[0].detail.startsWith("Saved to:\n" + container), qPrintable(window->reports[0].detail));
         QCOMPARE(tree(work_path("in")), original); // inputs untouched
 
         run(text->txt_type_decryption, {container});
         wait_for_reports(2);
         QCOMPARE(window->reports[1].text, QStringLiteral("DecryptionSuccessful"));
-        QVERIFY(window->reports[1].detail.isEmpty());
-
         // Beside the container: the container and one folder named by its base name.
         const QString base = made[0].section(QLatin1Char('.'), 0, 0);
+        QCOMPARE(window->reports[1].detail, "Saved to:\n" + work_path("AddData/" + base));
         QCOMPARE(entries(work_path("AddData")), QStringList({base, made[0]}));
         const QMap<QString, QByteArray> extracted = tree(work_path("AddData/" + base));
         // The packed folder keeps its name, the loose file lies at the top.
@@ -366,16 +366,21 @@ private slots:
     }
 
     // Closing cancels and waits; destroying joins the worker, which must
-    // never touch the window afterwards (run under the sanitizers).
+    // never touch the window afterwards (run under the sanitizers). Cancel
+    // and Esc stop the run and keep the list for another try.
     void ending_the_window_mid_run_leaves_nothing_data()
     {
         QTest::addColumn<bool>("destroy");
-        QTest::newRow("close") << false;
-        QTest::newRow("destroy") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close") << false << "close";
+        QTest::newRow("destroy") << true << "";
+        QTest::newRow("cancel button") << false << "cancel";
+        QTest::newRow("escape") << false << "escape";
     }
     void ending_the_window_mid_run_leaves_nothing()
     {
         QFETCH(bool, destroy);
+        QFETCH(QString, how);
         const QByteArray big = test_support::random_bytes(32 * 1024 * 1024, 42);
         for (int i = 0; i < 4; ++i)
             QVERIFY(write_file(work_path(QStringLiteral("in/big%1.bin").arg(i)), big));
@@ -391,16 +396,58 @@ private slots:
                                          || !window->is_busy(), 60000);
             if (!window->is_busy())
                 QSKIP("the run ended before the window could be closed");
-            QVERIFY(window->close());
+            if (how == "close")
+                QVERIFY(window->close());
+            else if (how == "cancel")
+                window->click("cancel_button");
+            else
+                QTest::keyClick(window.get(), Qt::Key_Escape);
         }
-        QCoreApplication::processEvents();
+        QTRY_VERIFY(destroy || !window->is_busy());
         if (!destroy) {
-            QVERIFY(!window->is_busy());
-            QVERIFY(window->reports.isEmpty()); // the user left; no box pops up
+            QVERIFY(window->reports.isEmpty()); // no box: the user asked for it
+            if (how != "close") {
+                QCOMPARE(window->status(), QStringLiteral("EncryptionCancelled"));
+                QCOMPARE(window->folders().keys(), QStringList({work_path("in")}));
+                QCOMPARE(usable(), all_controls);
+            }
         }
         QCOMPARE(entries(work_path("AddData")), QStringList());
         for (int i = 0; i < 4; ++i)
             QCOMPARE(read_all(work_path(QStringLiteral("in/big%1.bin").arg(i))), big);
+    }
+
+    // Paths given at start-up are listed as if chosen; unusable ones are named.
+    void start_up_paths_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("decryption");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("containers") << QStringList{"box/a.kvxdata", "@box/b.KVXDATA", "gone.kvxdata"}
+                                    << true << QStringList{"box/a.kvxdata", "box/b.KVXDATA"};
+        QTest::newRow("mixed") << QStringList{"box/a.kvxdata", "box", "gone.txt"} << false
+                               << QStringList{"box", "box/a.kvxdata"};
+    }
+    void start_up_paths()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, decryption);
+        QFETCH(QStringList, listed);
+        QVERIFY(write_file(work_path("box/a.kvxdata"), "a"));
+        QVERIFY(write_file(work_path("box/b.KVXDATA"), "b"));
+        // "@": the same path made absolute.
+        for (QString &arg : args)
+            if (arg.startsWith('@'))
+                arg = work_path(arg.mid(1));
+        window->open_paths(args);
+        QCOMPARE(window->is_encryption_mode(), !decryption);
+        QCOMPARE(window->find<QComboBox>("type_combo")->currentIndex(), decryption ? 1 : 0);
+        QStringList expected;
+        for (const QString &rel : listed)
+            expected << work_path(rel) + (QFileInfo(work_path(rel)).isDir() ? "|IsDir" : "|IsFile");
+        QCOMPARE(rows(), expected);
+        QTRY_COMPARE(window->reports.size(), 1);
+        QCOMPARE(window->reports[0].text, "These paths were not listed:\n" + args.last() + ": does not exist");
     }
 
     // Drops are added as if chosen; in decryption mode only containers.

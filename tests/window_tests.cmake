@@ -2,3 +2,7 @@
 corvanta_add_test(test_pellanor
   SOURCES test_pellanor.cpp
   LIBS corvanta_window libzip::zip)
+# Installed, opened with a container as the file manager would, started once.
+add_test(NAME test_open_container
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_open_container.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(test_open_container PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
