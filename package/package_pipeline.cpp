@@ -178,7 +178,7 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
     Private_File archive;
     if (!archive.create(work, QStringLiteral(".zip"), &reason))
         return fail(result, QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason), control);
-    if (!write_archive(plan, archive.file(), control, &reason))
+    if (!write_archive(plan, archive.file(), work, control, &reason))
         return fail(result, reason, control);
     if (control)
         control->add_total(archive.file().size() - estimate);

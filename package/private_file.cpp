@@ -98,7 +98,6 @@ bool Private_File::create(const QString &folder, const QString &suffix, QString 
             return false;
         }
     }
-    device.setFileName(folder);
     if (!device.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::DontCloseHandle)) {
         *reason = device.errorString();
         return false;

@@ -18,7 +18,7 @@ public:
 
     // Creates the file in folder; false with the system's reason.
     bool create(const QString &folder, const QString &suffix, QString *reason);
-    // Read-write and unbuffered; its fileName() is the folder, for messages.
+    // Read-write and unbuffered.
     QFile &file() { return device; }
     // Gives the complete file the name path, atomically and never in place of
     // another file. False with *taken set when the name exists, else with the reason.

@@ -579,8 +579,14 @@ zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_sour
         return n < 0 ? s->failed(ZIP_ER_READ) : n;
     }
     case ZIP_SOURCE_WRITE: {
-        const qint64 n = s->file->write(static_cast<const char *>(data), qint64(length));
-        return n != qint64(length) ? s->failed(ZIP_ER_WRITE) : n;
+        // A short write (a disk filling up) is retried, so the failure comes with its reason.
+        for (qint64 done = 0; done < qint64(length);) {
+            const qint64 n = s->file->write(static_cast<const char *>(data) + done, qint64(length) - done);
+            if (n <= 0)
+                return s->failed(ZIP_ER_WRITE);
+            done += n;
+        }
+        return zip_int64_t(length);
     }
     case ZIP_SOURCE_SEEK:
     case ZIP_SOURCE_SEEK_WRITE: {
@@ -657,10 +663,11 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
         *error = QStringLiteral("%1: %2").arg(archive_path, archive.errorString());
         return false;
     }
-    return write_archive(plan, archive, control, error);
+    return write_archive(plan, archive, archive_path, control, error);
 }
 
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, Job_Control *control, QString *error)
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
+                   QString *error)
 {
     // libzip writes straight into the caller's file: no temporary file of its own.
     auto *sink = new Archive_Sink;
@@ -670,7 +677,7 @@ bool write_archive(const Pack_Plan &plan, QFileDevice &archive, Job_Control *con
     zip_source_t *sink_source = zip_source_function_create(sink_callback, sink, &open_error);
     zip_t *za = sink_source ? zip_open_from_source(sink_source, ZIP_CREATE | ZIP_TRUNCATE, &open_error) : nullptr;
     if (!za) {
-        *error = QStringLiteral("%1: %2").arg(archive.fileName(), QString::fromUtf8(zip_error_strerror(&open_error)));
+        *error = QStringLiteral("%1: %2").arg(archive_name, QString::fromUtf8(zip_error_strerror(&open_error)));
         zip_error_fini(&open_error);
         if (sink_source)
             zip_source_free(sink_source);
@@ -737,7 +744,7 @@ bool write_archive(const Pack_Plan &plan, QFileDevice &archive, Job_Control *con
     // libzip writes everything here; deflated entries stream in from the pool.
     if (zip_close(za) < 0) {
         const QString reason = sink->reason.isEmpty() ? zip_reason(za) : sink->reason;
-        return fail(QStringLiteral("%1: writing the archive failed: %2").arg(archive.fileName(), reason));
+        return fail(QStringLiteral("%1: writing the archive failed: %2").arg(archive_name, reason));
     }
     pool.stop();
     return true;

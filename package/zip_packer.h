@@ -42,8 +42,9 @@ Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStrin
 bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control,
                    QString *error);
 // The same into a file the caller has open read-write; libzip makes no
-// temporary file of its own. The file's name (or folder) names it in errors.
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, Job_Control *control, QString *error);
+// temporary file of its own. archive_name names it in errors.
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
+                   QString *error);
 
 // "name.ext" -> "name (n).ext"; folders and names without an extension get " (n)" at the end.
 QString numbered_name(const QString &name, int n, bool is_dir);
