@@ -3,6 +3,7 @@
 #include "container_source.h"
 #include "job_control.h"
 #include "kvx_cipher.h"
+#include "private_file.h"
 #include "zip_extractor.h"
 #include "zip_packer.h"
 
@@ -11,10 +12,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QRandomGenerator>
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,42 +34,31 @@ QString time_stamp(const QDateTime &t)
            + QLocale::system().dayName(t.date().dayOfWeek(), QLocale::ShortFormat);
 }
 
-// A hidden file of our own in folder, created exclusively so that no user's
-// file is ever taken over. Returns its path, or an empty string.
-QString reserve_hidden_file(const QString &folder, const QString &suffix, QString *reason)
+QString system_reason()
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = QStringLiteral("%1/.corvanta-%2%3")
-                                 .arg(folder)
-                                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
-                                 .arg(suffix);
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return path;
-        if (!QFileInfo::exists(path)) {
-            *reason = file.errorString();
-            return QString();
-        }
-    }
-    *reason = QStringLiteral("no free temporary name");
-    return QString();
+    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// Removes the files this run made, whatever happens to the run.
-class Own_Files
+// Makes folder and its missing parents; false with the system's reason.
+bool make_folder(const QString &folder, QString *reason)
 {
-public:
-    ~Own_Files()
-    {
-        for (const QString &path : paths)
-            QFile::remove(path);
+    const QStringList parts = QDir::cleanPath(QDir(folder).absolutePath()).split(QLatin1Char('/'));
+    QString path;
+    for (const QString &part : parts) {
+        path += part.isEmpty() && path.isEmpty() ? QString() : QLatin1Char('/') + part;
+        if (path.isEmpty())
+            continue;
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+            *reason = system_reason();
+            return false;
+        }
     }
-    void add(const QString &path) { paths.append(path); }
-    void keep(const QString &path) { paths.removeAll(path); }
-
-private:
-    QStringList paths;
-};
+    if (!QFileInfo(folder).isDir()) {
+        *reason = QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
 
 bool is_cancelled(Job_Control *control)
 {
@@ -124,14 +117,18 @@ QString prepare_destination(const QString &parent, const QString &name, bool *cr
             continue;
         if (info.isDir())
             return candidate;
-        if (QDir().mkdir(candidate)) {
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0) {
             *created = true;
             return candidate;
         }
-        if (!QFileInfo(candidate).exists()) {
-            *reason = QStringLiteral("cannot create the folder %1").arg(candidate);
+        if (errno != EEXIST) {
+            *reason = QStringLiteral("cannot create the folder %1: %2").arg(candidate, system_reason());
             return QString();
         }
+        // Another run made it just now: shared like any existing folder.
+        const QFileInfo now(candidate);
+        if (now.isDir() && !now.isSymLink())
+            return candidate;
     }
     *reason = QStringLiteral("no free folder name for %1").arg(name);
     return QString();
@@ -160,8 +157,11 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
         return fail(result, QStringLiteral("Nothing to pack: no files or folders were chosen"), control);
 
     const QString work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name);
-    if (!QDir().mkpath(work) || !QFileInfo(work).isDir())
-        return fail(result, QStringLiteral("%1: cannot create the working folder").arg(work), control);
+    QString reason;
+    if (!make_folder(work, &reason))
+        return fail(result, QStringLiteral("%1: cannot create the working folder: %2").arg(work, reason), control);
+    // Temporaries of runs that ended without cleaning up (killed, power lost).
+    remove_abandoned_temporaries(work);
 
     Pack_Plan plan = plan_pack(files, folders, &result.errors, control);
     result.warnings = plan.warnings;
@@ -176,50 +176,35 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
     if (control)
         control->add_total(plan.total_bytes + estimate);
 
-    Own_Files own;
-    QString reason;
-    const QString archive_path = reserve_hidden_file(work, QStringLiteral(".zip"), &reason);
-    if (archive_path.isEmpty())
+    // Both files are private until the container is published complete.
+    Private_File archive;
+    if (!archive.create(work, QStringLiteral(".zip"), &reason))
         return fail(result, QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason), control);
-    own.add(archive_path);
-    if (!write_archive(plan, archive_path, control, &reason))
+    if (!write_archive(plan, archive.file(), work, control, &reason))
         return fail(result, reason, control);
-
-    QFile archive(archive_path);
-    if (!archive.open(QIODevice::ReadOnly))
-        return fail(result, QStringLiteral("%1: %2").arg(archive_path, archive.errorString()), control);
     if (control)
-        control->add_total(archive.size() - estimate);
+        control->add_total(archive.file().size() - estimate);
 
-    const QString part_path = reserve_hidden_file(work, container_suffix + QStringLiteral(".part"), &reason);
-    if (part_path.isEmpty())
+    Private_File part;
+    if (!part.create(work, container_suffix + QStringLiteral(".part"), &reason))
         return fail(result, QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason), control);
-    own.add(part_path);
-    QFile part(part_path);
-    if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(result, QStringLiteral("%1: %2").arg(part_path, part.errorString()), control);
-    if (!run_chunk_loop(archive, part, Cipher_Direction::Encrypt, control, &reason))
-        return fail(result, QStringLiteral("Writing the container failed: %1").arg(reason), control);
-    if (!part.flush()) {
-        return fail(result, QStringLiteral("Writing the container failed: %1").arg(part.errorString()), control);
-    }
-    part.close();
-    if (part.error() != QFileDevice::NoError)
-        return fail(result, QStringLiteral("Writing the container failed: %1").arg(part.errorString()), control);
-    archive.close();
+    if (!archive.file().seek(0) || !run_chunk_loop(archive.file(), part.file(), Cipher_Direction::Encrypt, control, &reason))
+        return fail(result, QStringLiteral("%1: writing the container failed: %2").arg(work, reason), control);
+    if (!part.file().flush())
+        return fail(result, QStringLiteral("%1: writing the container failed: %2").arg(work, part.file().errorString()), control);
 
     // The container appears under its final name only when complete, and
-    // never in place of another: a name taken in the same second waits for
-    // the next second's time stamp.
+    // never in place of another: a name taken (by a user or by a run at the
+    // same moment) waits for the next second's time stamp.
     for (int attempt = 0;; ++attempt) {
         const QString container = work + QLatin1Char('/') + stamp + container_suffix;
-        if (QFile::rename(part_path, container)) {
-            own.keep(part_path);
+        bool taken = false;
+        if (part.publish(container, &taken, &reason)) {
             result.container_path = container;
             break;
         }
-        if (!QFileInfo::exists(container) || attempt >= 30)
-            return fail(result, QStringLiteral("%1: cannot save the container").arg(container), control);
+        if (!taken || attempt >= 30)
+            return fail(result, QStringLiteral("%1: cannot save the container: %2").arg(container, reason), control);
         if (is_cancelled(control))
             return fail(result, QString(), control);
         const QDateTime now = QDateTime::currentDateTime();

@@ -1,6 +1,7 @@
 #include "zip_extractor.h"
 
 #include "job_control.h"
+#include "private_file.h"
 #include "zip_packer.h"
 
 #include <QDateTime>
@@ -10,15 +11,17 @@
 #include <QHash>
 #include <QSet>
 #include <QStringDecoder>
-#include <QTemporaryFile>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -70,12 +73,6 @@ bool is_inside(const QString &root, const QString &path)
         if (r[i] != p[i])
             return false;
     return true;
-}
-
-bool taken(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 // A link may point anywhere inside the destination: its target, resolved
@@ -143,9 +140,6 @@ private:
 
     zip_t *open_archive(const std::function<zip_source_t *(QString *)> &open_source);
     QString folder_for(const QString &relative);
-    QString claim_name(const QString &folder, const QString &leaf);
-    std::mutex claim_mutex;
-    QSet<QString> claimed;
     void extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread);
     void make_link(zip_t *za, const Entry &e);
     void advance(qint64 units, bool on_pipeline_thread)
@@ -196,21 +190,30 @@ QString Extractor::folder_for(const QString &relative)
         return QString();
     }
     const QString leaf = relative.mid(slash + 1);
+    QString reason = QStringLiteral("no free name");
     for (int n = 1; n <= max_numbered_names; ++n) {
         const QString candidate = parent + QLatin1Char('/') + (n == 1 ? leaf : numbered_name(leaf, n, true));
         const QFileInfo info(candidate);
         if (info.isSymLink() || (info.exists() && !info.isDir()))
             continue;
-        if (info.isDir() || QDir().mkdir(candidate)) {
-            if (!info.isDir())
-                created_folders.push_back(candidate);
-            folders.insert(relative, candidate);
-            return candidate;
+        // Asked once: QFileInfo may answer from its cache after the mkdir.
+        const bool existed = info.isDir();
+        if (!existed && ::mkdir(QFile::encodeName(candidate).constData(), 0777) != 0) {
+            if (errno != EEXIST) {
+                reason = QString::fromLocal8Bit(std::strerror(errno));
+                break;
+            }
+            // Another run made it just now: shared like any existing folder.
+            const QFileInfo now(candidate);
+            if (!now.isDir() || now.isSymLink())
+                continue;
+        } else if (!existed) {
+            created_folders.push_back(candidate);
         }
-        if (!taken(candidate))
-            break;
+        folders.insert(relative, candidate);
+        return candidate;
     }
-    report(QStringLiteral("%1: cannot create the folder; its contents are not extracted").arg(relative));
+    report(QStringLiteral("%1: cannot create the folder: %2; its contents are not extracted").arg(relative, reason));
     folders.insert(relative, QString());
     return QString();
 }
@@ -222,13 +225,15 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
         report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_strerror(za))));
         return;
     }
-    // Written under a hidden temporary name and renamed only when complete.
-    QTemporaryFile out(e.parent + QStringLiteral("/.corvanta-XXXXXX.part"));
-    if (!out.open()) {
-        report(QStringLiteral("%1: cannot create the file: %2").arg(e.name, out.errorString()));
+    // Written privately and given its name only when complete.
+    Private_File temporary;
+    QString reason;
+    if (!temporary.create(e.parent, QStringLiteral(".part"), &reason)) {
+        report(QStringLiteral("%1: cannot create the file in %2: %3").arg(e.name, e.parent, reason));
         zip_fclose(zf);
         return;
     }
+    QFile &out = temporary.file();
     std::unique_ptr<char[]> buffer(new char[read_block]);
     qint64 written = 0;
     qint64 reported = 0;
@@ -272,34 +277,25 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
     }
     advance(e.comp_size - reported, on_pipeline_thread);
     if (!ok)
-        return; // the temporary file goes with `out`
+        return; // the temporary file goes with `temporary`
     if (e.mode != 0)
         out.setPermissions(permissions_of(e.mode));
     if (e.mtime >= 0)
         out.setFileTime(QDateTime::fromSecsSinceEpoch(e.mtime), QFileDevice::FileModificationTime);
-    // The rename itself never replaces an existing file; the name is picked
-    // first because a failed rename leaves the temporary file unusable.
-    const QString target = claim_name(e.parent, e.relative.section(QLatin1Char('/'), -1));
-    if (target.isEmpty() || !out.rename(target)) {
-        report(QStringLiteral("%1: cannot save the file: %2").arg(e.name, target.isEmpty() ? QStringLiteral("no free name") : out.errorString()));
-        return;
-    }
-    out.setAutoRemove(false); // it is the user's file now
-}
-
-// The first free name among "name.ext", "name (2).ext", ...; claimed names
-// are remembered so that the two extracting threads never pick the same one.
-QString Extractor::claim_name(const QString &folder, const QString &leaf)
-{
-    std::lock_guard<std::mutex> lock(claim_mutex);
+    // Publishing never replaces a file, so claiming a name works across
+    // threads and processes alike: a name taken gets the next number.
+    const QString leaf = e.relative.section(QLatin1Char('/'), -1);
     for (int n = 1; n <= max_numbered_names; ++n) {
-        const QString path = folder + QLatin1Char('/') + (n == 1 ? leaf : numbered_name(leaf, n, false));
-        if (!claimed.contains(path) && !taken(path)) {
-            claimed.insert(path);
-            return path;
+        const QString target = e.parent + QLatin1Char('/') + (n == 1 ? leaf : numbered_name(leaf, n, false));
+        bool name_taken = false;
+        if (temporary.publish(target, &name_taken, &reason))
+            return;
+        if (!name_taken) {
+            report(QStringLiteral("%1: cannot save the file %2: %3").arg(e.name, target, reason));
+            return;
         }
     }
-    return QString();
+    report(QStringLiteral("%1: cannot save the file: no free name").arg(e.name));
 }
 
 void Extractor::make_link(zip_t *za, const Entry &e)
@@ -319,14 +315,15 @@ void Extractor::make_link(zip_t *za, const Entry &e)
         return;
     }
     const QString leaf = e.relative.section(QLatin1Char('/'), -1);
+    const QByteArray target_name = QFile::encodeName(target);
     for (int n = 1; n <= max_numbered_names; ++n) {
         const QString path = e.parent + QLatin1Char('/') + (n == 1 ? leaf : numbered_name(leaf, n, false));
-        if (QFile::link(target, path))
+        if (::symlink(target_name.constData(), QFile::encodeName(path).constData()) == 0)
             return;
-        if (!taken(path))
+        if (errno != EEXIST)
             break;
     }
-    report(QStringLiteral("%1: cannot create the link").arg(e.name));
+    report(QStringLiteral("%1: cannot create the link: %2").arg(e.name, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 bool Extractor::run(const std::function<zip_source_t *(QString *)> &open_source, qint64 progress_budget)

@@ -18,6 +18,7 @@
 #endif
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -672,6 +673,94 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
     }
 }
 
+// libzip's output: the caller's open file, written in place.
+struct Archive_Sink
+{
+    QFileDevice *file = nullptr;
+    QString reason; // the system's, for the first failed write
+    zip_error_t error;
+
+    Archive_Sink() { zip_error_init(&error); }
+    ~Archive_Sink() { zip_error_fini(&error); }
+
+    zip_int64_t failed(int code)
+    {
+        const int system_error = errno;
+        if (reason.isEmpty())
+            reason = file->errorString();
+        zip_error_set(&error, code, system_error);
+        return -1;
+    }
+};
+
+zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto *s = static_cast<Archive_Sink *>(state);
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        return s->file->seek(0) ? 0 : s->failed(ZIP_ER_SEEK);
+    case ZIP_SOURCE_BEGIN_WRITE:
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+    case ZIP_SOURCE_REMOVE:
+        // The file is this run's own: it starts, or starts again, empty.
+        if (!s->file->seek(0) || !s->file->resize(0))
+            return s->failed(ZIP_ER_WRITE);
+        return 0;
+    case ZIP_SOURCE_READ: {
+        const qint64 n = s->file->read(static_cast<char *>(data), qint64(qMin<zip_uint64_t>(length, 1u << 30)));
+        return n < 0 ? s->failed(ZIP_ER_READ) : n;
+    }
+    case ZIP_SOURCE_WRITE: {
+        // A short write (a disk filling up) is retried, so the failure comes with its reason.
+        for (qint64 done = 0; done < qint64(length);) {
+            const qint64 n = s->file->write(static_cast<const char *>(data) + done, qint64(length) - done);
+            if (n <= 0)
+                return s->failed(ZIP_ER_WRITE);
+            done += n;
+        }
+        return zip_int64_t(length);
+    }
+    case ZIP_SOURCE_SEEK:
+    case ZIP_SOURCE_SEEK_WRITE: {
+        const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(s->file->pos()), zip_uint64_t(s->file->size()),
+                                                              data, length, &s->error);
+        if (to < 0)
+            return -1;
+        return s->file->seek(to) ? 0 : s->failed(ZIP_ER_SEEK);
+    }
+    case ZIP_SOURCE_TELL:
+    case ZIP_SOURCE_TELL_WRITE:
+        return s->file->pos();
+    case ZIP_SOURCE_COMMIT_WRITE:
+        return s->file->flush() ? 0 : s->failed(ZIP_ER_WRITE);
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        zip_stat_t *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &s->error);
+        if (!st)
+            return -1;
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE;
+        st->size = zip_uint64_t(s->file->size());
+        return sizeof(*st);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&s->error, data, length);
+    case ZIP_SOURCE_FREE:
+        delete s;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+            ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE,
+            ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
+            ZIP_SOURCE_REMOVE, -1);
+    default:
+        zip_error_set(&s->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
 QString zip_reason(zip_t *za)
 {
     return QString::fromUtf8(zip_strerror(za));
@@ -701,15 +790,34 @@ Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStrin
 
 bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control, QString *error)
 {
-    int code = 0;
-    zip_t *za = zip_open(QFile::encodeName(archive_path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    if (!za) {
-        zip_error_t e;
-        zip_error_init_with_code(&e, code);
-        *error = QStringLiteral("%1: %2").arg(archive_path, QString::fromUtf8(zip_error_strerror(&e)));
-        zip_error_fini(&e);
+    QFile archive(archive_path);
+    if (!archive.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        *error = QStringLiteral("%1: %2").arg(archive_path, archive.errorString());
         return false;
     }
+    return write_archive(plan, archive, archive_path, control, error);
+}
+
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
+                   QString *error)
+{
+    // libzip writes straight into the caller's file: no temporary file of its own.
+    auto *sink = new Archive_Sink;
+    sink->file = &archive;
+    zip_error_t open_error;
+    zip_error_init(&open_error);
+    zip_source_t *sink_source = zip_source_function_create(sink_callback, sink, &open_error);
+    zip_t *za = sink_source ? zip_open_from_source(sink_source, ZIP_CREATE | ZIP_TRUNCATE, &open_error) : nullptr;
+    if (!za) {
+        *error = QStringLiteral("%1: %2").arg(archive_name, QString::fromUtf8(zip_error_strerror(&open_error)));
+        zip_error_fini(&open_error);
+        if (sink_source)
+            zip_source_free(sink_source);
+        else
+            delete sink;
+        return false;
+    }
+    zip_error_fini(&open_error);
 
     std::vector<const Pack_Entry *> jobs;
     for (const Pack_Entry &e : plan.entries)
@@ -774,8 +882,8 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
     pool.start();
     // libzip writes everything here; deflated entries stream in from the pool.
     if (zip_close(za) < 0) {
-        const QString reason = zip_reason(za);
-        return fail(QStringLiteral("Writing the archive failed: %1").arg(reason));
+        const QString reason = sink->reason.isEmpty() ? zip_reason(za) : sink->reason;
+        return fail(QStringLiteral("%1: writing the archive failed: %2").arg(archive_name, reason));
     }
     pool.stop();
     return true;

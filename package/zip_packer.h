@@ -7,6 +7,7 @@
 #include <vector>
 
 class Job_Control;
+class QFileDevice;
 
 // One entry of the archive to be written.
 struct Pack_Entry
@@ -46,6 +47,10 @@ Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStrin
 // which the caller owns). Deflates on worker threads ahead of libzip's writer.
 // A file that differs from the plan while it is read fails the run.
 bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control,
+                   QString *error);
+// The same into a file the caller has open read-write; libzip makes no
+// temporary file of its own. archive_name names it in errors.
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
                    QString *error);
 
 // "name.ext" -> "name (n).ext"; folders and names without an extension get " (n)" at the end.

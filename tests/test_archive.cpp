@@ -8,10 +8,13 @@
 
 #include <QDateTime>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTest>
 #include <qplatformdefs.h>
+
+#include <utime.h>
 
 using namespace test_support;
 
@@ -98,6 +101,11 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadWrite));
             QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
         }
+        // A folder's mode and time, set after its contents were made.
+        QVERIFY(QFile::setPermissions(path("in/my files"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                               | QFile::ReadGroup | QFile::ExeGroup));
+        const struct utimbuf folder_time = {1600000000, 1600000000};
+        QCOMPARE(::utime(QFile::encodeName(path("in/my files")).constData(), &folder_time), 0);
 
         QStringList errors;
         const QString zip = path("out.zip");
@@ -120,6 +128,21 @@ private slots:
         QCOMPARE(script.lastModified().toSecsSinceEpoch(), when.toSecsSinceEpoch());
         QVERIFY(script.permissions() & QFile::ExeOwner);
         QVERIFY(!(QFileInfo(out + "/in/secret.txt").permissions() & QFile::ReadOther));
+        QT_STATBUF st;
+        QCOMPARE(QT_STAT(QFile::encodeName(out + "/in/my files").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0750));
+        QCOMPARE(qint64(st.st_mtime), qint64(1600000000));
+    }
+
+    // A failure names the entry and gives the system's reason.
+    void failures_give_the_system_reason()
+    {
+        QVERIFY(write_zip(path("r.zip"), {{"top.txt", "t"}, {"sub/", {}, true}, {"sub/x", "x"}}));
+        make_file("plain", "a file where the destination should be");
+        QStringList errors;
+        QVERIFY(!extract_zip(path("r.zip"), path("plain/out"), &errors));
+        QCOMPARE(errors.filter(QRegularExpression("^top.txt: .*: Not a directory$")).size(), 1);
+        QCOMPARE(errors.filter(QRegularExpression("^sub: .*: Not a directory")).size(), 1);
     }
 
     // Links in chosen folders are never followed out of them: a link to a file

@@ -2,8 +2,14 @@
 
 #include "engine_test_support.h"
 
+#include "package_pipeline.h"
+
 #include <QProcess>
+#include <QSet>
 #include <QTest>
+
+#include <memory>
+#include <vector>
 
 using namespace test_support;
 
@@ -18,14 +24,31 @@ class Test_Cli : public QObject, Scratch
         QString err;
     };
 
-    Run cli(const QStringList &args, const QString &working_dir = QString())
+    // Started, not waited for; named_temporaries forces the fallback for
+    // systems without unnamed files.
+    std::unique_ptr<QProcess> start(const QStringList &args, bool named_temporaries = false,
+                                    const QString &working_dir = QString())
     {
-        QProcess p;
-        p.setWorkingDirectory(working_dir.isEmpty() ? dir.path() : working_dir);
-        p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
+        auto p = std::make_unique<QProcess>();
+        p->setWorkingDirectory(working_dir.isEmpty() ? dir.path() : working_dir);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (named_temporaries)
+            env.insert("CORVANTA_NAMED_TEMPORARIES", "1");
+        p->setProcessEnvironment(env);
+        p->start(QStringLiteral(CORVANTA_CLI_PATH), args);
+        return p;
+    }
+
+    static Run finish(QProcess &p)
+    {
         p.waitForFinished(120000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+
+    Run cli(const QStringList &args, const QString &working_dir = QString())
+    {
+        return finish(*start(args, false, working_dir));
     }
 
 private slots:
@@ -130,6 +153,104 @@ private slots:
         QVERIFY2(test.err.contains("t/damaged.kvxdata: bad.bin: "), qPrintable(test.err));
         QVERIFY(test.out.contains("t/sound.kvxdata: OK") && !test.out.contains("damaged"));
         QVERIFY(tree(path("t")) == before); // nothing written
+    }
+
+    // Runs started at the same moment each get a whole result of their own.
+    void simultaneous_runs_data()
+    {
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("encryptions into one folder") << true << 8;
+        QTest::newRow("decryptions of one container") << false << 4;
+    }
+
+    void simultaneous_runs()
+    {
+        QFETCH(bool, encrypt);
+        QFETCH(int, runs);
+        const QString root = path(encrypt ? "sim-enc" : "sim-dec");
+        for (int i = 0; i < 40; ++i)
+            make_file(QStringLiteral("%1/shared/d%2/f%3.txt").arg(root).arg(i % 4).arg(i), random_bytes(20000, quint32(i)));
+        QString container;
+        if (!encrypt) {
+            const Package_Result made = run_encryption({}, {root + "/shared"}, root);
+            QVERIFY(made.is_ok);
+            container = made.container_path;
+        }
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (int i = 0; i < runs; ++i) {
+            make_file(QStringLiteral("%1/own%2.txt").arg(root).arg(i), QByteArray::number(i));
+            processes.push_back(start(encrypt ? QStringList{"encrypt", "-C", root, root + "/shared/d0",
+                                                            QStringLiteral("%1/own%2.txt").arg(root).arg(i)}
+                                              : QStringList{"decrypt", container}));
+        }
+        QStringList outputs;
+        for (int i = 0; i < runs; ++i) {
+            const Run r = finish(*processes[size_t(i)]);
+            QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+            outputs.append(r.out.trimmed());
+        }
+        if (!encrypt) {
+            // Every run wrote every file: four copies of each, all whole.
+            QCOMPARE(outputs, QStringList(runs, outputs.first()));
+            const QMap<QString, QByteArray> out = tree(outputs.first());
+            for (const QString &rel : tree(root + "/shared").keys().filter(".txt"))
+                for (int n = 1; n <= runs; ++n) {
+                    const QString name = n == 1 ? rel : QString(rel).replace(".txt", QStringLiteral(" (%1).txt").arg(n));
+                    QVERIFY2(out.value("shared/" + name) == read_all(root + "/shared/" + rel), qPrintable(name));
+                }
+            QCOMPARE(out.size(), 4 + 40 * runs + 1);
+            return;
+        }
+        QCOMPARE(QSet<QString>(outputs.begin(), outputs.end()).size(), runs);
+        QCOMPARE(QDir(root + "/AddData").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), runs);
+        const Package_Result back = run_decryption(outputs);
+        QVERIFY2(back.is_ok, qPrintable(back.errors.join('\n')));
+        for (int i = 0; i < runs; ++i) {
+            const QString out = outputs[i].section('.', 0, 0);
+            QCOMPARE(read_all(QStringLiteral("%1/own%2.txt").arg(out).arg(i)), QByteArray::number(i));
+            QCOMPARE(tree(out + "/d0"), tree(root + "/shared/d0"));
+        }
+    }
+
+    // A run killed mid-way leaves no temporary that outlives the next run.
+    void killed_run_leaves_nothing_behind_data()
+    {
+        QTest::addColumn<bool>("named_temporaries");
+        QTest::newRow("unnamed temporaries") << false;
+        QTest::newRow("named temporaries") << true;
+    }
+
+    void killed_run_leaves_nothing_behind()
+    {
+        QFETCH(bool, named_temporaries);
+        if (!QFileInfo::exists("/proc/self/fd"))
+            QSKIP("no /proc here");
+        for (int i = 0; i < 6; ++i)
+            if (!QFileInfo::exists(path(QStringLiteral("big/%1.bin").arg(i))))
+                make_file(QStringLiteral("big/%1.bin").arg(i), random_bytes(8 << 20, quint32(i)));
+        const QString base = path(named_temporaries ? "killed-named" : "killed");
+        std::unique_ptr<QProcess> run = start({"encrypt", "-C", base, path("big")}, named_temporaries);
+        QVERIFY(run->waitForStarted());
+        // Killed once it writes into the working folder.
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(run->processId());
+        bool writing = false;
+        for (int i = 0; i < 3000 && !writing && run->state() == QProcess::Running; ++i) {
+            for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+                writing = writing || fd.symLinkTarget().contains("/AddData/");
+            if (!writing)
+                QTest::qWait(5);
+        }
+        QVERIFY(writing);
+        run->kill();
+        run->waitForFinished();
+        QCOMPARE(leftovers(base).isEmpty(), !named_temporaries);
+
+        make_file("small.txt", "small");
+        const Run next = finish(*start({"encrypt", "-C", base, path("small.txt")}, named_temporaries));
+        QCOMPARE(next.exit_code, 0);
+        QCOMPARE(QDir(base + "/AddData").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList({QFileInfo(next.out.trimmed()).fileName()}));
     }
 };
 

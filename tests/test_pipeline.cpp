@@ -96,7 +96,8 @@ private slots:
         QTest::newRow("read error") << QStringList{path("ok.txt"), "/proc/self/mem"} << path("m") << "/proc/self/mem";
         QTest::newRow("unreadable") << QStringList{path("locked.txt")} << path("m") << "locked.txt";
         QTest::newRow("nothing chosen") << QStringList{} << path("m") << "Nothing to pack";
-        QTest::newRow("working folder is a file") << QStringList{path("ok.txt")} << path("blocker") << "AddData";
+        QTest::newRow("working folder is a file") << QStringList{path("ok.txt")} << path("blocker")
+                                                   << "AddData: cannot create the working folder: Not a directory";
     }
 
     void unusable_input_fails_and_leaves_nothing()
