@@ -1,5 +1,6 @@
 #include "zip_extractor.h"
 
+#include "deflate_codec.h"
 #include "job_control.h"
 #include "zip_packer.h"
 
@@ -208,16 +209,15 @@ QString Extractor::folder_for(const QString &relative)
 
 void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
 {
-    zip_file_t *zf = zip_fopen_index(za, e.index, 0);
-    if (!zf) {
-        report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_strerror(za))));
+    Entry_Reader zf(za, e.index);
+    if (!zf.is_open()) {
+        report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
         return;
     }
     // Written under a hidden temporary name and renamed only when complete.
     QTemporaryFile out(e.parent + QStringLiteral("/.corvanta-XXXXXX.part"));
     if (!out.open()) {
         report(QStringLiteral("%1: cannot create the file: %2").arg(e.name, out.errorString()));
-        zip_fclose(zf);
         return;
     }
     std::unique_ptr<char[]> buffer(new char[read_block]);
@@ -229,9 +229,9 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
             ok = false;
             break;
         }
-        const zip_int64_t n = zip_fread(zf, buffer.get(), zip_uint64_t(read_block));
+        const qint64 n = zf.read(buffer.get(), read_block);
         if (n < 0) {
-            report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_file_strerror(zf))));
+            report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
             ok = false;
             break;
         }
@@ -249,12 +249,9 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
             reported = units;
         }
     }
-    const int close_error = zip_fclose(zf);
-    if (ok && close_error != 0) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, close_error);
-        report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_error_strerror(&error))));
-        zip_error_fini(&error);
+    const bool closed = zf.close();
+    if (ok && !closed) {
+        report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
         ok = false;
     }
     if (ok && !out.flush()) {
