@@ -32,7 +32,6 @@ while [ $# -gt 0 ]; do
 done
 [ -x "$cli" ] || { echo "corvanta-cli not found at $cli (build first)" >&2; exit 2; }
 [ -z "$base" ] || [ -x "$base" ] || { echo "CORVANTA_CLI_BASE is not a program: $base" >&2; exit 2; }
-[ -n "$tree" ] || [ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
 
 work=${BENCH_DIR:-$(mktemp -d /tmp/corvanta-bench.XXXXXX)}
 mkdir -p "$work"
@@ -45,13 +44,14 @@ if [ -n "$tree" ]; then
   if [ ! -d "in/$name" ]; then
     echo "Copying $tree to $work/in/$name ..."
     mkdir -p in && cp -a "$tree" "in/$name"
-    dropped=$(find "in/$name" -type l -xtype d -print -delete | wc -l)
-    [ "$dropped" -eq 0 ] || echo "Left out $dropped links to folders (zip -r would follow them)."
+    dropped=$(find "in/$name" \( -xtype d -o -xtype l \) -type l -print -delete | wc -l)
+    [ "$dropped" -eq 0 ] || echo "Left out $dropped links to folders or to nothing (zip -r would follow or refuse them)."
   fi
   label="tree $tree"
 else
   name=corpus
   if [ ! -d in/corpus ]; then
+    [ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
     echo "Making the $variant corpus in $work/in/corpus ..."
     mkdir -p in && python3 "$corpus_script" --variant "$variant" in/corpus >/dev/null
   fi

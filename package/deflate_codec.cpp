@@ -97,20 +97,6 @@ size_t make_joinable(unsigned char *data, size_t size)
 
 } // namespace
 
-QString deflate_backends()
-{
-    QString compress = QStringLiteral("zlib");
-    QString inflate = QStringLiteral("zlib");
-#ifdef CORVANTA_HAVE_LIBDEFLATE
-    compress = QStringLiteral("libdeflate");
-    inflate = QStringLiteral("libdeflate (small entries)");
-#endif
-#ifdef CORVANTA_HAVE_ISAL
-    inflate = QStringLiteral("ISA-L");
-#endif
-    return QStringLiteral("deflate: %1, inflate: %2").arg(compress, inflate);
-}
-
 quint32 checksum_update(quint32 crc, const char *data, qint64 length)
 {
 #ifdef CORVANTA_HAVE_LIBDEFLATE

@@ -16,9 +16,6 @@
 // pieces of this size, deflated side by side and joined into one stream.
 constexpr qint64 deflate_piece_size = 4 * 1024 * 1024;
 
-// The libraries in use, e.g. "libdeflate + ISA-L" or "zlib".
-QString deflate_backends();
-
 quint32 checksum_update(quint32 crc, const char *data, qint64 length);
 
 // Compressed size of a sample at the fastest level: tells text from media.

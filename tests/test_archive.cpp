@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTest>
@@ -229,9 +230,9 @@ private slots:
     void damaged_data_is_reported_and_leaves_no_partial_file_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::addColumn<QString>("reason"); // empty: any reason
+        QTest::addColumn<QString>("reason"); // a pattern; libzip's zlib and the faster inflaters word it apart
         QTest::newRow("a byte in the middle") << "middle" << "";
-        QTest::newRow("deflate stream") << "stream" << "Compressed data invalid";
+        QTest::newRow("deflate stream") << "stream" << "Compressed data invalid|data error";
         QTest::newRow("stored checksum") << "crc" << "CRC error";
     }
     void damaged_data_is_reported_and_leaves_no_partial_file()
@@ -259,7 +260,7 @@ private slots:
         QStringList errors;
         QVERIFY(!extract_zip(zip, out, &errors));
         QVERIFY(!errors.isEmpty());
-        QVERIFY2(errors.join('\n').contains(reason), qPrintable(errors.join('\n')));
+        QVERIFY2(errors.join('\n').contains(QRegularExpression(reason)), qPrintable(errors.join('\n')));
         QVERIFY(tree(out).isEmpty());
     }
 
