@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Times corvanta-cli encrypt/decrypt against Info-ZIP zip -r -q / unzip -q on
-# the benchmark corpus, side by side in one run, and prints medians, sizes,
-# ratios and peak memory.
+# Times corvanta-cli encrypt/decrypt against Info-ZIP zip -r -q / unzip -q,
+# side by side in one run (interleaved), and prints medians of wall and CPU
+# time, sizes, ratios and peak memory.
 #
-# Usage: bench/pack_bench.sh [--variant mixed|small] [--runs N]
-# Environment: CORVANTA_CLI (default build/cli/corvanta-cli),
+# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR] [--runs N]
+#   --tree DIR  measures on a copy of a real folder instead of the corpus. Links
+#               to folders are left out of the copy: zip -r follows them and
+#               corvanta-cli does not, so both then pack the same entries.
+# Environment: CORVANTA_CLI (default build/cli/corvanta-cli), CORVANTA_CLI_BASE
+#   (optional: an earlier build, measured in the same runs as "before"),
 #   CORVANTA_CORPUS_SCRIPT (default ../shared/bench/make_corpus.py beside the
 #   checkout), BENCH_DIR (work folder; default a fresh one under /tmp, removed
 #   afterwards unless KEEP_BENCH_DIR=1).
@@ -12,18 +16,22 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cli=${CORVANTA_CLI:-$root/build/cli/corvanta-cli}
+base=${CORVANTA_CLI_BASE:-}
 corpus_script=${CORVANTA_CORPUS_SCRIPT:-$root/../shared/bench/make_corpus.py}
 variant=mixed
+tree=
 runs=5
+usage="usage: $0 [--variant mixed|small | --tree DIR] [--runs N]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --variant) variant=$2; shift 2 ;;
+    --tree) tree=$(cd "$2" && pwd); shift 2 ;;
     --runs) runs=$2; shift 2 ;;
-    *) echo "usage: $0 [--variant mixed|small] [--runs N]" >&2; exit 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
 [ -x "$cli" ] || { echo "corvanta-cli not found at $cli (build first)" >&2; exit 2; }
-[ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
+[ -z "$base" ] || [ -x "$base" ] || { echo "CORVANTA_CLI_BASE is not a program: $base" >&2; exit 2; }
 
 work=${BENCH_DIR:-$(mktemp -d /tmp/corvanta-bench.XXXXXX)}
 mkdir -p "$work"
@@ -31,21 +39,36 @@ cleanup() { [ "${KEEP_BENCH_DIR:-0}" = 1 ] || [ -n "${BENCH_DIR:-}" ] || rm -rf 
 trap cleanup EXIT
 cd "$work"
 
-if [ ! -d corpus ]; then
-  echo "Making the $variant corpus in $work/corpus ..."
-  python3 "$corpus_script" --variant "$variant" corpus >/dev/null
+if [ -n "$tree" ]; then
+  name=$(basename "$tree")
+  if [ ! -d "in/$name" ]; then
+    echo "Copying $tree to $work/in/$name ..."
+    mkdir -p in && cp -a "$tree" "in/$name"
+    dropped=$(find "in/$name" \( -xtype d -o -xtype l \) -type l -print -delete | wc -l)
+    [ "$dropped" -eq 0 ] || echo "Left out $dropped links to folders or to nothing (zip -r would follow or refuse them)."
+  fi
+  label="tree $tree"
+else
+  name=corpus
+  if [ ! -d in/corpus ]; then
+    [ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
+    echo "Making the $variant corpus in $work/in/corpus ..."
+    mkdir -p in && python3 "$corpus_script" --variant "$variant" in/corpus >/dev/null
+  fi
+  label="corpus ($variant variant)"
 fi
-corpus_bytes=$(du -sb corpus | cut -f1)
-tar cf - corpus >/dev/null # warm the page cache
+input_bytes=$(du -sb "in/$name" | cut -f1)
+input_files=$(find "in/$name" -type f | wc -l)
+tar cf - "in/$name" >/dev/null # warm the page cache
 
-# Runs a command; appends "seconds peak_kB" to the named file and keeps its
-# standard output in .stdout. GNU time gives the child's own peak; without it
-# Python measures, and its peak includes the interpreter's ~10 MB.
+# Runs a command; appends "seconds peak_kB cpu_seconds" to the named file and
+# keeps its standard output in .stdout. GNU time gives the child's own peak;
+# without it Python measures, and its peak includes the interpreter's ~10 MB.
 measure() {
   local out=$1; shift
   if [ -x /usr/bin/time ]; then
-    /usr/bin/time -f "%e %M" -o "$work/.t" "$@" >"$work/.stdout"
-    cat "$work/.t" >>"$out"
+    /usr/bin/time -f "%e %M %U %S" -o "$work/.t" "$@" >"$work/.stdout"
+    awk '{printf "%s %s %.2f\n", $1, $2, $3 + $4}' "$work/.t" >>"$out"
     return
   fi
   python3 - "$out" "$work/.stdout" "$@" <<'PY'
@@ -55,51 +78,79 @@ with open(stdout_path, "wb") as so:
     start = time.monotonic()
     subprocess.run(cmd, stdout=so, check=True)
     seconds = time.monotonic() - start
-peak_kb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
 with open(out, "a") as f:
-    f.write(f"{seconds:.3f} {peak_kb}\n")
+    f.write(f"{seconds:.3f} {r.ru_maxrss} {r.ru_utime + r.ru_stime:.2f}\n")
 PY
 }
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+col_median() { cut -d' ' -f"$2" "$1" | median; }
 max_kb() { awk '$2>m{m=$2} END{print m}' "$1"; }
+out_dir_of() { echo "$(dirname "$1")/$(basename "$1" | cut -d. -f1)"; }
 
-rm -f zip.t enc.t unzip.t dec.t
-echo "Packing, $runs runs each ..."
+# Each corvanta-cli packs into its own folder, so the two never meet.
+pack() { # tag program
+  rm -rf "$work/$1" && mkdir -p "$work/$1"
+  measure "$1-enc.t" "$2" encrypt -C "$work/$1" "$work/in/$name"
+  cat "$work/.stdout" >"$work/$1.container"
+}
+unpack() { # tag program
+  local container; container=$(cat "$work/$1.container")
+  rm -rf "$(out_dir_of "$container")"
+  measure "$1-dec.t" "$2" decrypt "$container"
+}
+
+tags=(new)
+[ -z "$base" ] || tags=(base new)
+prog() { if [ "$1" = base ]; then echo "$base"; else echo "$cli"; fi; }
+
+rm -f ./*.t
+echo "Packing, $runs runs each, interleaved ..."
 for i in $(seq "$runs"); do
   rm -f ref.zip
-  measure zip.t zip -r -q ref.zip corpus
-  rm -rf AddData
-  measure enc.t "$cli" encrypt -C "$work" corpus
-  container=$(cat "$work/.stdout")
+  (cd in && measure ../zip.t zip -r -q ../ref.zip "$name")
+  for t in "${tags[@]}"; do pack "$t" "$(prog "$t")"; done
 done
-
-echo "Unpacking, $runs runs each ..."
+echo "Unpacking, $runs runs each, interleaved ..."
 for i in $(seq "$runs"); do
   rm -rf unzipped && mkdir unzipped
   (cd unzipped && measure ../unzip.t unzip -q ../ref.zip)
-  rm -rf "$(dirname "$container")/$(basename "$container" | cut -d. -f1)"
-  measure dec.t "$cli" decrypt "$container"
+  for t in "${tags[@]}"; do unpack "$t" "$(prog "$t")"; done
 done
-out_dir=$(cat "$work/.stdout")
-diff -r corpus "$out_dir/corpus" >/dev/null && same=yes || same=NO
 
-zip_s=$(cut -d' ' -f1 zip.t | median); enc_s=$(cut -d' ' -f1 enc.t | median)
-unzip_s=$(cut -d' ' -f1 unzip.t | median); dec_s=$(cut -d' ' -f1 dec.t | median)
-zip_size=$(stat -c %s ref.zip); kvx_size=$(stat -c %s "$container")
+same=yes
+for t in "${tags[@]}"; do
+  diff -r "in/$name" "$(out_dir_of "$(cat "$t.container")")/$name" >/dev/null || same="NO ($t)"
+done
+if [ -n "$base" ]; then
+  # The new build still unpacks a container the earlier one made.
+  old=$(cat base.container); cp "$old" "$work/old.kvxdata"; rm -rf "$work/old"
+  "$cli" decrypt "$work/old.kvxdata" >/dev/null
+  diff -r "in/$name" "$work/old/$name" >/dev/null || same="NO (new build on the old container)"
+fi
 
-awk -v corpus="$work/corpus" -v variant="$variant" -v bytes="$corpus_bytes" -v runs="$runs" \
-    -v zs="$zip_s" -v es="$enc_s" -v us="$unzip_s" -v ds="$dec_s" \
-    -v zm="$(max_kb zip.t)" -v em="$(max_kb enc.t)" -v um="$(max_kb unzip.t)" -v dm="$(max_kb dec.t)" \
-    -v zsize="$zip_size" -v ksize="$kvx_size" -v same="$same" 'BEGIN {
-  MB = 1048576
-  printf "\nCorpus: %s (%s variant), %.1f MB, %d runs each, medians\n", corpus, variant, bytes / MB, runs
-  printf "%-24s %9s %9s %11s\n", "command", "seconds", "peak MB", "output MB"
-  printf "%-24s %9.2f %9.1f %11.2f\n", "zip -r -q", zs, zm / 1024, zsize / MB
-  printf "%-24s %9.2f %9.1f %11.2f\n", "corvanta-cli encrypt", es, em / 1024, ksize / MB
-  printf "%-24s %9.2f %9.1f\n", "unzip -q", us, um / 1024
-  printf "%-24s %9.2f %9.1f\n", "corvanta-cli decrypt", ds, dm / 1024
-  printf "\nencrypt / zip time:    %.2f   (target <= 0.75)\n", es / zs
-  printf "container / zip size:  %.4f (target <= 1.01)\n", ksize / zsize
-  printf "decrypt / unzip time:  %.2f   (target <= 0.80)\n", ds / us
-  printf "unpacked tree identical to the corpus: %s\n", same
-}'
+row() { # label file output_bytes
+  printf "%-30s %8.2f %8.2f %8.1f %10s\n" "$1" "$(col_median "$2" 1)" "$(col_median "$2" 3)" \
+    "$(awk -v k="$(max_kb "$2")" 'BEGIN{print k/1024}')" "${3:-}"
+}
+mb() { awk -v b="$1" 'BEGIN{printf "%.2f", b/1048576}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.3f", a/b}'; }
+
+zip_size=$(stat -c %s ref.zip)
+printf "\nInput: %s, %s files, %s MB; %d runs each, medians (peak: the largest)\n" \
+  "$label" "$input_files" "$(mb "$input_bytes")" "$runs"
+printf "%-30s %8s %8s %8s %10s\n" "command" "wall s" "CPU s" "peak MB" "output MB"
+row "zip -r -q" zip.t "$(mb "$zip_size")"
+for t in "${tags[@]}"; do row "corvanta-cli encrypt ($t)" "$t-enc.t" "$(mb "$(stat -c %s "$(cat "$t.container")")")"; done
+row "unzip -q" unzip.t
+for t in "${tags[@]}"; do row "corvanta-cli decrypt ($t)" "$t-dec.t"; done
+echo
+zs=$(col_median zip.t 1); zc=$(col_median zip.t 3); us=$(col_median unzip.t 1)
+for t in "${tags[@]}"; do
+  size=$(stat -c %s "$(cat "$t.container")")
+  printf "%-5s encrypt/zip time %s (<= 0.30)  container/zip size %s (<= 1.00)  encrypt/zip CPU %s (<= 0.60)  decrypt/unzip time %s (<= 0.50)  peak MB %s (< 100)\n" \
+    "$t" "$(ratio "$(col_median "$t-enc.t" 1)" "$zs")" "$(ratio "$size" "$zip_size")" \
+    "$(ratio "$(col_median "$t-enc.t" 3)" "$zc")" "$(ratio "$(col_median "$t-dec.t" 1)" "$us")" \
+    "$(awk -v a="$(max_kb "$t-enc.t")" -v b="$(max_kb "$t-dec.t")" 'BEGIN{m=a>b?a:b; printf "%.1f", m/1024}')"
+done
+echo "unpacked trees identical to the input: $same"

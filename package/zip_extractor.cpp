@@ -1,5 +1,6 @@
 #include "zip_extractor.h"
 
+#include "deflate_codec.h"
 #include "job_control.h"
 #include "private_file.h"
 #include "zip_packer.h"
@@ -220,9 +221,9 @@ QString Extractor::folder_for(const QString &relative)
 
 void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
 {
-    zip_file_t *zf = zip_fopen_index(za, e.index, 0);
-    if (!zf) {
-        report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_strerror(za))));
+    Entry_Reader zf(za, e.index);
+    if (!zf.is_open()) {
+        report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
         return;
     }
     // Written privately and given its name only when complete.
@@ -230,7 +231,6 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
     QString reason;
     if (!temporary.create(e.parent, QStringLiteral(".part"), &reason)) {
         report(QStringLiteral("%1: cannot create the file in %2: %3").arg(e.name, e.parent, reason));
-        zip_fclose(zf);
         return;
     }
     QFile &out = temporary.file();
@@ -243,9 +243,9 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
             ok = false;
             break;
         }
-        const zip_int64_t n = zip_fread(zf, buffer.get(), zip_uint64_t(read_block));
+        const qint64 n = zf.read(buffer.get(), read_block);
         if (n < 0) {
-            report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_file_strerror(zf))));
+            report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
             ok = false;
             break;
         }
@@ -263,12 +263,9 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
             reported = units;
         }
     }
-    const int close_error = zip_fclose(zf);
-    if (ok && close_error != 0) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, close_error);
-        report(QStringLiteral("%1: %2").arg(e.name, QString::fromUtf8(zip_error_strerror(&error))));
-        zip_error_fini(&error);
+    const bool closed = zf.close();
+    if (ok && !closed) {
+        report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
         ok = false;
     }
     if (ok && !out.flush()) {

@@ -1,5 +1,6 @@
 #include "zip_packer.h"
 
+#include "deflate_codec.h"
 #include "job_control.h"
 
 #include <QDateTime>
@@ -31,7 +32,6 @@ namespace {
 constexpr int deflate_level = 6;
 constexpr qint64 sample_size = 64 * 1024;
 constexpr qint64 read_block = 256 * 1024;
-constexpr qint64 output_block = 128 * 1024;
 // How far the deflating threads may run ahead of libzip's writer. Together
 // with the per-thread buffers this keeps memory flat whatever the input.
 constexpr qint64 ahead_budget = 32 * 1024 * 1024;
@@ -64,12 +64,7 @@ bool looks_compressible(const QString &path, qint64 size)
     const QByteArray sample = file.read(sample_size);
     if (sample.isEmpty())
         return true;
-    uLongf out_size = compressBound(uLong(sample.size()));
-    std::unique_ptr<Bytef[]> out(new Bytef[out_size]);
-    if (compress2(out.get(), &out_size, reinterpret_cast<const Bytef *>(sample.constData()),
-                  uLong(sample.size()), 1) != Z_OK)
-        return true;
-    return qint64(out_size) * 100 < qint64(sample.size()) * 95;
+    return quick_compressed_size(sample.constData(), sample.size()) * 100 < qint64(sample.size()) * 95;
 }
 
 QString changed_reason(const QString &path)
@@ -311,7 +306,7 @@ public:
     {
         for (size_t j = 0; j < this->jobs.size(); ++j) {
             const qint64 size = this->jobs[j]->size;
-            const qint64 count = size > 2 * segment_size ? (size + segment_size - 1) / segment_size : 1;
+            const qint64 count = size > segment_size ? (size + segment_size - 1) / segment_size : 1;
             streams[j].first_item = items.size();
             streams[j].segments.resize(size_t(count));
             for (qint64 s = 0; s < count; ++s)
@@ -418,7 +413,7 @@ public:
     }
 
 private:
-    static constexpr qint64 segment_size = 4 * 1024 * 1024;
+    static constexpr qint64 segment_size = deflate_piece_size;
 
     std::vector<const Pack_Entry *> jobs;
     std::vector<Stream> streams;
@@ -483,17 +478,15 @@ private:
             fail(item_index, changed_reason(entry.source_path));
             return true;
         }
-        z_stream z{};
-        if (deflateInit2(&z, deflate_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        Piece_Deflater z(deflate_level);
+        if (!z.is_ready()) {
             fail(item_index, QStringLiteral("%1: cannot start compression").arg(entry.source_path));
             return true;
         }
         std::unique_ptr<char[]> in(new char[read_block]);
         bool ok = file.seek(item.offset);
         QString reason = ok ? QString() : QStringLiteral("%1: %2").arg(entry.source_path, file.errorString());
-        QByteArray out(output_block, Qt::Uninitialized);
-        qint64 out_used = 0;
-        uLong crc = crc32(0, nullptr, 0);
+        quint32 crc = 0;
         qint64 in_size = 0;
         for (bool end = false; !end && ok;) {
             if (cancelled()) {
@@ -510,37 +503,19 @@ private:
                 break;
             }
             end = in_size + n == item.length;
-            crc = crc32(crc, reinterpret_cast<const Bytef *>(in.get()), uInt(n));
+            crc = checksum_update(crc, in.get(), n);
             in_size += n;
-            z.next_in = reinterpret_cast<Bytef *>(in.get());
-            z.avail_in = uInt(n);
-            const int flush = !end ? Z_NO_FLUSH : item.last ? Z_FINISH : Z_SYNC_FLUSH;
-            int rc = Z_OK;
-            do {
-                if (out_used == out.size()) {
-                    if (!push(item_index, out)) {
-                        ok = false;
-                        break;
-                    }
-                    out = QByteArray(output_block, Qt::Uninitialized);
-                    out_used = 0;
-                }
-                z.next_out = reinterpret_cast<Bytef *>(out.data() + out_used);
-                z.avail_out = uInt(out.size() - out_used);
-                rc = deflate(&z, flush);
-                out_used = out.size() - z.avail_out;
-            } while (rc != Z_STREAM_END && (z.avail_out == 0 || z.avail_in > 0));
+            bool taken = true;
+            ok = z.add(in.get(), n, end, item.last,
+                       [&](QByteArray block) { return taken = push(item_index, std::move(block)); });
+            if (!ok && taken)
+                reason = QStringLiteral("%1: cannot compress").arg(entry.source_path);
             if (control)
                 control->add_done(n);
         }
-        deflateEnd(&z);
         if (ok && !unchanged(file, entry)) {
             ok = false;
             reason = changed_reason(entry.source_path);
-        }
-        if (ok && out_used > 0) {
-            out.truncate(out_used);
-            ok = push(item_index, out);
         }
         if (!ok) {
             if (reason.isEmpty())

@@ -10,6 +10,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev          # Core, Gui, Widgets, Test; brings moc/rcc and the platform plugins
   libzip-dev zlib1g-dev
+  libdeflate-dev libisal-dev   # faster deflate and inflate; the build falls back to zlib without them
   zip unzip             # the tests check interoperability with Info-ZIP
 )
 [ "${1:-}" = "--bench" ] && packages+=(libbenchmark-dev python3)

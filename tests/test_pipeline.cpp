@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 
 #include <thread>
 
@@ -48,7 +49,7 @@ private slots:
             QByteArray data = random_bytes(4 << 20, quint32(i));
             if (i % 2 == 0)
                 for (char &c : data)
-                    c = char('a' + (c & 3));
+                    c = char('a' + (c & 15));
             make_file(QStringLiteral("bulk/f%1.dat").arg(i), data);
         }
         const Package_Result made = run_encryption({}, {path("bulk")}, path("made"));
@@ -230,7 +231,7 @@ private slots:
         QTest::addColumn<int>("at_report"); // -1: before the start
         QTest::newRow("encryption, before the start") << true << -1;
         QTest::newRow("encryption, second report") << true << 1;
-        QTest::newRow("encryption, sixth report") << true << 5;
+        QTest::newRow("encryption, fourth report") << true << 3;
         QTest::newRow("decryption, second report") << false << 1;
     }
 
@@ -240,9 +241,13 @@ private slots:
         QFETCH(int, at_report);
         Job_Control control;
         int calls = 0;
+        // Each report holds the run up a little, so a fast machine still
+        // reaches the chosen report before the run ends.
         control.set_progress_handler([&](qint64, qint64) {
             if (calls++ == at_report)
                 control.cancel();
+            else
+                QThread::msleep(20);
         });
         if (at_report < 0)
             control.cancel();
