@@ -212,56 +212,52 @@ int decrypt_command(const QStringList &args)
     return report_result(run_job([&](Job_Control *control) { return run_decryption(containers, control); }));
 }
 
-// Writes no file: one line per entry; several containers are told apart as ls tells folders apart.
-int list_command(const QStringList &args)
+// list and test: each container in turn, writing no file; 1 when any failed.
+int read_containers(const QStringList &args, const std::function<bool(const QString &, const QStringList &)> &read)
 {
     QString error;
     const QStringList containers = take_operands(args, QStringLiteral("no containers given"), &error);
     if (containers.isEmpty())
         return usage_error(error);
     bool all_ok = true;
-    for (const QString &path : containers) {
-        QList<Container_Entry> entries;
-        QString reason;
-        if (!list_container(path, &entries, &reason)) {
-            print_failure(path, reason);
-            all_ok = false;
-            continue;
-        }
-        if (containers.size() > 1)
-            std::printf("%s%s:\n", path == containers.first() ? "" : "\n", qPrintable(path));
-        for (const Container_Entry &e : entries) {
-            const QString when = e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                                                      : QStringLiteral("-------------------");
-            std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
-        }
-    }
+    for (const QString &path : containers)
+        all_ok = read(path, containers) && all_ok;
     return all_ok ? 0 : 1;
 }
 
-// Reads every entry through the decipher, writing no file.
-int test_command(const QStringList &args)
+// One line per entry; several containers are told apart as ls tells folders apart.
+bool list_one(const QString &path, const QStringList &containers)
 {
-    QString error;
-    const QStringList containers = take_operands(args, QStringLiteral("no containers given"), &error);
-    if (containers.isEmpty())
-        return usage_error(error);
-    bool all_ok = true;
-    for (const QString &path : containers) {
-        QStringList damaged;
-        QString reason;
-        if (!test_container(path, &damaged, &reason)) {
-            print_failure(path, reason);
-            all_ok = false;
-            continue;
-        }
-        for (const QString &line : std::as_const(damaged))
-            print_failure(path, line);
-        if (damaged.isEmpty())
-            std::printf("%s: OK\n", qPrintable(path));
-        all_ok = all_ok && damaged.isEmpty();
+    QList<Container_Entry> entries;
+    QString reason;
+    if (!list_container(path, &entries, &reason)) {
+        print_failure(path, reason);
+        return false;
     }
-    return all_ok ? 0 : 1;
+    if (containers.size() > 1)
+        std::printf("%s%s:\n", path == containers.first() ? "" : "\n", qPrintable(path));
+    for (const Container_Entry &e : entries) {
+        const QString when = e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                                  : QStringLiteral("-------------------");
+        std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
+    }
+    return true;
+}
+
+// Reads every entry through the decipher and checks it.
+bool test_one(const QString &path, const QStringList &)
+{
+    QStringList damaged;
+    QString reason;
+    if (!test_container(path, &damaged, &reason)) {
+        print_failure(path, reason);
+        return false;
+    }
+    for (const QString &line : std::as_const(damaged))
+        print_failure(path, line);
+    if (damaged.isEmpty())
+        std::printf("%s: OK\n", qPrintable(path));
+    return damaged.isEmpty();
 }
 
 } // namespace
@@ -289,8 +285,8 @@ int main(int argc, char *argv[])
     if (command == QLatin1String("decrypt"))
         return decrypt_command(args);
     if (command == QLatin1String("list"))
-        return list_command(args);
+        return read_containers(args, list_one);
     if (command == QLatin1String("test"))
-        return test_command(args);
+        return read_containers(args, test_one);
     return usage_error(QStringLiteral("unknown command \"%1\"").arg(command));
 }
