@@ -19,12 +19,7 @@ class Test_Cli : public QObject, Scratch
 {
     Q_OBJECT
 
-    struct Run
-    {
-        int exit_code = -1;
-        QString out;
-        QString err;
-    };
+    struct Run { int exit_code = -1; QString out, err; };
 
     // Started, not waited for; named_temporaries forces the fallback for
     // systems without unnamed files.
