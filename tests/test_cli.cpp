@@ -238,7 +238,7 @@ private slots:
         ::kill(pid_t(run->processId()), signal);
         const Run stopped = finish(*run);
         QCOMPARE(stopped.exit_code, signal == SIGINT ? 1 : -1);
-        QCOMPARE(stopped.err, QString(signal == SIGINT ? "corvanta-cli: Cancelled\n" : ""));
+        QCOMPARE(stopped.err, signal == SIGINT ? "corvanta-cli: " + cancelled_message() + "\n" : QString());
         QCOMPARE(leftovers(base).isEmpty(), !named_temporaries || signal == SIGINT);
 
         make_file("small.txt", "small");
