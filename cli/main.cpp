@@ -9,55 +9,104 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
+#include <thread>
 
-#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
-Job_Control *running_job = nullptr;
+// The signal handler only records the signal and wakes the watcher through a
+// pipe, both safe in a signal handler; the watcher thread turns it into a cancel.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+int wake_pipe[2] = {-1, -1};
 
 extern "C" void on_interrupt(int)
 {
-    // Only an atomic store: safe in a signal handler. The run cleans up and ends.
-    if (running_job)
-        running_job->cancel();
+    const int saved_errno = errno;
+    interrupted.store(true);
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_pipe[1], &byte, 1);
+    errno = saved_errno;
 }
 
-const char usage_text[] =
-    "Usage:\n"
-    "  corvanta-cli encrypt [-C DIR] PATH...\n"
-    "      Packs the given files and folders into one container\n"
-    "      DIR/AddData/<time stamp>.kvxdata and prints its path.\n"
-    "      DIR defaults to the current directory; AddData is created if missing.\n"
-    "  corvanta-cli decrypt CONTAINER...\n"
-    "      Unpacks each container into the folder beside it named by its file\n"
-    "      name up to the first \".\". Existing files are never overwritten:\n"
-    "      a name already taken gets a number, as in \"name (2).ext\".\n"
-    "  corvanta-cli list CONTAINER...\n"
-    "      Prints one line per entry: size in bytes, modification time, path\n"
-    "      (last on the line; folders end in \"/\"). Writes no file.\n"
-    "  corvanta-cli test CONTAINER...\n"
-    "      Reads every entry through the decipher and checks its CRC, writing\n"
-    "      no file. Prints \"CONTAINER: OK\" for each sound container.\n"
-    "  corvanta-cli --help | --version\n"
-    "\n"
-    "The cipher has no key: anyone with this program, or who knows the\n"
-    "container format, can open a container. It hides the content from a\n"
-    "casual look and from tools that look inside zip files; it does not\n"
-    "protect it from someone who wants to read it.\n"
-    "\n"
-    "Exit status: 0 on success, 1 when any item failed (one line per failure,\n"
-    "or per damaged entry, on standard error), 2 on a usage error. Ctrl+C cancels and leaves no\n"
-    "partial container or temporary file. What a successful run left out\n"
-    "(sockets, pipes, devices) is named on standard error.\n";
+// Cancels the run on Ctrl+C (or SIGTERM) while it lives. The pipe stays open
+// to the end of the program: a late signal must not write to a reused descriptor.
+class Interrupt_Watch
+{
+public:
+    explicit Interrupt_Watch(Job_Control *control)
+    {
+        if (wake_pipe[0] < 0 && ::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        // Only the write end stays non-blocking, so a flood of signals never blocks the handler.
+        ::fcntl(wake_pipe[0], F_SETFL, ::fcntl(wake_pipe[0], F_GETFL) & ~O_NONBLOCK);
+        watcher = std::thread([control] {
+            char byte;
+            while (::read(wake_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+            }
+            if (interrupted.load())
+                control->cancel();
+        });
+        std::signal(SIGINT, on_interrupt);
+        std::signal(SIGTERM, on_interrupt);
+    }
+
+    ~Interrupt_Watch()
+    {
+        if (!watcher.joinable())
+            return;
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t written = ::write(wake_pipe[1], &byte, 1);
+        watcher.join();
+    }
+
+private:
+    std::thread watcher;
+};
+
+// The folder and suffix are the engine's own.
+QString usage_text()
+{
+    return QStringLiteral(
+        "Usage:\n"
+        "  corvanta-cli encrypt [-C DIR] PATH...\n"
+        "      Packs the given files and folders into one container\n"
+        "      DIR/%1/<time stamp>%2 and prints its path.\n"
+        "      DIR defaults to the current directory; %1 is created if missing.\n"
+        "  corvanta-cli decrypt CONTAINER...\n"
+        "      Unpacks each container into the folder beside it named by its file\n"
+        "      name up to the first \".\". Existing files are never overwritten:\n"
+        "      a name already taken gets a number, as in \"name (2).ext\".\n"
+        "  corvanta-cli list CONTAINER...\n"
+        "      Prints one line per entry: size in bytes, modification time, path\n"
+        "      (last on the line; folders end in \"/\"). Writes no file.\n"
+        "  corvanta-cli test CONTAINER...\n"
+        "      Reads every entry through the decipher and checks its CRC, writing\n"
+        "      no file. Prints \"CONTAINER: OK\" for each sound container.\n"
+        "  corvanta-cli --help | --version\n"
+        "\n"
+        "The cipher has no key: anyone with this program, or who knows the\n"
+        "container format, can open a container. It hides the content from a\n"
+        "casual look and from tools that look inside zip files; it does not\n"
+        "protect it from someone who wants to read it.\n"
+        "\n"
+        "Exit status: 0 on success, 1 when any item failed (one line per failure,\n"
+        "or per damaged entry, on standard error), 2 on a usage error. Ctrl+C cancels and leaves no\n"
+        "partial container or temporary file. What a successful run left out\n"
+        "(sockets, pipes, devices) is named on standard error.\n")
+        .arg(working_folder_name(), container_suffix());
+}
 
 int usage_error(const QString &message)
 {
-    std::fprintf(stderr, "corvanta-cli: %s\n\n%s", qPrintable(message), usage_text);
+    std::fprintf(stderr, "corvanta-cli: %s\n\n%s", qPrintable(message), qPrintable(usage_text()));
     return 2;
 }
 
@@ -66,95 +115,35 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");
 }
 
-// list and test: read containers, write nothing.
-int read_containers(const QString &command, const QStringList &containers)
+void print_failure(const QString &path, const QString &reason)
 {
-    bool all_ok = true;
-    for (const QString &path : containers) {
-        QString reason;
-        if (command == QLatin1String("list")) {
-            QList<Container_Entry> entries;
-            if (!list_container(path, &entries, &reason)) {
-                std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(path), qPrintable(reason));
-                all_ok = false;
-                continue;
-            }
-            // Several containers are told apart as ls tells folders apart.
-            if (containers.size() > 1)
-                std::printf("%s%s:\n", path == containers.first() ? "" : "\n", qPrintable(path));
-            for (const Container_Entry &e : entries) {
-                const QString when = e.modified.isValid()
-                    ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                    : QStringLiteral("-------------------");
-                std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when),
-                            qPrintable(e.name));
-            }
-        } else {
-            QStringList damaged;
-            if (!test_container(path, &damaged, &reason)) {
-                std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(path), qPrintable(reason));
-                all_ok = false;
-                continue;
-            }
-            for (const QString &line : std::as_const(damaged))
-                std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(path), qPrintable(line));
-            if (damaged.isEmpty())
-                std::printf("%s: OK\n", qPrintable(path));
-            all_ok = all_ok && damaged.isEmpty();
-        }
-    }
-    return all_ok ? 0 : 1;
+    std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(path), qPrintable(reason));
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The operands after a command's options: "--" ends the options, any other
+// word starting with "-" is unknown. Empty, with the usage error, when unusable.
+QStringList take_operands(QStringList args, const QString &none_given, QString *error)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
-    QStringList args = app.arguments().mid(1);
-
-    if (args.isEmpty())
-        return usage_error(QStringLiteral("missing command"));
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        std::fputs(usage_text, stdout);
-        return 0;
-    }
-    if (args.first() == QLatin1String("--version")) {
-        std::printf("corvanta-cli %s\n", CORVANTA_VERSION);
-        return 0;
-    }
-
-    const QString command = args.takeFirst();
-    QString base_dir;
-    if (command == QLatin1String("encrypt")) {
-        if (!args.isEmpty() && args.first() == QLatin1String("-C")) {
-            if (args.size() < 2)
-                return usage_error(QStringLiteral("-C needs a folder"));
-            args.removeFirst();
-            base_dir = args.takeFirst();
-        }
-    } else if (command != QLatin1String("decrypt") && command != QLatin1String("list")
-               && command != QLatin1String("test")) {
-        return usage_error(QStringLiteral("unknown command \"%1\"").arg(command));
-    }
-    if (!args.isEmpty() && args.first() == QLatin1String("--"))
+    if (!args.isEmpty() && args.first() == QLatin1String("--")) {
         args.removeFirst();
-    else
-        for (const QString &a : args)
-            if (a.startsWith(QLatin1Char('-')) && a.size() > 1)
-                return usage_error(QStringLiteral("unknown option \"%1\"").arg(a));
+    } else {
+        for (const QString &a : std::as_const(args)) {
+            if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
+                *error = QStringLiteral("unknown option \"%1\"").arg(a);
+                return {};
+            }
+        }
+    }
     if (args.isEmpty())
-        return usage_error(command == QLatin1String("encrypt") ? QStringLiteral("no files or folders given")
-                                                                : QStringLiteral("no containers given"));
-    if (command == QLatin1String("list") || command == QLatin1String("test"))
-        return read_containers(command, args);
+        *error = none_given;
+    return args;
+}
 
+// Runs the pipeline with a progress line on a terminal and Ctrl+C as a cancel.
+Package_Result run_job(const std::function<Package_Result(Job_Control *)> &job)
+{
     Job_Control control;
-    bool show_progress = false;
-#ifdef Q_OS_UNIX
-    show_progress = ::isatty(STDERR_FILENO) == 1;
-#endif
+    const bool show_progress = ::isatty(STDERR_FILENO) == 1;
     if (show_progress) {
         control.set_progress_handler([](qint64 done, qint64 total) {
             const int percent = total > 0 ? int(qMin(done, total) * 100 / total) : 0;
@@ -163,23 +152,18 @@ int main(int argc, char *argv[])
             std::fflush(stderr);
         });
     }
-    running_job = &control;
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
-
     Package_Result result;
-    if (command == QLatin1String("encrypt")) {
-        QStringList files, folders;
-        for (const QString &a : args)
-            (QFileInfo(a).isDir() ? folders : files).append(a);
-        result = run_encryption(files, folders, base_dir.isEmpty() ? QStringLiteral(".") : base_dir, &control);
-    } else {
-        result = run_decryption(args, &control);
+    {
+        Interrupt_Watch watch(&control);
+        result = job(&control);
     }
-    running_job = nullptr;
     if (show_progress)
         std::fputs("\n", stderr);
+    return result;
+}
 
+int report_result(const Package_Result &result)
+{
     for (const QString &line : result.warnings)
         std::fprintf(stderr, "corvanta-cli: warning: %s\n", qPrintable(line));
     if (result.is_ok) {
@@ -194,4 +178,115 @@ int main(int argc, char *argv[])
     if (result.errors.isEmpty())
         std::fprintf(stderr, "corvanta-cli: failed\n");
     return 1;
+}
+
+int encrypt_command(QStringList args)
+{
+    QString base_dir = QStringLiteral(".");
+    if (!args.isEmpty() && args.first() == QLatin1String("-C")) {
+        if (args.size() < 2)
+            return usage_error(QStringLiteral("-C needs a folder"));
+        args.removeFirst();
+        base_dir = args.takeFirst();
+        if (base_dir.isEmpty())
+            base_dir = QStringLiteral(".");
+    }
+    QString error;
+    const QStringList paths = take_operands(args, QStringLiteral("no files or folders given"), &error);
+    if (paths.isEmpty())
+        return usage_error(error);
+    QStringList files, folders;
+    for (const QString &a : paths)
+        (QFileInfo(a).isDir() ? folders : files).append(a);
+    return report_result(run_job([&](Job_Control *control) {
+        return run_encryption(files, folders, base_dir, control);
+    }));
+}
+
+int decrypt_command(const QStringList &args)
+{
+    QString error;
+    const QStringList containers = take_operands(args, QStringLiteral("no containers given"), &error);
+    if (containers.isEmpty())
+        return usage_error(error);
+    return report_result(run_job([&](Job_Control *control) { return run_decryption(containers, control); }));
+}
+
+// list and test: each container in turn, writing no file; 1 when any failed.
+int read_containers(const QStringList &args, const std::function<bool(const QString &, const QStringList &)> &read)
+{
+    QString error;
+    const QStringList containers = take_operands(args, QStringLiteral("no containers given"), &error);
+    if (containers.isEmpty())
+        return usage_error(error);
+    bool all_ok = true;
+    for (const QString &path : containers)
+        all_ok = read(path, containers) && all_ok;
+    return all_ok ? 0 : 1;
+}
+
+// One line per entry; several containers are told apart as ls tells folders apart.
+bool list_one(const QString &path, const QStringList &containers)
+{
+    QList<Container_Entry> entries;
+    QString reason;
+    if (!list_container(path, &entries, &reason)) {
+        print_failure(path, reason);
+        return false;
+    }
+    if (containers.size() > 1)
+        std::printf("%s%s:\n", path == containers.first() ? "" : "\n", qPrintable(path));
+    for (const Container_Entry &e : entries) {
+        const QString when = e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                                  : QStringLiteral("-------------------");
+        std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
+    }
+    return true;
+}
+
+// Reads every entry through the decipher and checks it.
+bool test_one(const QString &path, const QStringList &)
+{
+    QStringList damaged;
+    QString reason;
+    if (!test_container(path, &damaged, &reason)) {
+        print_failure(path, reason);
+        return false;
+    }
+    for (const QString &line : std::as_const(damaged))
+        print_failure(path, line);
+    if (damaged.isEmpty())
+        std::printf("%s: OK\n", qPrintable(path));
+    return damaged.isEmpty();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
+    QStringList args = app.arguments().mid(1);
+
+    if (args.isEmpty())
+        return usage_error(QStringLiteral("missing command"));
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(qPrintable(usage_text()), stdout);
+        return 0;
+    }
+    if (args.first() == QLatin1String("--version")) {
+        std::printf("corvanta-cli %s\n", CORVANTA_VERSION);
+        return 0;
+    }
+
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("encrypt"))
+        return encrypt_command(args);
+    if (command == QLatin1String("decrypt"))
+        return decrypt_command(args);
+    if (command == QLatin1String("list"))
+        return read_containers(args, list_one);
+    if (command == QLatin1String("test"))
+        return read_containers(args, test_one);
+    return usage_error(QStringLiteral("unknown command \"%1\"").arg(command));
 }

@@ -28,13 +28,9 @@
 
 namespace {
 
-const QString container_filter = QStringLiteral("KVX file(*.kvxdata)");
-const QString container_suffix = QStringLiteral(".kvxdata");
-const QString work_folder_name = QStringLiteral("AddData");
-
 QString work_folder_path()
 {
-    return QDir::current().absoluteFilePath(work_folder_name);
+    return QDir::current().absoluteFilePath(working_folder_name());
 }
 
 // "42%", then the rate and the time left once a few seconds have given a
@@ -53,6 +49,12 @@ QString progress_format(qint64 done, qint64 total, qint64 elapsed_ms)
     return format + QStringLiteral("  \u00B7  ")
            + QLocale().formattedDataSize(qint64(rate), 1, QLocale::DataSizeTraditionalFormat)
            + QStringLiteral("/s  \u00B7  ") + Basic_Text::instance()->txt_time_left.arg(clock);
+}
+
+// Containers are known by their suffix, in any case.
+bool is_container(const QString &path)
+{
+    return path.endsWith(container_suffix(), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -74,12 +76,24 @@ Pellanor::~Pellanor()
 
 void Pellanor::init_window()
 {
-    const Basic_Text *text = Basic_Text::instance();
-
     init_frame();
     setWindowIcon(QIcon(QStringLiteral(":/Pellanor/Resources/icon_162X162.ico")));
 
     content_area->setLayout(&main_grid);
+    set_up_grid();
+    build_type_row();
+    init_table();
+    main_grid.addWidget(&file_table, 1, 1, 1, 4);
+    build_list_buttons();
+    build_status_row();
+    name_controls();
+
+    set_title(QStringLiteral("  Corvanta"));
+    connect_signals();
+}
+
+void Pellanor::set_up_grid()
+{
     main_grid.setRowStretch(0, 0);
     main_grid.setRowMinimumHeight(0, 30);
     main_grid.setRowStretch(1, 1);
@@ -96,17 +110,24 @@ void Pellanor::init_window()
     main_grid.setColumnStretch(3, 1);
     main_grid.setColumnStretch(4, 0);
     main_grid.setColumnMinimumWidth(4, 5);
+}
 
+// Top row: the mode and its hint.
+void Pellanor::build_type_row()
+{
+    const Basic_Text *text = Basic_Text::instance();
     type_label.setText(text->txt_choose_type);
     main_grid.addWidget(&type_label, 0, 1, 1, 1, Qt::AlignLeft);
     main_grid.addWidget(&type_combo, 0, 2, 1, 1, Qt::AlignLeft);
     type_combo.addItem(text->txt_type_encryption);
     type_combo.addItem(text->txt_type_decryption);
     main_grid.addWidget(&hint_label, 0, 3, 1, 1, Qt::AlignLeft);
+}
 
-    init_table();
-    main_grid.addWidget(&file_table, 1, 1, 1, 4);
-
+// Under the table: the buttons that change the list.
+void Pellanor::build_list_buttons()
+{
+    const Basic_Text *text = Basic_Text::instance();
     auto *button_grid = new QGridLayout;
     main_grid.addLayout(button_grid, 2, 0, 1, 4);
     button_grid->setRowStretch(0, 0);
@@ -125,7 +146,12 @@ void Pellanor::init_window()
     button_grid->addWidget(&clear_button, 0, 4, 1, 1, Qt::AlignRight);
     open_dir_button.setText(text->txt_open_dir);
     button_grid->addWidget(&open_dir_button, 0, 5, 1, 1, Qt::AlignRight);
+}
 
+// Bottom row: the busy text, the progress and cancel of a run, the start button.
+void Pellanor::build_status_row()
+{
+    const Basic_Text *text = Basic_Text::instance();
     start_button.setText(text->txt_button_encryption);
     main_grid.addWidget(&start_button, 3, 3, 1, 1, Qt::AlignRight);
     status_label.setText(QString());
@@ -155,8 +181,11 @@ void Pellanor::init_window()
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::ApplicationShortcut);
     connect(escape, &QShortcut::activated, this, &Pellanor::slot_cancel);
+}
 
-    // Names let tests and style sheets find the controls.
+// Names let tests and style sheets find the controls.
+void Pellanor::name_controls()
+{
     type_combo.setObjectName(QStringLiteral("type_combo"));
     hint_label.setObjectName(QStringLiteral("hint_label"));
     add_file_button.setObjectName(QStringLiteral("add_file_button"));
@@ -169,9 +198,6 @@ void Pellanor::init_window()
     status_label.setObjectName(QStringLiteral("status_label"));
     progress_bar.setObjectName(QStringLiteral("progress_bar"));
     cancel_button.setObjectName(QStringLiteral("cancel_button"));
-
-    set_title(QStringLiteral("  Corvanta"));
-    connect_signals();
 }
 
 void Pellanor::connect_signals()
@@ -247,12 +273,12 @@ void Pellanor::add_folder(const QString &path)
     refresh_table();
 }
 
-void Pellanor::open_paths(const QStringList &paths)
+// Sorts paths given at start-up into files and folders, in the form the
+// dialogs give; returns a line for each path that cannot be used.
+QStringList Pellanor::sort_opened(const QStringList &paths, QStringList *files, QStringList *folders)
 {
     const Basic_Text *text = Basic_Text::instance();
-    if (busy || paths.isEmpty())
-        return;
-    QStringList files, folders, problems;
+    QStringList problems;
     for (const QString &given : paths) {
         const QFileInfo info(QDir::current(), given);
         QString why;
@@ -267,14 +293,22 @@ void Pellanor::open_paths(const QStringList &paths)
             continue;
         }
         // The same form the dialogs give: absolute, "/" separated, no trailing "/".
-        (info.isDir() ? folders : files).append(QDir::cleanPath(info.absoluteFilePath()));
+        (info.isDir() ? *folders : *files).append(QDir::cleanPath(info.absoluteFilePath()));
     }
+    return problems;
+}
+
+void Pellanor::open_paths(const QStringList &paths)
+{
+    const Basic_Text *text = Basic_Text::instance();
+    if (busy || paths.isEmpty())
+        return;
+    QStringList files, folders;
+    const QStringList problems = sort_opened(paths, &files, &folders);
 
     const bool only_containers =
         folders.isEmpty() && !files.isEmpty()
-        && std::all_of(files.cbegin(), files.cend(), [](const QString &path) {
-               return path.endsWith(container_suffix, Qt::CaseInsensitive);
-           });
+        && std::all_of(files.cbegin(), files.cend(), is_container);
     const QString type = only_containers ? text->txt_type_decryption : text->txt_type_encryption;
     type_combo.setCurrentIndex(only_containers ? 1 : 0);
     slot_textChanged(type);
@@ -300,7 +334,7 @@ void Pellanor::slot_select_file()
     const Basic_Text *text = Basic_Text::instance();
     const QStringList paths = is_encryption
         ? choose_files(text->txt_choose_encrypted_file, QString(), QString())
-        : choose_files(text->txt_choose_decryption_file, work_folder_path(), container_filter);
+        : choose_files(text->txt_choose_decryption_file, work_folder_path(), container_filter());
     add_files(paths);
 }
 
@@ -587,7 +621,7 @@ bool Pellanor::sort_drop(const QMimeData *mime, QStringList *files, QStringList 
         if (info.isDir()) {
             if (is_encryption)
                 folders->append(path);
-        } else if (is_encryption || path.endsWith(container_suffix, Qt::CaseInsensitive)) {
+        } else if (is_encryption || is_container(path)) {
             files->append(path);
         }
     }

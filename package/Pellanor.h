@@ -103,6 +103,13 @@ private slots:
     void slot_progress(qint64 done, qint64 total);
 
 private:
+    // The builders init_window() calls, one per area of the window.
+    void set_up_grid();
+    void build_type_row();
+    void build_list_buttons();
+    void build_status_row();
+    void name_controls();
+    static QStringList sort_opened(const QStringList &paths, QStringList *files, QStringList *folders);
     void stop_job();
     void leave_busy_state();
     void report(const QVariantMap &result);

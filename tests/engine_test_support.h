@@ -19,11 +19,33 @@
 
 #include <vector>
 
-#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#endif
 
 namespace test_support {
+
+inline QByteArray read_all(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool write_all(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+// Makes the missing parent folders too.
+inline bool write_file(const QString &path, const QByteArray &data)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && write_all(path, data);
+}
+
+// The names in a folder, hidden ones too.
+inline QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
 
 // A scratch folder for one test class; mixed into the class after QObject.
 struct Scratch
@@ -31,12 +53,7 @@ struct Scratch
     QTemporaryDir dir;
     QString path(const QString &rel) const { return QDir(dir.path()).filePath(rel); }
     // rel may also be absolute.
-    void make_file(const QString &rel, const QByteArray &data)
-    {
-        QDir().mkpath(QFileInfo(path(rel)).absolutePath());
-        QFile f(path(rel));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
-    }
+    void make_file(const QString &rel, const QByteArray &data) { QVERIFY(write_file(path(rel), data)); }
 };
 
 inline QByteArray random_bytes(qsizetype size, quint32 seed)
@@ -89,18 +106,6 @@ inline QByteArray transformed(QByteArray data, Cipher_Direction direction)
     return data;
 }
 
-inline QByteArray read_all(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool write_all(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
 // Turns a zip file into a container file.
 inline bool make_container(const QString &zip_path, const QString &container_path)
 {
@@ -135,15 +140,10 @@ inline QMap<QString, QByteArray> tree(const QString &root)
     return out;
 }
 
-// A named pipe: a special file that no archive can hold. False where there are none.
+// A named pipe: a special file that no archive can hold.
 inline bool make_pipe(const QString &path)
 {
-#ifdef Q_OS_UNIX
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-#else
-    Q_UNUSED(path);
-    return false;
-#endif
 }
 
 // Our temporary files and folders left anywhere under root.

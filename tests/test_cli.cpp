@@ -11,18 +11,15 @@
 #include <memory>
 #include <vector>
 
+#include <csignal>
+
 using namespace test_support;
 
 class Test_Cli : public QObject, Scratch
 {
     Q_OBJECT
 
-    struct Run
-    {
-        int exit_code = -1;
-        QString out;
-        QString err;
-    };
+    struct Run { int exit_code = -1; QString out, err; };
 
     // Started, not waited for; named_temporaries forces the fallback for
     // systems without unnamed files.
@@ -45,7 +42,6 @@ class Test_Cli : public QObject, Scratch
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
     }
-
     Run cli(const QStringList &args, const QString &working_dir = QString())
     {
         return finish(*start(args, false, working_dir));
@@ -101,26 +97,21 @@ private slots:
 
         make_file("work/in/sub/a, b.txt", "data");
         make_file("work/single.txt", "single");
-        const bool pipe = make_pipe(path("work/in/pipe"));
+        QVERIFY(make_pipe(path("work/in/pipe")));
         const Run enc = cli({"encrypt", "-C", path("base"), "in", "single.txt"}, path("work"));
         QCOMPARE(enc.exit_code, 0);
         // No progress line when stderr is not a terminal; what was left out is named.
-        QCOMPARE(enc.err.count('\n'), pipe ? 1 : 0);
-        QVERIFY2(!pipe || enc.err.contains("in/pipe"), qPrintable(enc.err));
+        QCOMPARE(enc.err.count('\n'), 1);
+        QVERIFY2(enc.err.contains("in/pipe"), qPrintable(enc.err));
         const QString container = enc.out.trimmed();
-        QVERIFY(container.startsWith(path("base/AddData/")));
-        QVERIFY(container.endsWith(".kvxdata"));
+        QVERIFY(container.startsWith(path("base/AddData/")) && container.endsWith(".kvxdata"));
 
-        const Run dec = cli({"decrypt", container});
-        QCOMPARE(dec.exit_code, 0);
-        const QString out = dec.out.trimmed();
+        const QString out = cli({"decrypt", container}).out.trimmed();
         QCOMPARE(read_all(out + "/in/sub/a, b.txt"), QByteArray("data"));
         QCOMPARE(read_all(out + "/single.txt"), QByteArray("single"));
 
         // The default base is the current directory.
-        const Run here = cli({"encrypt", "single.txt"}, path("work"));
-        QCOMPARE(here.exit_code, 0);
-        QVERIFY(here.out.trimmed().startsWith(path("work/AddData/")));
+        QVERIFY(cli({"encrypt", "single.txt"}, path("work")).out.startsWith(path("work/AddData/")));
     }
 
     // list shows every entry, test reads each through the decipher; neither writes.
@@ -203,7 +194,7 @@ private slots:
             return;
         }
         QCOMPARE(QSet<QString>(outputs.begin(), outputs.end()).size(), runs);
-        QCOMPARE(QDir(root + "/AddData").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), runs);
+        QCOMPARE(entries(root + "/AddData").size(), runs);
         const Package_Result back = run_decryption(outputs);
         QVERIFY2(back.is_ok, qPrintable(back.errors.join('\n')));
         for (int i = 0; i < runs; ++i) {
@@ -213,26 +204,28 @@ private slots:
         }
     }
 
-    // A run killed mid-way leaves no temporary that outlives the next run.
+    // A run killed mid-way leaves no temporary that outlives the next run;
+    // Ctrl+C cancels the run, which removes its temporaries itself.
     void killed_run_leaves_nothing_behind_data()
     {
         QTest::addColumn<bool>("named_temporaries");
-        QTest::newRow("unnamed temporaries") << false;
-        QTest::newRow("named temporaries") << true;
+        QTest::addColumn<int>("signal");
+        QTest::newRow("unnamed temporaries") << false << int(SIGKILL);
+        QTest::newRow("named temporaries") << true << int(SIGKILL);
+        QTest::newRow("ctrl+c") << true << int(SIGINT);
     }
 
     void killed_run_leaves_nothing_behind()
     {
         QFETCH(bool, named_temporaries);
-        if (!QFileInfo::exists("/proc/self/fd"))
-            QSKIP("no /proc here");
+        QFETCH(int, signal);
         for (int i = 0; i < 6; ++i)
             if (!QFileInfo::exists(path(QStringLiteral("big/%1.bin").arg(i))))
                 make_file(QStringLiteral("big/%1.bin").arg(i), random_bytes(8 << 20, quint32(i)));
-        const QString base = path(named_temporaries ? "killed-named" : "killed");
+        const QString base = path(QStringLiteral("killed-%1-%2").arg(named_temporaries).arg(signal));
         std::unique_ptr<QProcess> run = start({"encrypt", "-C", base, path("big")}, named_temporaries);
         QVERIFY(run->waitForStarted());
-        // Killed once it writes into the working folder.
+        // Stopped once it writes into the working folder.
         const QString fds = QStringLiteral("/proc/%1/fd").arg(run->processId());
         bool writing = false;
         for (int i = 0; i < 3000 && !writing && run->state() == QProcess::Running; ++i) {
@@ -242,15 +235,16 @@ private slots:
                 QTest::qWait(5);
         }
         QVERIFY(writing);
-        run->kill();
-        run->waitForFinished();
-        QCOMPARE(leftovers(base).isEmpty(), !named_temporaries);
+        ::kill(pid_t(run->processId()), signal);
+        const Run stopped = finish(*run);
+        QCOMPARE(stopped.exit_code, signal == SIGINT ? 1 : -1);
+        QCOMPARE(stopped.err, signal == SIGINT ? "corvanta-cli: " + cancelled_message() + "\n" : QString());
+        QCOMPARE(leftovers(base).isEmpty(), !named_temporaries || signal == SIGINT);
 
         make_file("small.txt", "small");
         const Run next = finish(*start({"encrypt", "-C", base, path("small.txt")}, named_temporaries));
         QCOMPARE(next.exit_code, 0);
-        QCOMPARE(QDir(base + "/AddData").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList({QFileInfo(next.out.trimmed()).fileName()}));
+        QCOMPARE(entries(base + "/AddData"), QStringList({QFileInfo(next.out.trimmed()).fileName()}));
     }
 };
 

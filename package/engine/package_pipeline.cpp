@@ -22,10 +22,6 @@
 
 namespace {
 
-const QString working_folder_name = QStringLiteral("AddData");
-const QString container_suffix = QStringLiteral(".kvxdata");
-const QString cancelled_reason = QStringLiteral("Cancelled");
-
 // "yyyyMMdd__hhmmss_ddd" with ASCII digits whatever the locale, and the
 // system locale's abbreviated day name.
 QString time_stamp(const QDateTime &t)
@@ -80,8 +76,7 @@ Package_Result fail(Package_Result result, const QString &reason, Job_Control *c
     result.is_ok = false;
     if (is_cancelled(control)) {
         result.is_cancelled = true;
-        if (!result.errors.contains(cancelled_reason))
-            result.errors.append(cancelled_reason);
+        result.errors.append(cancelled_message());
     } else if (!reason.isEmpty()) {
         result.errors.append(reason);
     }
@@ -136,6 +131,26 @@ QString prepare_destination(const QString &parent, const QString &name, bool *cr
 
 } // namespace
 
+QString working_folder_name()
+{
+    return QStringLiteral("AddData");
+}
+
+QString container_suffix()
+{
+    return QStringLiteral(".kvxdata");
+}
+
+QString container_filter()
+{
+    return QStringLiteral("KVX file(*%1)").arg(container_suffix());
+}
+
+QString cancelled_message()
+{
+    return QStringLiteral("Cancelled");
+}
+
 QVariantMap Package_Result::to_variant_map() const
 {
     QVariantMap map;
@@ -156,7 +171,7 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
     if (files.isEmpty() && folders.isEmpty())
         return fail(result, QStringLiteral("Nothing to pack: no files or folders were chosen"), control);
 
-    const QString work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name);
+    const QString work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name());
     QString reason;
     if (!make_folder(work, &reason))
         return fail(result, QStringLiteral("%1: cannot create the working folder: %2").arg(work, reason), control);
@@ -186,7 +201,7 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
         control->add_total(archive.file().size() - estimate);
 
     Private_File part;
-    if (!part.create(work, container_suffix + QStringLiteral(".part"), &reason))
+    if (!part.create(work, container_suffix() + QStringLiteral(".part"), &reason))
         return fail(result, QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason), control);
     if (!archive.file().seek(0) || !run_chunk_loop(archive.file(), part.file(), Cipher_Direction::Encrypt, control, &reason))
         return fail(result, QStringLiteral("%1: writing the container failed: %2").arg(work, reason), control);
@@ -197,7 +212,7 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
     // never in place of another: a name taken (by a user or by a run at the
     // same moment) waits for the next second's time stamp.
     for (int attempt = 0;; ++attempt) {
-        const QString container = work + QLatin1Char('/') + stamp + container_suffix;
+        const QString container = work + QLatin1Char('/') + stamp + container_suffix();
         bool taken = false;
         if (part.publish(container, &taken, &reason)) {
             result.container_path = container;

@@ -6,6 +6,12 @@
 
 class Job_Control;
 
+// Names the engine, the window and the command-line program share.
+QString working_folder_name();  // "AddData": where containers are made, inside the chosen folder
+QString container_suffix();     // ".kvxdata"
+QString container_filter();     // the file dialog's filter for containers
+QString cancelled_message();    // the one error line of a cancelled run
+
 // What one encryption or decryption run did.
 struct Package_Result
 {
