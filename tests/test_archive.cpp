@@ -4,6 +4,7 @@
 #include "deflate_codec.h"
 #include "engine_test_support.h"
 #include "package_pipeline.h"
+#include "entry_names.h"
 #include "zip_extractor.h"
 #include "zip_packer.h"
 
