@@ -137,6 +137,11 @@ private:
     QString failure;
     qint64 estimate = 0;
 
+    bool failed(const QString &reason)
+    {
+        failure = reason;
+        return false;
+    }
     bool plan(const QStringList &files, const QStringList &folders, const QString &base_dir, Pack_Plan *plan);
     bool write(const Pack_Plan &plan, Private_File &archive);
     bool encipher(Private_File &archive, Private_File &part);
@@ -160,16 +165,12 @@ Package_Result Encryption::run(const QStringList &files, const QStringList &fold
 bool Encryption::plan(const QStringList &files, const QStringList &folders, const QString &base_dir,
                       Pack_Plan *plan)
 {
-    if (files.isEmpty() && folders.isEmpty()) {
-        failure = QStringLiteral("Nothing to pack: no files or folders were chosen");
-        return false;
-    }
+    if (files.isEmpty() && folders.isEmpty())
+        return failed(QStringLiteral("Nothing to pack: no files or folders were chosen"));
     work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name);
     QString reason;
-    if (!make_folder(work, &reason)) {
-        failure = QStringLiteral("%1: cannot create the working folder: %2").arg(work, reason);
-        return false;
-    }
+    if (!make_folder(work, &reason))
+        return failed(QStringLiteral("%1: cannot create the working folder: %2").arg(work, reason));
     // Temporaries of runs that ended without cleaning up (killed, power lost).
     remove_abandoned_temporaries(work);
 
@@ -177,10 +178,8 @@ bool Encryption::plan(const QStringList &files, const QStringList &folders, cons
     result.warnings = plan->warnings;
     if (!result.errors.isEmpty() || is_cancelled(control))
         return false;
-    if (plan->entries.empty()) {
-        failure = QStringLiteral("Nothing to pack: the chosen items hold no files or folders");
-        return false;
-    }
+    if (plan->entries.empty())
+        return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
     // The chunk loop's share of the progress, estimated until the archive's size is known.
     estimate = plan->total_bytes - plan->deflate_bytes + plan->deflate_bytes / 4 + qint64(plan->entries.size()) * 100;
     if (control)
@@ -191,14 +190,10 @@ bool Encryption::plan(const QStringList &files, const QStringList &folders, cons
 bool Encryption::write(const Pack_Plan &plan, Private_File &archive)
 {
     QString reason;
-    if (!archive.create(work, QStringLiteral(".zip"), &reason)) {
-        failure = QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason);
-        return false;
-    }
-    if (!write_archive(plan, archive.file(), work, control, &reason)) {
-        failure = reason;
-        return false;
-    }
+    if (!archive.create(work, QStringLiteral(".zip"), &reason))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
+    if (!write_archive(plan, archive.file(), work, control, &reason))
+        return failed(reason);
     if (control)
         control->add_total(archive.file().size() - estimate);
     return true;
@@ -207,18 +202,12 @@ bool Encryption::write(const Pack_Plan &plan, Private_File &archive)
 bool Encryption::encipher(Private_File &archive, Private_File &part)
 {
     QString reason;
-    if (!part.create(work, container_suffix + QStringLiteral(".part"), &reason)) {
-        failure = QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason);
-        return false;
-    }
-    if (!archive.file().seek(0) || !run_chunk_loop(archive.file(), part.file(), Cipher_Direction::Encrypt, control, &reason)) {
-        failure = QStringLiteral("%1: writing the container failed: %2").arg(work, reason);
-        return false;
-    }
-    if (!part.file().flush()) {
-        failure = QStringLiteral("%1: writing the container failed: %2").arg(work, part.file().errorString());
-        return false;
-    }
+    if (!part.create(work, container_suffix + QStringLiteral(".part"), &reason))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
+    if (!archive.file().seek(0) || !run_chunk_loop(archive.file(), part.file(), Cipher_Direction::Encrypt, control, &reason))
+        return failed(QStringLiteral("%1: writing the container failed: %2").arg(work, reason));
+    if (!part.file().flush())
+        return failed(QStringLiteral("%1: writing the container failed: %2").arg(work, part.file().errorString()));
     return true;
 }
 
@@ -235,10 +224,8 @@ bool Encryption::publish(Private_File &part)
             result.container_path = container;
             return true;
         }
-        if (!taken || attempt >= 30) {
-            failure = QStringLiteral("%1: cannot save the container: %2").arg(container, reason);
-            return false;
-        }
+        if (!taken || attempt >= 30)
+            return failed(QStringLiteral("%1: cannot save the container: %2").arg(container, reason));
         if (is_cancelled(control))
             return false;
         const QDateTime now = QDateTime::currentDateTime();
