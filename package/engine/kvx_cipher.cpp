@@ -120,7 +120,8 @@ public:
     Block *take_free(std::stop_token stop)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        if (!changed.wait(lock, stop, [&] { return !free_blocks.empty(); }))
+        // A stop wins over a free block: the writer has no use for more.
+        if (!changed.wait(lock, stop, [&] { return !free_blocks.empty(); }) || stop.stop_requested())
             return nullptr;
         Block *b = free_blocks.front();
         free_blocks.pop_front();

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -154,7 +155,7 @@ void Extractor::extract_file(zip_t *za, const Entry &e, bool on_pipeline_thread)
 // cancelled or on a failure, which is reported.
 bool Extractor::copy_entry(Entry_Reader &zf, QFile &out, const Entry &e, bool on_pipeline_thread)
 {
-    std::vector<char> buffer(read_block);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(read_block);
     qint64 written = 0;
     qint64 reported = 0;
     bool ok = true;
@@ -163,7 +164,7 @@ bool Extractor::copy_entry(Entry_Reader &zf, QFile &out, const Entry &e, bool on
             ok = false;
             break;
         }
-        const qint64 n = zf.read(buffer.data(), read_block);
+        const qint64 n = zf.read(buffer.get(), read_block);
         if (n < 0) {
             report(QStringLiteral("%1: %2").arg(e.name, zf.error()));
             ok = false;
@@ -171,7 +172,7 @@ bool Extractor::copy_entry(Entry_Reader &zf, QFile &out, const Entry &e, bool on
         }
         if (n == 0)
             break;
-        if (out.write(buffer.data(), n) != n) {
+        if (out.write(buffer.get(), n) != n) {
             report(QStringLiteral("%1: write failed: %2").arg(e.name, out.errorString()));
             ok = false;
             break;
