@@ -1,7 +1,7 @@
 #include "container_reader.h"
 
 #include "container_source.h"
-#include "zip_extractor.h"
+#include "entry_names.h"
 
 #include <QFileInfo>
 
@@ -10,7 +10,7 @@
 namespace {
 
 // The container opened as the archive it holds, or nullptr with a reason.
-zip_t *open_container(const QString &path, int flags, QString *reason)
+Zip_Ptr open_container(const QString &path, int flags, QString *reason)
 {
     const QFileInfo info(path);
     if (info.isFile() && info.size() == 0) {
@@ -23,15 +23,7 @@ zip_t *open_container(const QString &path, int flags, QString *reason)
         *reason = QStringLiteral("cannot open: %1").arg(why);
         return nullptr;
     }
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_t *za = zip_open_from_source(source, ZIP_RDONLY | flags, &error);
-    if (!za) {
-        *reason = QStringLiteral("not a container, or damaged (%1)").arg(QString::fromUtf8(zip_error_strerror(&error)));
-        zip_source_free(source);
-    }
-    zip_error_fini(&error);
-    return za;
+    return open_zip_source(source, ZIP_RDONLY | flags, reason);
 }
 
 void read_entries(zip_t *za, QList<Container_Entry> *entries, QStringList *damaged)
@@ -65,12 +57,11 @@ void read_entries(zip_t *za, QList<Container_Entry> *entries, QStringList *damag
 
 bool list_container(const QString &container_path, QList<Container_Entry> *entries, QString *reason)
 {
-    zip_t *za = open_container(container_path, 0, reason);
+    const Zip_Ptr za = open_container(container_path, 0, reason);
     if (!za)
         return false;
     QStringList unreadable;
-    read_entries(za, entries, &unreadable);
-    zip_discard(za);
+    read_entries(za.get(), entries, &unreadable);
     if (!unreadable.isEmpty()) {
         *reason = unreadable.join(QStringLiteral("; "));
         return false;
@@ -81,31 +72,29 @@ bool list_container(const QString &container_path, QList<Container_Entry> *entri
 bool test_container(const QString &container_path, QStringList *damaged, QString *reason)
 {
     // A test also checks that the central directory agrees with the entries.
-    zip_t *za = open_container(container_path, ZIP_CHECKCONS, reason);
+    const Zip_Ptr za = open_container(container_path, ZIP_CHECKCONS, reason);
     if (!za)
         return false;
     QList<Container_Entry> entries;
-    read_entries(za, &entries, damaged);
+    read_entries(za.get(), &entries, damaged);
     std::vector<char> buffer(256 * 1024);
     // libzip checks each entry's CRC once the entry has been read to its end.
-    const zip_int64_t count = zip_get_num_entries(za, 0);
+    const zip_int64_t count = zip_get_num_entries(za.get(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char *raw = zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        const char *raw = zip_get_name(za.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
         if (!raw)
             continue; // already named by read_entries
         const QString name = decode_entry_name(QByteArray(raw));
-        zip_file_t *file = zip_fopen_index(za, zip_uint64_t(i), 0);
+        const Zip_File_Ptr file(zip_fopen_index(za.get(), zip_uint64_t(i), 0));
         if (!file) {
-            damaged->append(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(za))));
+            damaged->append(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(za.get()))));
             continue;
         }
         zip_int64_t n;
-        while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+        while ((n = zip_fread(file.get(), buffer.data(), buffer.size())) > 0) {
         }
         if (n < 0)
-            damaged->append(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file))));
-        zip_fclose(file);
+            damaged->append(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
     }
-    zip_discard(za);
     return true;
 }

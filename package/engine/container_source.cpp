@@ -141,3 +141,17 @@ zip_source_t *create_container_source(const QString &container_path, QString *re
     source.release();
     return zs;
 }
+
+Zip_Ptr open_zip_source(zip_source_t *source, int flags, QString *reason)
+{
+    Zip_Source_Ptr owned(source);
+    zip_error_t error;
+    zip_error_init(&error);
+    Zip_Ptr za(zip_open_from_source(owned.get(), flags, &error));
+    if (za)
+        owned.release(); // the archive owns its source now
+    else
+        *reason = QStringLiteral("not a container, or damaged (%1)").arg(QString::fromUtf8(zip_error_strerror(&error)));
+    zip_error_fini(&error);
+    return za;
+}

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -9,15 +8,6 @@
 #include <zip.h>
 
 class Job_Control;
-
-// Entry names: UTF-8 when they are valid UTF-8, else GBK, the code page of
-// Chinese-language Windows tools. Backslashes become folder separators only
-// after decoding, since a GBK character may end in 0x5C.
-QString decode_entry_name(const QByteArray &raw);
-
-// The entry's path below the destination, or an empty string when the name
-// must not be extracted: absolute, with a drive letter, or climbing out with "..".
-QString safe_relative_path(const QString &name);
 
 // Extracts every entry of the archive into destination, which must exist.
 // open_archive_source is called once per extracting thread and must give a

@@ -1,6 +1,7 @@
 #include "zip_packer.h"
 
 #include "deflate_codec.h"
+#include "free_name.h"
 #include "job_control.h"
 
 #include <QDateTime>
@@ -742,15 +743,6 @@ QString zip_reason(zip_t *za)
 }
 
 } // namespace
-
-QString numbered_name(const QString &name, int n, bool is_dir)
-{
-    const QString suffix = QStringLiteral(" (%1)").arg(n);
-    const qsizetype dot = is_dir ? -1 : name.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0)
-        return name + suffix;
-    return name.left(dot) + suffix + name.mid(dot);
-}
 
 Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
                     Job_Control *control)

@@ -52,6 +52,3 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
 // temporary file of its own. archive_name names it in errors.
 bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
                    QString *error);
-
-// "name.ext" -> "name (n).ext"; folders and names without an extension get " (n)" at the end.
-QString numbered_name(const QString &name, int n, bool is_dir);
