@@ -1,0 +1,180 @@
+#include "package_pipeline.h"
+
+#include "job_control.h"
+#include "kvx_cipher.h"
+#include "pipeline_steps.h"
+#include "private_file.h"
+#include "zip_packer.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+using namespace pipeline;
+
+namespace {
+
+// "yyyyMMdd__hhmmss_ddd" with ASCII digits whatever the locale, and the
+// system locale's abbreviated day name.
+QString time_stamp(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yyyyMMdd__hhmmss_"))
+           + QLocale::system().dayName(t.date().dayOfWeek(), QLocale::ShortFormat);
+}
+
+QString system_reason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Makes folder and its missing parents; false with the system's reason.
+bool make_folder(const QString &folder, QString *reason)
+{
+    const QStringList parts = QDir::cleanPath(QDir(folder).absolutePath()).split(QLatin1Char('/'));
+    QString path;
+    for (const QString &part : parts) {
+        path += part.isEmpty() && path.isEmpty() ? QString() : QLatin1Char('/') + part;
+        if (path.isEmpty())
+            continue;
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+            *reason = system_reason();
+            return false;
+        }
+    }
+    if (!QFileInfo(folder).isDir()) {
+        *reason = QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
+
+// One encryption run, phase by phase: plan, write the archive, encipher it,
+// publish the container. A phase that fails leaves its reason in `failure`
+// (empty when the errors or a cancel already say it).
+class Encryption
+{
+public:
+    explicit Encryption(Job_Control *control) : control(control) { result.is_encryption = true; }
+
+    Package_Result run(const QStringList &files, const QStringList &folders, const QString &base_dir);
+
+private:
+    Job_Control *control;
+    Package_Result result;
+    QString stamp = time_stamp(QDateTime::currentDateTime());
+    QString work;
+    QString failure;
+    qint64 estimate = 0;
+
+    bool failed(const QString &reason)
+    {
+        failure = reason;
+        return false;
+    }
+    bool plan(const QStringList &files, const QStringList &folders, const QString &base_dir, Pack_Plan *plan);
+    bool write(const Pack_Plan &plan, Private_File &archive);
+    bool encipher(Private_File &archive, Private_File &part);
+    bool publish(Private_File &part);
+};
+
+Package_Result Encryption::run(const QStringList &files, const QStringList &folders, const QString &base_dir)
+{
+    Pack_Plan pack_plan;
+    // Both files are private until the container is published complete.
+    Private_File archive;
+    Private_File part;
+    if (!plan(files, folders, base_dir, &pack_plan) || !write(pack_plan, archive) || !encipher(archive, part)
+        || !publish(part))
+        return fail(result, failure, control);
+    result.is_ok = true;
+    finish_progress(control);
+    return result;
+}
+
+bool Encryption::plan(const QStringList &files, const QStringList &folders, const QString &base_dir,
+                      Pack_Plan *plan)
+{
+    if (files.isEmpty() && folders.isEmpty())
+        return failed(QStringLiteral("Nothing to pack: no files or folders were chosen"));
+    work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name());
+    QString reason;
+    if (!make_folder(work, &reason))
+        return failed(QStringLiteral("%1: cannot create the working folder: %2").arg(work, reason));
+    // Temporaries of runs that ended without cleaning up (killed, power lost).
+    remove_abandoned_temporaries(work);
+
+    *plan = plan_pack(files, folders, &result.errors, control);
+    result.warnings = plan->warnings;
+    if (!result.errors.isEmpty() || is_cancelled(control))
+        return false;
+    if (plan->entries.empty())
+        return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
+    // The chunk loop's share of the progress, estimated until the archive's size is known.
+    estimate = plan->total_bytes - plan->deflate_bytes + plan->deflate_bytes / 4 + qint64(plan->entries.size()) * 100;
+    if (control)
+        control->add_total(plan->total_bytes + estimate);
+    return true;
+}
+
+bool Encryption::write(const Pack_Plan &plan, Private_File &archive)
+{
+    QString reason;
+    if (!archive.create(work, QStringLiteral(".zip"), &reason))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
+    if (!write_archive(plan, archive.file(), work, control, &reason))
+        return failed(reason);
+    if (control)
+        control->add_total(archive.file().size() - estimate);
+    return true;
+}
+
+bool Encryption::encipher(Private_File &archive, Private_File &part)
+{
+    QString reason;
+    if (!part.create(work, container_suffix() + QStringLiteral(".part"), &reason))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
+    if (!archive.file().seek(0) || !run_chunk_loop(archive.file(), part.file(), Cipher_Direction::Encrypt, control, &reason))
+        return failed(QStringLiteral("%1: writing the container failed: %2").arg(work, reason));
+    if (!part.file().flush())
+        return failed(QStringLiteral("%1: writing the container failed: %2").arg(work, part.file().errorString()));
+    return true;
+}
+
+// The container appears under its final name only when complete, and never
+// in place of another: a name taken (by a user or by a run at the same
+// moment) waits for the next second's time stamp.
+bool Encryption::publish(Private_File &part)
+{
+    for (int attempt = 0;; ++attempt) {
+        const QString container = work + QLatin1Char('/') + stamp + container_suffix();
+        bool taken = false;
+        QString reason;
+        if (part.publish(container, &taken, &reason)) {
+            result.container_path = container;
+            return true;
+        }
+        if (!taken || attempt >= 30)
+            return failed(QStringLiteral("%1: cannot save the container: %2").arg(container, reason));
+        if (is_cancelled(control))
+            return false;
+        const QDateTime now = QDateTime::currentDateTime();
+        QThread::msleep(quint64(1000 - now.time().msec()));
+        stamp = time_stamp(QDateTime::currentDateTime());
+    }
+}
+
+} // namespace
+
+Package_Result run_encryption(const QStringList &files, const QStringList &folders, const QString &base_dir,
+                              Job_Control *control)
+{
+    return Encryption(control).run(files, folders, base_dir);
+}
