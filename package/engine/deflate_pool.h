@@ -19,39 +19,6 @@ class QFile;
 
 constexpr int deflate_level = 6;
 
-// One piece of a deflated file on its way from a worker thread to libzip's
-// writer. Big files are cut into segments deflated side by side; each segment
-// but the last ends on a byte boundary (sync flush), so the pieces join into
-// one deflate stream. No segment looks back into the one before: what it
-// holds decodes to exactly the bytes its checksum covers, even when the file
-// changes under it.
-struct Segment
-{
-    std::deque<QByteArray> blocks;
-    qint64 front_offset = 0;
-    bool finished = false;
-    bool failed = false;
-    QString error;
-    quint32 crc = 0;
-    qint64 in_size = 0;
-};
-
-struct Stream
-{
-    std::vector<Segment> segments;
-    size_t first_item = 0;
-    size_t current = 0; // segment the writer reads now
-};
-
-struct Work_Item
-{
-    int job = 0;
-    size_t segment = 0;
-    qint64 offset = 0;
-    qint64 length = 0; // as planned; a file that ends sooner has changed
-    bool last = true;
-};
-
 // Deflates files on worker threads, in archive order, into bounded queues that
 // libzip's writer drains from within zip_close on the pipeline's thread.
 class Deflate_Pool
@@ -71,6 +38,39 @@ public:
     bool result(int job, quint32 *crc, qint64 *size);
 
 private:
+    // One piece of a deflated file on its way from a worker thread to libzip's
+    // writer. Big files are cut into segments deflated side by side; each segment
+    // but the last ends on a byte boundary (sync flush), so the pieces join into
+    // one deflate stream. No segment looks back into the one before: what it
+    // holds decodes to exactly the bytes its checksum covers, even when the file
+    // changes under it.
+    struct Segment
+    {
+        std::deque<QByteArray> blocks;
+        qint64 front_offset = 0;
+        bool finished = false;
+        bool failed = false;
+        QString error;
+        quint32 crc = 0;
+        qint64 in_size = 0;
+    };
+
+    struct Stream
+    {
+        std::vector<Segment> segments;
+        size_t first_item = 0;
+        size_t current = 0; // segment the writer reads now
+    };
+
+    struct Work_Item
+    {
+        int job = 0;
+        size_t segment = 0;
+        qint64 offset = 0;
+        qint64 length = 0; // as planned; a file that ends sooner has changed
+        bool last = true;
+    };
+
     static constexpr qint64 segment_size = deflate_piece_size;
 
     std::vector<const Pack_Entry *> jobs;
