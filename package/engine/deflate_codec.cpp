@@ -5,9 +5,6 @@
 #ifdef CORVANTA_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #endif
-#ifdef CORVANTA_HAVE_ISAL
-#include <isa-l/igzip_lib.h>
-#endif
 
 #include <cstring>
 #include <vector>
@@ -15,16 +12,6 @@
 namespace {
 
 constexpr qint64 output_block = 128 * 1024;
-constexpr qint64 raw_read_block = 256 * 1024;
-
-QString zip_error_text(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
-}
 
 #ifdef CORVANTA_HAVE_LIBDEFLATE
 // Compressors are big to set up; each thread keeps one per level it uses.
@@ -134,6 +121,17 @@ struct Piece_Deflater::State
     qint64 out_used = 0;
     // libdeflate: the piece is gathered, then deflated in one go
     std::vector<unsigned char> *pending = nullptr;
+
+    bool start_zlib()
+    {
+        z_ready = deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        return z_ready;
+    }
+
+    bool add_streamed(const char *data, qint64 length, bool end, bool last_piece, const Sink &sink);
+#ifdef CORVANTA_HAVE_LIBDEFLATE
+    bool add_whole(const char *data, qint64 length, bool end, bool last_piece, const Sink &sink);
+#endif
 };
 
 Piece_Deflater::Piece_Deflater(int level) : state(new State)
@@ -148,7 +146,7 @@ Piece_Deflater::Piece_Deflater(int level) : state(new State)
         return;
     }
 #endif
-    state->z_ready = deflateInit2(&state->z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    state->start_zlib();
 }
 
 Piece_Deflater::~Piece_Deflater()
@@ -164,243 +162,74 @@ bool Piece_Deflater::is_ready() const
 
 bool Piece_Deflater::add(const char *data, qint64 length, bool end, bool last_piece, const Sink &sink)
 {
-    State &s = *state;
 #ifdef CORVANTA_HAVE_LIBDEFLATE
-    if (s.whole_buffer) {
-        const auto *bytes = reinterpret_cast<const unsigned char *>(data);
-        s.pending->insert(s.pending->end(), bytes, bytes + length);
-        if (!end)
-            return true;
-        libdeflate_compressor *c = compressor_for(s.level);
-        thread_local std::vector<unsigned char> packed;
-        // Room for the empty stored block a joinable piece ends with.
-        packed.resize(libdeflate_deflate_compress_bound(c, s.pending->size()) + 8);
-        size_t n = libdeflate_deflate_compress(c, s.pending->data(), s.pending->size(), packed.data(),
-                                               packed.size() - 8);
-        if (n > 0 && !last_piece)
-            n = make_joinable(packed.data(), n);
-        if (n == 0) {
-            // Not expected from libdeflate; zlib then deflates the piece.
-            std::vector<unsigned char> piece;
-            piece.swap(*s.pending);
-            s.whole_buffer = false;
-            s.z_ready = deflateInit2(&s.z, s.level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-            return s.z_ready && add(reinterpret_cast<const char *>(piece.data()), qint64(piece.size()), true,
-                                    last_piece, sink);
-        }
-        s.pending->clear();
-        return sink(QByteArray(reinterpret_cast<const char *>(packed.data()), qsizetype(n)));
-    }
+    if (state->whole_buffer)
+        return state->add_whole(data, length, end, last_piece, sink);
 #endif
-    if (s.out.isEmpty()) {
-        s.out = QByteArray(output_block, Qt::Uninitialized);
-        s.out_used = 0;
+    return state->add_streamed(data, length, end, last_piece, sink);
+}
+
+#ifdef CORVANTA_HAVE_LIBDEFLATE
+bool Piece_Deflater::State::add_whole(const char *data, qint64 length, bool end, bool last_piece, const Sink &sink)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    pending->insert(pending->end(), bytes, bytes + length);
+    if (!end)
+        return true;
+    libdeflate_compressor *c = compressor_for(level);
+    thread_local std::vector<unsigned char> packed;
+    // Room for the empty stored block a joinable piece ends with.
+    packed.resize(libdeflate_deflate_compress_bound(c, pending->size()) + 8);
+    size_t n = libdeflate_deflate_compress(c, pending->data(), pending->size(), packed.data(), packed.size() - 8);
+    if (n > 0 && !last_piece)
+        n = make_joinable(packed.data(), n);
+    if (n == 0) {
+        // Not expected from libdeflate; zlib then deflates the piece.
+        std::vector<unsigned char> piece;
+        piece.swap(*pending);
+        whole_buffer = false;
+        return start_zlib()
+               && add_streamed(reinterpret_cast<const char *>(piece.data()), qint64(piece.size()), true, last_piece,
+                               sink);
     }
-    s.z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-    s.z.avail_in = uInt(length);
+    pending->clear();
+    return sink(QByteArray(reinterpret_cast<const char *>(packed.data()), qsizetype(n)));
+}
+#endif
+
+bool Piece_Deflater::State::add_streamed(const char *data, qint64 length, bool end, bool last_piece,
+                                         const Sink &sink)
+{
+    if (out.isEmpty()) {
+        out = QByteArray(output_block, Qt::Uninitialized);
+        out_used = 0;
+    }
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+    z.avail_in = uInt(length);
     const int flush = !end ? Z_NO_FLUSH : last_piece ? Z_FINISH : Z_SYNC_FLUSH;
     int rc = Z_OK;
     do {
-        if (s.out_used == s.out.size()) {
-            if (!sink(s.out))
+        if (out_used == out.size()) {
+            if (!sink(out))
                 return false;
-            s.out = QByteArray(output_block, Qt::Uninitialized);
-            s.out_used = 0;
+            out = QByteArray(output_block, Qt::Uninitialized);
+            out_used = 0;
         }
-        s.z.next_out = reinterpret_cast<Bytef *>(s.out.data() + s.out_used);
-        s.z.avail_out = uInt(s.out.size() - s.out_used);
-        rc = deflate(&s.z, flush);
-        s.out_used = s.out.size() - s.z.avail_out;
-    } while (rc != Z_STREAM_END && (s.z.avail_out == 0 || s.z.avail_in > 0));
-    if (end && s.out_used > 0) {
-        s.out.truncate(s.out_used);
-        const QByteArray rest = std::move(s.out);
-        s.out = QByteArray();
+        z.next_out = reinterpret_cast<Bytef *>(out.data() + out_used);
+        z.avail_out = uInt(out.size() - out_used);
+        rc = deflate(&z, flush);
+        // Z_BUF_ERROR only says no progress was possible this call.
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            return false;
+        out_used = out.size() - z.avail_out;
+    } while (rc != Z_STREAM_END && (z.avail_out == 0 || z.avail_in > 0));
+    if (end && last_piece && rc != Z_STREAM_END)
+        return false; // the file's stream must be complete
+    if (end && out_used > 0) {
+        out.truncate(out_used);
+        const QByteArray rest = std::move(out);
+        out = QByteArray();
         return sink(rest);
-    }
-    return true;
-}
-
-struct Entry_Reader::Fast
-{
-    quint32 crc = 0;
-    qint64 size = 0;
-    qint64 comp_size = 0;
-    qint64 total = 0;
-    bool finished = false;
-    bool done = false;
-#ifdef CORVANTA_HAVE_ISAL
-    inflate_state isal{};
-    std::unique_ptr<unsigned char[]> in;
-    bool input_end = false;
-#else
-    QByteArray whole;
-    bool inflated = false;
-#endif
-};
-
-namespace {
-
-bool fast_inflate_fits(const zip_stat_t &st)
-{
-    const zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD
-                                | ZIP_STAT_ENCRYPTION_METHOD;
-    if ((st.valid & needed) != needed || st.comp_method != ZIP_CM_DEFLATE || st.encryption_method != ZIP_EM_NONE)
-        return false;
-#if defined(CORVANTA_HAVE_ISAL)
-    return true;
-#elif defined(CORVANTA_HAVE_LIBDEFLATE)
-    // Whole-buffer inflating holds the entry in memory: small entries only.
-    return st.size <= zip_uint64_t(deflate_piece_size) && st.comp_size <= zip_uint64_t(deflate_piece_size);
-#else
-    return false;
-#endif
-}
-
-} // namespace
-
-Entry_Reader::Entry_Reader(zip_t *archive, zip_uint64_t index) : archive(archive)
-{
-    zip_stat_t st;
-    if (zip_stat_index(archive, index, 0, &st) == 0 && fast_inflate_fits(st)) {
-        file = zip_fopen_index(archive, index, ZIP_FL_COMPRESSED);
-        if (file) {
-            fast.reset(new Fast);
-            fast->crc = st.crc;
-            fast->size = qint64(st.size);
-            fast->comp_size = qint64(st.comp_size);
-#ifdef CORVANTA_HAVE_ISAL
-            isal_inflate_init(&fast->isal);
-            fast->isal.crc_flag = ISAL_GZIP_NO_HDR; // the zip checksum is gzip's
-            fast->in.reset(new unsigned char[raw_read_block]);
-#endif
-        }
-    } else {
-        file = zip_fopen_index(archive, index, 0);
-    }
-    if (!file)
-        reason = QString::fromUtf8(zip_strerror(archive));
-}
-
-Entry_Reader::~Entry_Reader()
-{
-    if (file)
-        zip_fclose(file);
-}
-
-bool Entry_Reader::is_open() const
-{
-    return file != nullptr;
-}
-
-qint64 Entry_Reader::read(char *buffer, qint64 length)
-{
-    if (!file)
-        return -1;
-    if (!fast) {
-        const zip_int64_t n = zip_fread(file, buffer, zip_uint64_t(length));
-        if (n < 0)
-            reason = QString::fromUtf8(zip_file_strerror(file));
-        return n;
-    }
-    Fast &f = *fast;
-    auto failure = [&](int code) {
-        reason = zip_error_text(code);
-        return qint64(-1);
-    };
-    if (f.done)
-        return 0;
-#ifdef CORVANTA_HAVE_ISAL
-    for (;;) {
-        if (f.finished) {
-            if (f.total != f.size)
-                return failure(ZIP_ER_INCONS);
-            if (f.isal.crc != f.crc)
-                return failure(ZIP_ER_CRC);
-            f.done = true;
-            return 0;
-        }
-        if (f.isal.avail_in == 0 && !f.input_end) {
-            const zip_int64_t n = zip_fread(file, f.in.get(), zip_uint64_t(raw_read_block));
-            if (n < 0) {
-                reason = QString::fromUtf8(zip_file_strerror(file));
-                return -1;
-            }
-            f.input_end = n == 0;
-            f.isal.next_in = f.in.get();
-            f.isal.avail_in = uint32_t(n);
-        }
-        const uint32_t room = uint32_t(qMin<qint64>(length, 1 << 30));
-        f.isal.next_out = reinterpret_cast<uint8_t *>(buffer);
-        f.isal.avail_out = room;
-        if (isal_inflate(&f.isal) != ISAL_DECOMP_OK)
-            return failure(ZIP_ER_COMPRESSED_DATA);
-        const qint64 produced = qint64(room - f.isal.avail_out);
-        f.total += produced;
-        if (f.total > f.size)
-            return failure(ZIP_ER_INCONS);
-        f.finished = f.isal.block_state == ISAL_BLOCK_FINISH;
-        if (produced > 0)
-            return produced;
-        if (!f.finished && f.input_end && f.isal.avail_in == 0)
-            return failure(ZIP_ER_COMPRESSED_DATA); // the data ends inside the stream
-    }
-#elif defined(CORVANTA_HAVE_LIBDEFLATE)
-    if (!f.inflated) {
-        f.inflated = true;
-        QByteArray raw(qsizetype(f.comp_size), Qt::Uninitialized);
-        qint64 got = 0;
-        while (got < f.comp_size) {
-            const zip_int64_t n = zip_fread(file, raw.data() + got, zip_uint64_t(f.comp_size - got));
-            if (n < 0) {
-                reason = QString::fromUtf8(zip_file_strerror(file));
-                return -1;
-            }
-            if (n == 0)
-                return failure(ZIP_ER_EOF);
-            got += n;
-        }
-        f.whole = QByteArray(qsizetype(f.size), Qt::Uninitialized);
-        libdeflate_decompressor *d = libdeflate_alloc_decompressor();
-        if (!d)
-            return failure(ZIP_ER_MEMORY);
-        size_t out_size = 0;
-        const libdeflate_result rc = libdeflate_deflate_decompress(d, raw.constData(), size_t(raw.size()),
-                                                                   f.whole.data(), size_t(f.whole.size()), &out_size);
-        libdeflate_free_decompressor(d);
-        if (rc == LIBDEFLATE_INSUFFICIENT_SPACE)
-            return failure(ZIP_ER_INCONS);
-        if (rc != LIBDEFLATE_SUCCESS)
-            return failure(ZIP_ER_COMPRESSED_DATA);
-        if (qint64(out_size) != f.size)
-            return failure(ZIP_ER_INCONS);
-        if (libdeflate_crc32(0, f.whole.constData(), out_size) != f.crc)
-            return failure(ZIP_ER_CRC);
-    }
-    const qint64 n = qMin(length, f.size - f.total);
-    memcpy(buffer, f.whole.constData() + f.total, size_t(n));
-    f.total += n;
-    if (n == 0) {
-        f.done = true;
-        f.whole = QByteArray();
-    }
-    return n;
-#else
-    Q_UNUSED(buffer);
-    Q_UNUSED(length);
-    return failure(ZIP_ER_INTERNAL);
-#endif
-}
-
-bool Entry_Reader::close()
-{
-    if (!file)
-        return true;
-    const int rc = zip_fclose(file);
-    file = nullptr;
-    if (rc != 0) {
-        reason = zip_error_text(rc);
-        return false;
     }
     return true;
 }

@@ -6,11 +6,10 @@
 #include <functional>
 #include <memory>
 
-#include <zip.h>
-
-// Raw deflate for archive entries. libdeflate compresses and ISA-L inflates
-// when the build has them; zlib (and libzip's own reading) otherwise. Both
-// give plain deflate streams any zip reader opens.
+// Raw deflate for archive entries. libdeflate compresses when the build has
+// it, zlib otherwise; both give plain deflate streams any zip reader opens.
+// The inflating side is Entry_Reader.
+#include "entry_reader.h"
 
 // The largest piece of a file deflated in one go: big files are cut into
 // pieces of this size, deflated side by side and joined into one stream.
@@ -42,30 +41,4 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state;
-};
-
-// Reads one entry's data like zip_fread, checking its size and checksum. A
-// deflated entry is inflated here from its raw data when a faster inflater is
-// built in; anything else goes through libzip.
-class Entry_Reader
-{
-public:
-    Entry_Reader(zip_t *archive, zip_uint64_t index);
-    ~Entry_Reader();
-    Entry_Reader(const Entry_Reader &) = delete;
-    Entry_Reader &operator=(const Entry_Reader &) = delete;
-
-    bool is_open() const;
-    // Bytes read, 0 at the end (after the checks passed), -1 with error().
-    qint64 read(char *buffer, qint64 length);
-    // Closes the entry; false with error() when libzip finds a fault.
-    bool close();
-    QString error() const { return reason; }
-
-private:
-    struct Fast;
-    zip_t *archive;
-    zip_file_t *file = nullptr;
-    std::unique_ptr<Fast> fast;
-    QString reason;
 };

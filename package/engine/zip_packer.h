@@ -1,54 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-
-#include <vector>
-
-class Job_Control;
-class QFileDevice;
-
-// One entry of the archive to be written.
-struct Pack_Entry
-{
-    QString source_path;  // empty for folders and links
-    QByteArray name;      // UTF-8; folders end with "/"
-    bool is_dir = false;
-    bool is_link = false;   // stored as a link: link_target is its content
-    QByteArray link_target;
-    bool deflate = false; // false: stored as is (empty or incompressible)
-    qint64 size = 0;
-    qint64 mtime = 0;     // seconds since the epoch
-    quint32 unix_mode = 0;
-    qint64 mtime_ns = 0;  // as planned, to tell a file that changes while it is read
-    quint64 inode = 0;
-};
-
-struct Pack_Plan
-{
-    std::vector<Pack_Entry> entries;
-    qint64 total_bytes = 0;      // bytes of file content to read
-    qint64 deflate_bytes = 0;    // of which to be deflated
-    QStringList warnings;        // what was left out, and why
-};
-
-// Walks the chosen files and folders. Each chosen item sits at the archive's
-// root under its own name; a later item whose name is taken gets "name (2).ext".
-// Inside chosen folders, links to files are packed as the files they point
-// to; other links (to folders, dangling) are stored as links and not
-// followed, so nothing outside the chosen items comes in and no loop is
-// possible. Sockets, pipes and devices are left out with a line in the plan's
-// warnings. Appends one line per problem to errors (which fail the run).
-Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
-                    Job_Control *control);
-
-// Writes the plan as a zip archive to archive_path (replacing that file,
-// which the caller owns). Deflates on worker threads ahead of libzip's writer.
-// A file that differs from the plan while it is read fails the run.
-bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control,
-                   QString *error);
-// The same into a file the caller has open read-write; libzip makes no
-// temporary file of its own. archive_name names it in errors.
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
-                   QString *error);
+// Packing: the plan of what goes into the archive, and the writer of it.
+#include "archive_writer.h"
+#include "pack_planner.h"

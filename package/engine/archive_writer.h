@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include "pack_planner.h"
+
+class Job_Control;
+class QFileDevice;
+
+// Writes the plan as a zip archive to archive_path (replacing that file,
+// which the caller owns). Deflates on worker threads ahead of libzip's writer.
+// A file that differs from the plan while it is read fails the run.
+bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control,
+                   QString *error);
+// The same into a file the caller has open read-write; libzip makes no
+// temporary file of its own. archive_name names it in errors.
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
+                   QString *error);

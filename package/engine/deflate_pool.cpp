@@ -1,0 +1,254 @@
+#include "deflate_pool.h"
+
+#include "pack_planner.h"
+#include "package_pipeline.h"
+
+#include <QFile>
+#include <QThread>
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr qint64 read_block = 256 * 1024;
+// How far the deflating threads may run ahead of libzip's writer. Together
+// with the per-thread buffers this keeps memory flat whatever the input.
+constexpr qint64 ahead_budget = 32 * 1024 * 1024;
+
+QString file_reason(const QFile &file)
+{
+    return QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+}
+
+// Opens a piece's file as planned and ready to deflate from offset: "" or why not.
+QString open_piece(QFile &file, const Pack_Entry &entry, const Piece_Deflater &z, qint64 offset)
+{
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return file_reason(file);
+    if (!unchanged(file, entry))
+        return changed_reason(entry.source_path);
+    if (!z.is_ready())
+        return QStringLiteral("%1: cannot start compression").arg(entry.source_path);
+    if (!file.seek(offset))
+        return file_reason(file);
+    return QString();
+}
+
+} // namespace
+
+Deflate_Pool::Deflate_Pool(std::vector<const Pack_Entry *> jobs, Job_Control *control)
+    : jobs(std::move(jobs)), streams(this->jobs.size()), control(control)
+{
+    for (size_t j = 0; j < this->jobs.size(); ++j) {
+        const qint64 size = this->jobs[j]->size;
+        const qint64 count = size > segment_size ? (size + segment_size - 1) / segment_size : 1;
+        streams[j].first_item = items.size();
+        streams[j].segments.resize(size_t(count));
+        for (qint64 s = 0; s < count; ++s)
+            items.push_back({int(j), size_t(s), s * segment_size,
+                             s == count - 1 ? size - s * segment_size : segment_size, s == count - 1});
+    }
+}
+
+void Deflate_Pool::start()
+{
+    const int n = qBound(1, QThread::idealThreadCount(), 4);
+    for (int i = 0; i < n && size_t(i) < items.size(); ++i)
+        threads.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
+}
+
+void Deflate_Pool::stop()
+{
+    for (std::jthread &t : threads)
+        t.request_stop();
+    threads.clear(); // joins
+}
+
+void Deflate_Pool::begin(int job)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    streams[size_t(job)].current = 0;
+    head = streams[size_t(job)].first_item;
+    producer_wait.notify_all();
+}
+
+qint64 Deflate_Pool::read(int job, char *out, qint64 length, QString *error)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    Stream &stream = streams[size_t(job)];
+    for (;;) {
+        Segment &s = stream.segments[stream.current];
+        if (!s.blocks.empty()) {
+            QByteArray &front = s.blocks.front();
+            const qint64 n = qMin(length, qint64(front.size()) - s.front_offset);
+            memcpy(out, front.constData() + s.front_offset, size_t(n));
+            s.front_offset += n;
+            if (s.front_offset == front.size()) {
+                buffered -= front.size();
+                s.blocks.pop_front();
+                s.front_offset = 0;
+                producer_wait.notify_all();
+            }
+            return n;
+        }
+        if (s.failed) {
+            *error = s.error;
+            return -1;
+        }
+        if (s.finished) {
+            if (stream.current + 1 == stream.segments.size())
+                return end_of_stream(job, error);
+            ++stream.current;
+            head = stream.first_item + stream.current;
+            producer_wait.notify_all();
+            continue;
+        }
+        if (cancelled()) {
+            *error = cancelled_message();
+            return -1;
+        }
+        // No polling: a cancel reaches the worker on this segment within one
+        // block, and its failure wakes this wait.
+        consumer_wait.wait(lock);
+    }
+}
+
+// The pieces together must be the whole planned file.
+qint64 Deflate_Pool::end_of_stream(int job, QString *error)
+{
+    qint64 total = 0;
+    for (const Segment &piece : streams[size_t(job)].segments)
+        total += piece.in_size;
+    if (total == jobs[size_t(job)]->size)
+        return 0;
+    *error = changed_reason(jobs[size_t(job)]->source_path);
+    return -1;
+}
+
+bool Deflate_Pool::result(int job, quint32 *crc, qint64 *size)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    uLong total_crc = crc32(0, nullptr, 0);
+    qint64 total = 0;
+    for (const Segment &s : streams[size_t(job)].segments) {
+        if (!s.finished || s.failed)
+            return false;
+        total_crc = crc32_combine(total_crc, s.crc, z_off_t(s.in_size));
+        total += s.in_size;
+    }
+    if (total != jobs[size_t(job)]->size)
+        return false;
+    *crc = quint32(total_crc);
+    *size = total;
+    return true;
+}
+
+void Deflate_Pool::work(std::stop_token stop)
+{
+    for (;;) {
+        const size_t item = next_item.fetch_add(1);
+        if (item >= items.size())
+            return;
+        if (!deflate_item(item, stop))
+            return;
+    }
+}
+
+// Hands a block to the writer; waits while too much is queued, except for
+// the segment the writer is reading now, which must always make progress.
+bool Deflate_Pool::push(size_t item, QByteArray block, const std::stop_token &stop)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    producer_wait.wait(lock, stop, [&] { return item <= head || buffered < ahead_budget; });
+    if (stop.stop_requested())
+        return false;
+    buffered += block.size();
+    segment_of(items[item]).blocks.push_back(std::move(block));
+    consumer_wait.notify_all();
+    return true;
+}
+
+void Deflate_Pool::fail(size_t item, const QString &reason)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    segment_of(items[item]).failed = true;
+    segment_of(items[item]).error = reason;
+    consumer_wait.notify_all();
+}
+
+void Deflate_Pool::finish(size_t item, quint32 crc, qint64 in_size)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Segment &s = segment_of(items[item]);
+    s.crc = crc;
+    s.in_size = in_size;
+    s.finished = true;
+    consumer_wait.notify_all();
+}
+
+// False when the pool stops: the writer has given up.
+bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
+{
+    const Work_Item item = items[item_index];
+    const Pack_Entry &entry = *jobs[size_t(item.job)];
+    QFile file(entry.source_path);
+    Piece_Deflater z(deflate_level);
+    QString reason = open_piece(file, entry, z, item.offset);
+    if (!reason.isEmpty()) {
+        fail(item_index, reason);
+        return true;
+    }
+    quint32 crc = 0;
+    qint64 in_size = 0;
+    bool ok = deflate_blocks(file, z, item_index, stop, &crc, &in_size, &reason);
+    if (ok && !unchanged(file, entry)) {
+        ok = false;
+        reason = changed_reason(entry.source_path);
+    }
+    if (!ok) {
+        if (reason.isEmpty())
+            return false;
+        fail(item_index, reason);
+        return true;
+    }
+    finish(item_index, crc, in_size);
+    return true;
+}
+
+// Reads the piece block by block into the deflater. False with a reason, or
+// with none when the pool stops.
+bool Deflate_Pool::deflate_blocks(QFile &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
+                                  quint32 *crc, qint64 *in_size, QString *reason)
+{
+    const Work_Item &item = items[item_index];
+    const QString &path = jobs[size_t(item.job)]->source_path;
+    std::unique_ptr<char[]> in(new char[read_block]);
+    for (bool end = false; !end;) {
+        if (cancelled()) {
+            *reason = cancelled_message();
+            return false;
+        }
+        const qint64 n = file.read(in.get(), qMin(read_block, item.length - *in_size));
+        if (n <= 0) {
+            // One that ends sooner than planned has changed.
+            *reason = n < 0 ? file_reason(file) : changed_reason(path);
+            return false;
+        }
+        end = *in_size + n == item.length;
+        *crc = checksum_update(*crc, in.get(), n);
+        *in_size += n;
+        bool taken = true;
+        const bool ok = z.add(in.get(), n, end, item.last,
+                              [&](QByteArray block) { return taken = push(item_index, std::move(block), stop); });
+        if (!ok && taken)
+            *reason = QStringLiteral("%1: cannot compress").arg(path);
+        if (control)
+            control->add_done(n);
+        if (!ok)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+#include "deflate_codec.h"
+#include "job_control.h"
+
+struct Pack_Entry;
+class QFile;
+
+constexpr int deflate_level = 6;
+
+// Deflates files on worker threads, in archive order, into bounded queues that
+// libzip's writer drains from within zip_close on the pipeline's thread.
+class Deflate_Pool
+{
+public:
+    Deflate_Pool(std::vector<const Pack_Entry *> jobs, Job_Control *control);
+    ~Deflate_Pool() { stop(); }
+
+    void start();
+    // Stops the workers and waits for them.
+    void stop();
+
+    void begin(int job);
+    // Blocks until data, the stream's end (0) or a failure (-1, with reason).
+    qint64 read(int job, char *out, qint64 length, QString *error);
+    // The whole file's checksum and size, once every segment is through.
+    bool result(int job, quint32 *crc, qint64 *size);
+
+private:
+    // One piece of a deflated file on its way from a worker thread to libzip's
+    // writer. Big files are cut into segments deflated side by side; each segment
+    // but the last ends on a byte boundary (sync flush), so the pieces join into
+    // one deflate stream. No segment looks back into the one before: what it
+    // holds decodes to exactly the bytes its checksum covers, even when the file
+    // changes under it.
+    struct Segment
+    {
+        std::deque<QByteArray> blocks;
+        qint64 front_offset = 0;
+        bool finished = false;
+        bool failed = false;
+        QString error;
+        quint32 crc = 0;
+        qint64 in_size = 0;
+    };
+
+    struct Stream
+    {
+        std::vector<Segment> segments;
+        size_t first_item = 0;
+        size_t current = 0; // segment the writer reads now
+    };
+
+    struct Work_Item
+    {
+        int job = 0;
+        size_t segment = 0;
+        qint64 offset = 0;
+        qint64 length = 0; // as planned; a file that ends sooner has changed
+        bool last = true;
+    };
+
+    static constexpr qint64 segment_size = deflate_piece_size;
+
+    std::vector<const Pack_Entry *> jobs;
+    std::vector<Stream> streams;
+    std::vector<Work_Item> items;
+    Job_Control *control;
+    std::mutex mutex;
+    std::condition_variable_any producer_wait;
+    std::condition_variable_any consumer_wait;
+    std::atomic<size_t> next_item{0};
+    size_t head = 0;
+    qint64 buffered = 0;
+    // Last: destroyed first, so no worker outlives what it uses.
+    std::vector<std::jthread> threads;
+
+    bool cancelled() const { return control && control->is_cancelled(); }
+    Segment &segment_of(const Work_Item &item) { return streams[size_t(item.job)].segments[item.segment]; }
+    qint64 end_of_stream(int job, QString *error);
+
+    void work(std::stop_token stop);
+    bool push(size_t item, QByteArray block, const std::stop_token &stop);
+    void fail(size_t item, const QString &reason);
+    void finish(size_t item, quint32 crc, qint64 in_size);
+    bool deflate_item(size_t item_index, const std::stop_token &stop);
+    bool deflate_blocks(QFile &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
+                        quint32 *crc, qint64 *in_size, QString *reason);
+};
