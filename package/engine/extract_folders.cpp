@@ -7,6 +7,7 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -94,10 +95,15 @@ QString Extract_Folders::folder_for(const QString &relative)
     return path;
 }
 
-void Extract_Folders::restore_times()
+void Extract_Folders::sort_deepest_first()
 {
     std::sort(created_folders.begin(), created_folders.end(),
               [](const QString &a, const QString &b) { return a.size() > b.size(); });
+}
+
+void Extract_Folders::restore_times()
+{
+    sort_deepest_first();
     QHash<QString, const Archive_Entry *> by_path;
     for (auto it = folder_entries.constBegin(); it != folder_entries.constEnd(); ++it)
         by_path.insert(folders.value(it.key()), it.value());
@@ -110,4 +116,13 @@ void Extract_Folders::restore_times()
         if (e->mtime >= 0)
             set_folder_time(path, e->mtime);
     }
+}
+
+void Extract_Folders::remove_empty_created()
+{
+    // Deepest first, so a folder whose children went is empty in turn;
+    // rmdir never removes a folder that holds anything.
+    sort_deepest_first();
+    for (const QString &path : created_folders)
+        ::rmdir(QFile::encodeName(path).constData());
 }

@@ -29,6 +29,8 @@ public:
     void make(std::vector<Archive_Entry> &entries);
     // Folder times and modes from the archive, deepest first, only on folders made here.
     void restore_times();
+    // After a cancel: the folders made here that stayed empty go again.
+    void remove_empty_created();
 
 private:
     QString destination;
@@ -38,4 +40,5 @@ private:
     QHash<QString, const Archive_Entry *> folder_entries;
 
     QString folder_for(const QString &relative);
+    void sort_deepest_first();
 };

@@ -268,9 +268,11 @@ bool Extractor::run(qint64 progress_budget)
     for (const Entry *e : links)
         make_link(za.get(), *e);
     za.reset();
-    folders.restore_times();
-    if (cancelled())
+    if (cancelled()) {
+        folders.remove_empty_created();
         return false;
+    }
+    folders.restore_times();
     return errors->size() == errors_before;
 }
 
