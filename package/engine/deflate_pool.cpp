@@ -195,7 +195,7 @@ bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
     const Work_Item item = items[item_index];
     const Pack_Entry &entry = *jobs[size_t(item.job)];
     QFile file(entry.source_path);
-    Piece_Deflater z(deflate_level);
+    Piece_Deflater z(deflate_level_for(entry.size));
     QString reason = open_piece(file, entry, z, item.offset);
     if (!reason.isEmpty()) {
         fail(item_index, reason);

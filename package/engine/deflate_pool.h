@@ -19,6 +19,13 @@ class QFile;
 
 constexpr int deflate_level = 6;
 
+// Files under a MiB are most of a real folder's count but little of its size:
+// one level less costs them about 1% of size and saves about a fifth of the time.
+constexpr int deflate_level_for(qint64 file_size)
+{
+    return file_size < (1 << 20) ? deflate_level - 1 : deflate_level;
+}
+
 // Deflates files on worker threads, in archive order, into bounded queues that
 // libzip's writer drains from within zip_close on the pipeline's thread.
 class Deflate_Pool
