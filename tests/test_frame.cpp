@@ -184,7 +184,6 @@ private slots:
         const QPoint bar = close->mapTo(&window, QPoint(8, 2));
         QCOMPARE(window.grab().toImage().pixelColor(qRound((bar.x() + 0.5) * dpr), qRound((bar.y() - 0.5) * dpr)),
                  QColor(224, 87, 87));
-        qInfo("device pixel ratio %g", dpr);
     }
 };
 
