@@ -79,10 +79,8 @@ private slots:
         const Run r = cli(args);
         QCOMPARE(r.exit_code, exit_code);
         QVERIFY(r.out.isEmpty() && !r.err.isEmpty());
-        if (failed.isEmpty())
-            return;
         const QStringList lines = r.err.trimmed().split('\n');
-        QCOMPARE(lines.size(), failed.size());
+        QVERIFY2(failed.isEmpty() || lines.size() == failed.size(), qPrintable(r.err));
         for (const QString &name : failed)
             QVERIFY2(lines.filter(name).size() == 1, qPrintable(r.err));
     }
@@ -116,16 +114,14 @@ private slots:
     void list_and_test()
     {
         const QByteArray good = random_bytes(200000, 1), bad = random_bytes(200000, 2);
-        QVERIFY(QDir().mkpath(path("t")));
-        QVERIFY(write_zip(path("t/two.zip"), {{"d/", {}, true}, {"d/good.bin", good}, {"bad.bin", bad}}));
-        QVERIFY(make_container(path("t/two.zip"), path("t/sound.kvxdata")));
+        QVERIFY(write_zip(path("two.zip"), {{"d/", {}, true}, {"d/good.bin", good}, {"bad.bin", bad}}));
+        QVERIFY(make_container(path("two.zip"), path("t/sound.kvxdata")));
         // One byte of bad.bin's data flipped: its CRC no longer matches.
-        QByteArray zip = read_all(path("t/two.zip"));
+        QByteArray zip = read_all(path("two.zip"));
         const qsizetype at = zip.indexOf(bad.mid(100000, 64));
         QVERIFY(at > 0);
         zip[at] = char(zip[at] ^ 0x55);
         QVERIFY(write_file(path("t/damaged.kvxdata"), transformed(zip, Cipher_Direction::Encrypt)));
-        QVERIFY(QFile::remove(path("t/two.zip")));
         const auto before = tree(path("t"));
 
         const Run list = cli({"list", "t/damaged.kvxdata"});
