@@ -22,17 +22,10 @@ namespace {
 bool extract_zip(const QString &zip_path, const QString &destination, QStringList *errors)
 {
     QDir().mkpath(destination);
-    return extract_archive(
-        [zip_path](QString *reason) -> zip_source_t * {
-            zip_error_t error;
-            zip_error_init(&error);
-            zip_source_t *source = zip_source_file_create(QFile::encodeName(zip_path).constData(), 0, -1, &error);
-            if (!source)
-                *reason = QString::fromUtf8(zip_error_strerror(&error));
-            zip_error_fini(&error);
-            return source;
-        },
-        destination, nullptr, 0, errors);
+    const auto open = [zip_path](QString *) {
+        return zip_source_file_create(QFile::encodeName(zip_path).constData(), 0, -1, nullptr);
+    };
+    return extract_archive(open, destination, nullptr, 0, errors);
 }
 
 bool pack_zip(const QStringList &files, const QStringList &folders, const QString &zip_path, QStringList *errors)
