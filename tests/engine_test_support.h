@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <utime.h>
 
 namespace test_support {
 
@@ -29,16 +30,12 @@ inline QByteArray read_all(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-inline bool write_all(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
 // Makes the missing parent folders too.
 inline bool write_file(const QString &path, const QByteArray &data)
 {
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && write_all(path, data);
+    QFile f(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && f.write(data) == data.size();
 }
 
 // The names in a folder, hidden ones too.
@@ -109,7 +106,7 @@ inline QByteArray transformed(QByteArray data, Cipher_Direction direction)
 // Turns a zip file into a container file.
 inline bool make_container(const QString &zip_path, const QString &container_path)
 {
-    return write_all(container_path, transformed(read_all(zip_path), Cipher_Direction::Encrypt));
+    return write_file(container_path, transformed(read_all(zip_path), Cipher_Direction::Encrypt));
 }
 
 // Writes the entries as a container, by way of a zip that is removed again.
@@ -138,6 +135,21 @@ inline QMap<QString, QByteArray> tree(const QString &root)
             out.insert(rel, read_all(info.filePath()));
     }
     return out;
+}
+
+// Permission bits (octal) and modification time of a file or folder.
+inline QString mode_and_time(const QString &path)
+{
+    struct stat st = {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return QString::number(st.st_mode & 07777, 8) + QLatin1Char(' ') + QString::number(qint64(st.st_mtime));
+}
+
+inline void set_mode_and_time(const QString &path, mode_t mode, time_t when)
+{
+    const utimbuf times = {when, when};
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
+    QVERIFY(::utime(QFile::encodeName(path).constData(), &times) == 0);
 }
 
 // A named pipe: a special file that no archive can hold.

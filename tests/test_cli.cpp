@@ -4,6 +4,8 @@
 
 #include "package_pipeline.h"
 
+#include <QDateTime>
+#include <QLocale>
 #include <QProcess>
 #include <QSet>
 #include <QTest>
@@ -76,12 +78,9 @@ private slots:
         QFETCH(QStringList, failed);
         const Run r = cli(args);
         QCOMPARE(r.exit_code, exit_code);
-        QVERIFY(r.out.isEmpty());
-        QVERIFY(!r.err.isEmpty());
-        if (failed.isEmpty())
-            return;
+        QVERIFY(r.out.isEmpty() && !r.err.isEmpty());
         const QStringList lines = r.err.trimmed().split('\n');
-        QCOMPARE(lines.size(), failed.size());
+        QVERIFY2(failed.isEmpty() || lines.size() == failed.size(), qPrintable(r.err));
         for (const QString &name : failed)
             QVERIFY2(lines.filter(name).size() == 1, qPrintable(r.err));
     }
@@ -89,10 +88,7 @@ private slots:
     void help_and_round_trip()
     {
         const Run help = cli({"--help"});
-        QCOMPARE(help.exit_code, 0);
-        QVERIFY(help.out.contains("encrypt [-C DIR] PATH..."));
-        QVERIFY(help.out.contains("decrypt CONTAINER..."));
-        QVERIFY(help.out.contains("list CONTAINER...") && help.out.contains("test CONTAINER..."));
+        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR] PATH..."));
         QCOMPARE(cli({"--version"}).out.trimmed(), QStringLiteral("corvanta-cli " CORVANTA_VERSION));
 
         make_file("work/in/sub/a, b.txt", "data");
@@ -106,9 +102,9 @@ private slots:
         const QString container = enc.out.trimmed();
         QVERIFY(container.startsWith(path("base/AddData/")) && container.endsWith(".kvxdata"));
 
-        const QString out = cli({"decrypt", container}).out.trimmed();
-        QCOMPARE(read_all(out + "/in/sub/a, b.txt"), QByteArray("data"));
-        QCOMPARE(read_all(out + "/single.txt"), QByteArray("single"));
+        const QMap<QString, QByteArray> expected{
+            {"in", "/"}, {"in/sub", "/"}, {"in/sub/a, b.txt", "data"}, {"single.txt", "single"}};
+        QCOMPARE(tree(cli({"decrypt", container}).out.trimmed()), expected);
 
         // The default base is the current directory.
         QVERIFY(cli({"encrypt", "single.txt"}, path("work")).out.startsWith(path("work/AddData/")));
@@ -118,16 +114,14 @@ private slots:
     void list_and_test()
     {
         const QByteArray good = random_bytes(200000, 1), bad = random_bytes(200000, 2);
-        QVERIFY(QDir().mkpath(path("t")));
-        QVERIFY(write_zip(path("t/two.zip"), {{"d/", {}, true}, {"d/good.bin", good}, {"bad.bin", bad}}));
-        QVERIFY(make_container(path("t/two.zip"), path("t/sound.kvxdata")));
+        QVERIFY(write_zip(path("two.zip"), {{"d/", {}, true}, {"d/good.bin", good}, {"bad.bin", bad}}));
+        QVERIFY(make_container(path("two.zip"), path("t/sound.kvxdata")));
         // One byte of bad.bin's data flipped: its CRC no longer matches.
-        QByteArray zip = read_all(path("t/two.zip"));
+        QByteArray zip = read_all(path("two.zip"));
         const qsizetype at = zip.indexOf(bad.mid(100000, 64));
         QVERIFY(at > 0);
         zip[at] = char(zip[at] ^ 0x55);
-        QVERIFY(write_all(path("t/damaged.kvxdata"), transformed(zip, Cipher_Direction::Encrypt)));
-        QVERIFY(QFile::remove(path("t/two.zip")));
+        QVERIFY(write_file(path("t/damaged.kvxdata"), transformed(zip, Cipher_Direction::Encrypt)));
         const auto before = tree(path("t"));
 
         const Run list = cli({"list", "t/damaged.kvxdata"});
@@ -146,7 +140,8 @@ private slots:
         QVERIFY(tree(path("t")) == before); // nothing written
     }
 
-    // Runs started at the same moment each get a whole result of their own.
+    // Runs started at the same moment each get a whole result of their own;
+    // users' files under this second's and the next second's names stay as they are.
     void simultaneous_runs_data()
     {
         QTest::addColumn<bool>("encrypt");
@@ -162,18 +157,20 @@ private slots:
         const QString root = path(encrypt ? "sim-enc" : "sim-dec");
         for (int i = 0; i < 40; ++i)
             make_file(QStringLiteral("%1/shared/d%2/f%3.txt").arg(root).arg(i % 4).arg(i), random_bytes(20000, quint32(i)));
-        QString container;
-        if (!encrypt) {
-            const Package_Result made = run_encryption({}, {root + "/shared"}, root);
-            QVERIFY(made.is_ok);
-            container = made.container_path;
+        QStringList mine;
+        for (const QDateTime &t : {QDateTime::currentDateTime(), QDateTime::currentDateTime().addSecs(1)}) {
+            mine << t.toString("yyyyMMdd__hhmmss_") + QLocale::system().dayName(t.date().dayOfWeek(), QLocale::ShortFormat)
+                        + ".kvxdata";
+            make_file(root + "/AddData/" + mine.last(), "user's");
         }
+        const Package_Result made = encrypt ? Package_Result() : run_encryption({}, {root + "/shared"}, root);
+        QVERIFY(encrypt || made.is_ok);
         std::vector<std::unique_ptr<QProcess>> processes;
         for (int i = 0; i < runs; ++i) {
-            make_file(QStringLiteral("%1/own%2.txt").arg(root).arg(i), QByteArray::number(i));
-            processes.push_back(start(encrypt ? QStringList{"encrypt", "-C", root, root + "/shared/d0",
-                                                            QStringLiteral("%1/own%2.txt").arg(root).arg(i)}
-                                              : QStringList{"decrypt", container}));
+            const QString own = QStringLiteral("%1/own%2.txt").arg(root).arg(i);
+            make_file(own, QByteArray::number(i));
+            processes.push_back(start(encrypt ? QStringList{"encrypt", "-C", root, root + "/shared/d0", own}
+                                              : QStringList{"decrypt", made.container_path}));
         }
         QStringList outputs;
         for (int i = 0; i < runs; ++i) {
@@ -187,14 +184,16 @@ private slots:
             const QMap<QString, QByteArray> out = tree(outputs.first());
             for (const QString &rel : tree(root + "/shared").keys().filter(".txt"))
                 for (int n = 1; n <= runs; ++n) {
-                    const QString name = n == 1 ? rel : QString(rel).replace(".txt", QStringLiteral(" (%1).txt").arg(n));
+                    const QString name = QString(rel).replace(".txt", n == 1 ? ".txt" : QStringLiteral(" (%1).txt").arg(n));
                     QVERIFY2(out.value("shared/" + name) == read_all(root + "/shared/" + rel), qPrintable(name));
                 }
             QCOMPARE(out.size(), 4 + 40 * runs + 1);
             return;
         }
         QCOMPARE(QSet<QString>(outputs.begin(), outputs.end()).size(), runs);
-        QCOMPARE(entries(root + "/AddData").size(), runs);
+        QCOMPARE(entries(root + "/AddData").size(), runs + 2);
+        for (const QString &m : mine)
+            QCOMPARE(read_all(root + "/AddData/" + m), QByteArray("user's"));
         const Package_Result back = run_decryption(outputs);
         QVERIFY2(back.is_ok, qPrintable(back.errors.join('\n')));
         for (int i = 0; i < runs; ++i) {

@@ -59,8 +59,7 @@ private slots:
         first->init_frame();
         const int bar_id = first->title_bar->widget_id;
         delete first;
-        QVERIFY(!KT_Widget::widget_map.contains(first_id));
-        QVERIFY(!KT_Widget::widget_map.contains(bar_id));
+        QVERIFY(!KT_Widget::widget_map.contains(first_id) && !KT_Widget::widget_map.contains(bar_id));
         Test_Window second;
         QCOMPARE(second.widget_id, bar_id + 1);
         QCOMPARE(KT_Widget::widget_map.value(second.widget_id), static_cast<KT_Widget*>(&second));
@@ -73,8 +72,7 @@ private slots:
         build(window, QRect(20, 30, 600, 420));
         Basic_From_Top* bar = window.title_bar;
         window.set_title(QStringLiteral("  Corvanta"));
-        QCOMPARE(window.windowTitle(), QStringLiteral("  Corvanta"));
-        QCOMPARE(bar->title_label->text(), QStringLiteral("  Corvanta"));
+        QCOMPARE(QStringList({window.windowTitle(), bar->title_label->text()}), QStringList(2, "  Corvanta"));
 
         // The frame's grids have neither spacing nor margins: edge to edge.
         QCOMPARE(bar->geometry(), QRect(0, 0, 600, 53));
@@ -184,7 +182,6 @@ private slots:
         const QPoint bar = close->mapTo(&window, QPoint(8, 2));
         QCOMPARE(window.grab().toImage().pixelColor(qRound((bar.x() + 0.5) * dpr), qRound((bar.y() - 0.5) * dpr)),
                  QColor(224, 87, 87));
-        qInfo("device pixel ratio %g", dpr);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "engine_test_support.h"
 #include "job_control.h"
 #include "kvx_cipher.h"
+#include "package_pipeline.h"
 
 #include <QBuffer>
 #include <QTest>
@@ -38,7 +39,7 @@ QByteArray reference_container(QByteArray out)
 class Test_Buffer : public QBuffer
 {
 public:
-    Test_Buffer(QByteArray *data, qint64 piece, qint64 limit = std::numeric_limits<qint64>::max())
+    Test_Buffer(QByteArray *data, qint64 piece, qint64 limit)
         : QBuffer(data), piece(piece), limit(limit)
     {
     }
@@ -63,14 +64,18 @@ private:
     qint64 piece, limit;
 };
 
+constexpr qint64 no_limit = std::numeric_limits<qint64>::max();
+
+// Through a source that hands out `piece` bytes per read and fails after
+// `read_limit`, into a destination that fails after `write_limit`.
 bool through_loop(QByteArray input, Cipher_Direction direction, QByteArray *out, qint64 piece = 0,
-                  Job_Control *control = nullptr)
+                  Job_Control *control = nullptr, qint64 read_limit = no_limit, qint64 write_limit = no_limit,
+                  QString *error = nullptr)
 {
-    Test_Buffer source(&input, piece);
+    Test_Buffer source(&input, piece, read_limit), destination(out, 0, write_limit);
     source.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    QBuffer destination(out);
-    destination.open(QIODevice::WriteOnly);
-    return run_chunk_loop(source, destination, direction, control, nullptr);
+    destination.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    return run_chunk_loop(source, destination, direction, control, error);
 }
 
 } // namespace
@@ -80,31 +85,16 @@ class Test_Kvx_Cipher : public QObject
     Q_OBJECT
 
 private slots:
-    void chunk_vectors_data()
-    {
-        QTest::addColumn<QByteArray>("plain");
-        QTest::addColumn<QByteArray>("cipher");
-        // Known pairs tie the reference below to the format; the fast path is
-        // then checked against the reference at every length.
-        QTest::newRow("one byte stays") << QByteArray("\x41") << QByteArray("\x41");
-        QTest::newRow("odd middle untouched") << QByteArray::fromHex("000000") << QByteArray::fromHex("FF00FF");
-        QTest::newRow("zip signature") << QByteArray::fromHex("504B0304") << QByteArray::fromHex("DFE7A57D");
-        QTest::newRow("five") << QByteArray::fromHex("1020304050") << QByteArray::fromHex("7DFD30FE7F");
-        QTest::newRow("extremes") << QByteArray::fromHex("0080FF01") << QByteArray::fromHex("F700FBFF");
-    }
-
-    void chunk_vectors()
-    {
-        QFETCH(QByteArray, plain);
-        QFETCH(QByteArray, cipher);
-        QCOMPARE(reference_container(plain), cipher);
-    }
-
     // The word-at-a-time path must agree with the byte rule at every length,
     // including the lengths where the middle falls inside a word; lengths of
     // one or less, negative ones too, change nothing.
     void fast_path_matches_reference()
     {
+        // Known pairs (one byte stays, an odd middle is untouched, the zip
+        // signature, extremes) tie the reference to the format.
+        for (const auto &[plain, cipher] : {std::pair{"41", "41"}, {"000000", "FF00FF"}, {"504B0304", "DFE7A57D"},
+                                            {"1020304050", "7DFD30FE7F"}, {"0080FF01", "F700FBFF"}})
+            QCOMPARE(reference_container(QByteArray::fromHex(plain)), QByteArray::fromHex(cipher));
         const QByteArray data = random_bytes(kvx_chunk_size, 7);
         for (qint32 n = -5; n <= kvx_chunk_size; n = n == 80 ? kvx_chunk_size : n + 1) {
             const QByteArray part = data.left(qMax(n, 0));
@@ -139,37 +129,33 @@ private slots:
         QCOMPARE(back, archive);
     }
 
-    // A read error and a full disk both end the loop with the device's reason.
-    void device_failures_fail_with_reason_data()
+    // A read error and a full disk both end the loop with the device's
+    // reason; a cancel ends it before the first write, with the reader
+    // thread still busy.
+    void loop_stops_with_reason_data()
     {
-        QTest::addColumn<bool>("source_fails");
+        QTest::addColumn<qint64>("read_limit");
+        QTest::addColumn<qint64>("write_limit");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("read error") << true << "Input/output error";
-        QTest::newRow("full disk") << false << "No space left";
+        QTest::newRow("read error") << qint64(5120 * 280) << no_limit << "Input/output error";
+        QTest::newRow("full disk") << no_limit << qint64(10000) << "No space left";
+        QTest::newRow("cancelled") << no_limit << no_limit << cancelled_message();
     }
 
-    void device_failures_fail_with_reason()
+    void loop_stops_with_reason()
     {
-        QFETCH(bool, source_fails);
+        QFETCH(qint64, read_limit);
+        QFETCH(qint64, write_limit);
         QFETCH(QString, reason);
-        QByteArray archive = random_bytes(5120 * 300, 4), out;
-        Test_Buffer source(&archive, 0, source_fails ? 5120 * 280 : std::numeric_limits<qint64>::max());
-        Test_Buffer destination(&out, 0, source_fails ? std::numeric_limits<qint64>::max() : 10000);
-        source.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        destination.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-        QString error;
-        QVERIFY(!run_chunk_loop(source, destination, Cipher_Direction::Encrypt, nullptr, &error));
-        QVERIFY2(error.contains(reason), qPrintable(error));
-    }
-
-    // Cancelled before the first write, with the reader thread still busy.
-    void cancel_stops_the_loop()
-    {
         Job_Control control;
-        control.cancel();
+        if (reason == cancelled_message())
+            control.cancel();
         QByteArray out;
-        QVERIFY(!through_loop(random_bytes(5120 * 700, 5), Cipher_Direction::Encrypt, &out, 0, &control));
-        QVERIFY(out.isEmpty());
+        QString error;
+        QVERIFY(!through_loop(random_bytes(5120 * 700, 4), Cipher_Direction::Encrypt, &out, 0, &control, read_limit,
+                              write_limit, &error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QVERIFY(!control.is_cancelled() || out.isEmpty());
     }
 };
 

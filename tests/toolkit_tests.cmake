@@ -9,7 +9,3 @@ add_test(NAME test_frame_hidpi COMMAND test_frame)
 set_tests_properties(test_frame_hidpi PROPERTIES
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2" TIMEOUT 600)
 
-# A bare frameless window to look at by eye (not run by ctest):
-#   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/frame_demo
-add_executable(frame_demo manual/frame_demo.cpp)
-target_link_libraries(frame_demo PRIVATE corvanta_toolkit corvanta_resources)
