@@ -13,7 +13,9 @@
 
 namespace {
 
+#ifdef CORVANTA_HAVE_ISAL
 constexpr qint64 raw_read_block = 256 * 1024;
+#endif
 
 QString zip_error_text(int code)
 {
@@ -197,7 +199,7 @@ struct Entry_Reader::Fast
 #endif
 };
 
-Entry_Reader::Entry_Reader(zip_t *archive, zip_uint64_t index) : archive(archive)
+Entry_Reader::Entry_Reader(zip_t *archive, zip_uint64_t index)
 {
     zip_stat_t st;
     if (zip_stat_index(archive, index, 0, &st) == 0 && fast_inflate_fits(st)) {

@@ -27,7 +27,6 @@ public:
 
 private:
     struct Fast;
-    zip_t *archive;
     Zip_File_Ptr file;
     std::unique_ptr<Fast> fast;
     QString reason;
