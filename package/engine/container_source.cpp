@@ -103,16 +103,10 @@ zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip
     }
     case ZIP_SOURCE_TELL:
         return source->position;
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&source->error, data, length);
-    case ZIP_SOURCE_FREE:
-        delete source;
-        return 0;
     case ZIP_SOURCE_SUPPORTS:
         return ZIP_SOURCE_SUPPORTS_SEEKABLE;
     default:
-        zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
+        return answer_common_command(source, data, length, command);
     }
 }
 

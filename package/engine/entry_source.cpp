@@ -118,17 +118,11 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
         return 0;
     case ZIP_SOURCE_STAT:
         return s->stat(data, length);
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&s->error, data, length);
-    case ZIP_SOURCE_FREE:
-        delete s;
-        return 0;
     case ZIP_SOURCE_SUPPORTS:
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
                                               ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
     default:
-        zip_error_set(&s->error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
+        return answer_common_command(s, data, length, command);
     }
 }
 
