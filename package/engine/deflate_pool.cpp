@@ -17,6 +17,11 @@ constexpr qint64 read_block = 256 * 1024;
 // How far the deflating threads may run ahead of libzip's writer. Together
 // with the per-thread buffers this keeps memory flat whatever the input.
 constexpr qint64 ahead_budget = 32 * 1024 * 1024;
+// The writer copies far faster than files deflate, so it keeps catching up.
+// Waking it for each small file would cost a pair of thread switches per
+// file; it sleeps until a batch is ready instead.
+constexpr size_t wake_batch = 64;
+constexpr qint64 wake_bytes = 1024 * 1024;
 
 QString file_reason(const QFile &file)
 {
@@ -112,7 +117,10 @@ qint64 Deflate_Pool::read(int job, char *out, qint64 length, QString *error)
         }
         // No polling: a cancel reaches the worker on this segment within one
         // block, and its failure wakes this wait.
-        consumer_wait.wait(lock);
+        waiting_on = &s;
+        wake_at = qMin(head + wake_batch, items.size());
+        consumer_wait.wait(lock, [&] { return writer_may_go(s); });
+        waiting_on = nullptr;
     }
 }
 
@@ -157,6 +165,29 @@ void Deflate_Pool::work(std::stop_token stop)
     }
 }
 
+// The writer goes on once its segment has something for it and a batch of
+// files is through, or enough is queued to be worth the switch.
+bool Deflate_Pool::writer_may_go(const Segment &s) const
+{
+    if (s.failed || cancelled())
+        return true;
+    if (s.blocks.empty() && !s.finished)
+        return false;
+    qint64 queued = 0;
+    for (const QByteArray &block : s.blocks)
+        queued += block.size();
+    return frontier >= wake_at || queued >= wake_bytes || buffered >= ahead_budget / 2;
+}
+
+// Under the lock, after any change the writer may wait for.
+void Deflate_Pool::wake_writer()
+{
+    while (frontier < items.size() && (segment_of(items[frontier]).finished || segment_of(items[frontier]).failed))
+        ++frontier;
+    if (waiting_on && writer_may_go(*waiting_on))
+        consumer_wait.notify_all();
+}
+
 // Hands a block to the writer; waits while too much is queued, except for
 // the segment the writer is reading now, which must always make progress.
 bool Deflate_Pool::push(size_t item, QByteArray block, const std::stop_token &stop)
@@ -167,7 +198,7 @@ bool Deflate_Pool::push(size_t item, QByteArray block, const std::stop_token &st
         return false;
     buffered += block.size();
     segment_of(items[item]).blocks.push_back(std::move(block));
-    consumer_wait.notify_all();
+    wake_writer();
     return true;
 }
 
@@ -176,7 +207,7 @@ void Deflate_Pool::fail(size_t item, const QString &reason)
     std::lock_guard<std::mutex> lock(mutex);
     segment_of(items[item]).failed = true;
     segment_of(items[item]).error = reason;
-    consumer_wait.notify_all();
+    wake_writer();
 }
 
 void Deflate_Pool::finish(size_t item, quint32 crc, qint64 in_size)
@@ -186,7 +217,7 @@ void Deflate_Pool::finish(size_t item, quint32 crc, qint64 in_size)
     s.crc = crc;
     s.in_size = in_size;
     s.finished = true;
-    consumer_wait.notify_all();
+    wake_writer();
 }
 
 // False when the pool stops: the writer has given up.

@@ -90,10 +90,17 @@ private:
     std::atomic<size_t> next_item{0};
     size_t head = 0;
     qint64 buffered = 0;
+    // Items before this one are all through (finished or failed).
+    size_t frontier = 0;
+    // While the writer waits: the segment it waits on, and the frontier that wakes it.
+    const Segment *waiting_on = nullptr;
+    size_t wake_at = 0;
     // Last: destroyed first, so no worker outlives what it uses.
     std::vector<std::jthread> threads;
 
     bool cancelled() const { return control && control->is_cancelled(); }
+    bool writer_may_go(const Segment &s) const;
+    void wake_writer();
     Segment &segment_of(const Work_Item &item) { return streams[size_t(item.job)].segments[item.segment]; }
     qint64 end_of_stream(int job, QString *error);
 
