@@ -1,15 +1,12 @@
-// The chunk transform and the chunk loop that turns an archive into a
-// container and back.
+// The chunk transform, and the output that enciphers an archive on its way
+// into the container.
 
 #include "engine_test_support.h"
-#include "job_control.h"
+#include "archive_output.h"
 #include "kvx_cipher.h"
-#include "package_pipeline.h"
 
-#include <QBuffer>
+#include <QTemporaryDir>
 #include <QTest>
-
-#include <limits>
 
 using namespace test_support;
 
@@ -34,49 +31,24 @@ QByteArray reference_container(QByteArray out)
     return out;
 }
 
-// A buffer that hands out at most `piece` bytes per read (0: as many as
-// asked) and fails once `limit` bytes have passed, like a failing or full disk.
-class Test_Buffer : public QBuffer
+// A file that refuses writes past `limit` bytes, like a full disk.
+class Full_Disk_File : public QFile
 {
 public:
-    Test_Buffer(QByteArray *data, qint64 piece, qint64 limit)
-        : QBuffer(data), piece(piece), limit(limit)
-    {
-    }
+    Full_Disk_File(const QString &path, qint64 limit) : QFile(path), limit(limit) {}
 
 protected:
-    qint64 readData(char *data, qint64 max) override
+    qint64 writeData(const char *data, qint64 length) override
     {
-        return pos() < limit ? QBuffer::readData(data, allowed(max)) : failed("Input/output error");
-    }
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        return pos() < limit ? QBuffer::writeData(data, allowed(len)) : failed("No space left on device");
+        if (pos() + length <= limit)
+            return QFile::writeData(data, length);
+        setErrorString(QStringLiteral("No space left on device"));
+        return -1;
     }
 
 private:
-    qint64 allowed(qint64 n) const { return qMin(qMin(n, limit - pos()), piece ? piece : n); }
-    qint64 failed(const char *reason)
-    {
-        setErrorString(QString::fromLatin1(reason));
-        return -1;
-    }
-    qint64 piece, limit;
+    qint64 limit;
 };
-
-constexpr qint64 no_limit = std::numeric_limits<qint64>::max();
-
-// Through a source that hands out `piece` bytes per read and fails after
-// `read_limit`, into a destination that fails after `write_limit`.
-bool through_loop(QByteArray input, Cipher_Direction direction, QByteArray *out, qint64 piece = 0,
-                  Job_Control *control = nullptr, qint64 read_limit = no_limit, qint64 write_limit = no_limit,
-                  QString *error = nullptr)
-{
-    Test_Buffer source(&input, piece, read_limit), destination(out, 0, write_limit);
-    source.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    destination.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    return run_chunk_loop(source, destination, direction, control, error);
-}
 
 } // namespace
 
@@ -106,56 +78,65 @@ private slots:
         }
     }
 
-    // Chunk boundaries stay at multiples of the chunk size from the start,
-    // whatever the size and however the source hands out its bytes.
-    void loop_round_trip_data()
+    // Written in small pieces with headers finished afterwards, as libzip
+    // writes, the file holds the archive, or the archive's chunks
+    // transformed from the file's start: whatever the size, wherever a
+    // finished header lands (in the memory tail, in chunks already written,
+    // across a chunk boundary or the tail's start), and what is read back
+    // is the plain archive.
+    void output_matches_the_transform_data()
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("piece");
-        for (int size : {0, 1, 5119, 5120, 5121, 10241, 5120 * 256, 5120 * 256 + 3, 5120 * 600 + 4097})
-            QTest::addRow("%d", size) << size << 0;
-        QTest::newRow("short reads") << 5120 * 3 + 11 << 777;
+        QTest::addColumn<QList<int>>("patches");
+        const int tail = int(Archive_Output::capacity);
+        for (int size : {0, 1, 5119, 5120, 5121, tail, tail + 3})
+            QTest::addRow("%d", size) << size << 8192 << QList<int>();
+        QTest::newRow("many pieces") << 5120 * 600 + 4097 << 777 << QList<int>();
+        QTest::newRow("headers finished") << 2 * tail + 100 << 8192 << QList<int>{0, 5100, tail - 20, 2 * tail - 20, 2 * tail + 30};
     }
 
-    void loop_round_trip()
+    void output_matches_the_transform()
     {
         QFETCH(int, size);
         QFETCH(int, piece);
-        const QByteArray archive = random_bytes(size, quint32(size) + 1);
-        QByteArray container, back;
-        QVERIFY(through_loop(archive, Cipher_Direction::Encrypt, &container, piece));
-        QCOMPARE(container, reference_container(archive));
-        QVERIFY(through_loop(container, Cipher_Direction::Decrypt, &back, piece));
-        QCOMPARE(back, archive);
+        QFETCH(QList<int>, patches);
+        const QByteArray header = random_bytes(46, 9);
+        QTemporaryDir dir;
+        for (const bool encipher : {false, true}) {
+            QByteArray plain = random_bytes(size, quint32(size) + 1);
+            QFile file(dir.filePath(encipher ? "container" : "archive"));
+            QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+            Archive_Output out(file, encipher);
+            for (qsizetype at = 0; at < plain.size(); at += piece)
+                QVERIFY(out.write(at, plain.constData() + at, qMin<qsizetype>(piece, plain.size() - at)));
+            for (const int at : patches) {
+                QVERIFY(out.write(at, header.constData(), header.size()));
+                plain.replace(at, header.size(), header);
+            }
+            QByteArray back(size, Qt::Uninitialized);
+            QCOMPARE(out.read(0, back.data(), size + 10), qint64(size));
+            QCOMPARE(back, plain);
+            QVERIFY(out.finish());
+            QVERIFY(!out.write(0, "x", 1)); // nothing after the end
+            QCOMPARE(read_all(file.fileName()), encipher ? reference_container(plain) : plain);
+        }
     }
 
-    // A read error and a full disk both end the loop with the device's
-    // reason; a cancel ends it before the first write, with the reader
-    // thread still busy.
-    void loop_stops_with_reason_data()
+    // A full disk fails the write that reaches it, or the last one, with the system's reason.
+    void output_fails_with_reason()
     {
-        QTest::addColumn<qint64>("read_limit");
-        QTest::addColumn<qint64>("write_limit");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("read error") << qint64(5120 * 280) << no_limit << "Input/output error";
-        QTest::newRow("full disk") << no_limit << qint64(10000) << "No space left";
-        QTest::newRow("cancelled") << no_limit << no_limit << cancelled_message();
-    }
-
-    void loop_stops_with_reason()
-    {
-        QFETCH(qint64, read_limit);
-        QFETCH(qint64, write_limit);
-        QFETCH(QString, reason);
-        Job_Control control;
-        if (reason == cancelled_message())
-            control.cancel();
-        QByteArray out;
-        QString error;
-        QVERIFY(!through_loop(random_bytes(5120 * 700, 4), Cipher_Direction::Encrypt, &out, 0, &control, read_limit,
-                              write_limit, &error));
-        QVERIFY2(error.contains(reason), qPrintable(error));
-        QVERIFY(!control.is_cancelled() || out.isEmpty());
+        QTemporaryDir dir;
+        for (const qint64 limit : {qint64(10000), Archive_Output::capacity + 100}) {
+            Full_Disk_File file(dir.filePath("full"), limit);
+            QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered));
+            Archive_Output out(file, true);
+            const QByteArray data = random_bytes(Archive_Output::capacity + 200, 3);
+            const bool written = out.write(0, data.constData(), data.size());
+            QCOMPARE(written, limit > Archive_Output::capacity);
+            QVERIFY(!written || !out.finish());
+            QVERIFY2(out.reason().contains("No space left"), qPrintable(out.reason()));
+        }
     }
 };
 

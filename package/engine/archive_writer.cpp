@@ -1,5 +1,7 @@
 #include "archive_writer.h"
 
+#include "archive_output.h"
+
 #include "deflate_pool.h"
 #include "entry_source.h"
 #include "zip_handles.h"
@@ -7,15 +9,17 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
 
-// libzip's output: the caller's open file, written in place.
+// libzip's output: the caller's open file, written through an Archive_Output.
 struct Archive_Sink
 {
-    QFileDevice *file = nullptr;
-    QString reason; // the system's, for the first failed write
+    Archive_Output *output = nullptr;
+    qint64 position = 0; // where libzip writes
+    qint64 read_position = 0;
     zip_error_t error;
 
     Archive_Sink() { zip_error_init(&error); }
@@ -23,46 +27,43 @@ struct Archive_Sink
 
     zip_int64_t failed(int code)
     {
-        const int system_error = errno;
-        if (reason.isEmpty())
-            reason = file->errorString();
-        zip_error_set(&error, code, system_error);
+        zip_error_set(&error, code, errno);
         return -1;
     }
 
     // The file is this run's own: it starts, or starts again, empty.
     zip_int64_t restart()
     {
-        if (!file->seek(0) || !file->resize(0))
-            return failed(ZIP_ER_WRITE);
-        return 0;
+        position = read_position = 0;
+        return output->restart() ? 0 : failed(ZIP_ER_WRITE);
     }
 
     zip_int64_t read(void *data, zip_uint64_t length)
     {
-        const qint64 n = file->read(static_cast<char *>(data), qint64(qMin<zip_uint64_t>(length, 1u << 30)));
-        return n < 0 ? failed(ZIP_ER_READ) : n;
+        const qint64 n = output->read(read_position, static_cast<char *>(data),
+                                      qint64(qMin<zip_uint64_t>(length, 1u << 30)));
+        if (n < 0)
+            return failed(ZIP_ER_READ);
+        read_position += n;
+        return n;
     }
 
-    // A short write (a disk filling up) is retried, so the failure comes with its reason.
     zip_int64_t write(const void *data, zip_uint64_t length)
     {
-        for (qint64 done = 0; done < qint64(length);) {
-            const qint64 n = file->write(static_cast<const char *>(data) + done, qint64(length) - done);
-            if (n <= 0)
-                return failed(ZIP_ER_WRITE);
-            done += n;
-        }
+        if (!output->write(position, static_cast<const char *>(data), qint64(length)))
+            return failed(ZIP_ER_WRITE);
+        position += qint64(length);
         return zip_int64_t(length);
     }
 
-    zip_int64_t seek(void *data, zip_uint64_t length)
+    zip_int64_t seek(qint64 *at, void *data, zip_uint64_t length)
     {
-        const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(file->pos()), zip_uint64_t(file->size()),
-                                                              data, length, &error);
+        const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(*at), zip_uint64_t(output->size()), data,
+                                                              length, &error);
         if (to < 0)
             return -1;
-        return file->seek(to) ? 0 : failed(ZIP_ER_SEEK);
+        *at = to;
+        return 0;
     }
 
     zip_int64_t stat(void *data, zip_uint64_t length)
@@ -72,7 +73,7 @@ struct Archive_Sink
             return -1;
         zip_stat_init(st);
         st->valid = ZIP_STAT_SIZE;
-        st->size = zip_uint64_t(file->size());
+        st->size = zip_uint64_t(output->size());
         return sizeof(*st);
     }
 };
@@ -82,7 +83,8 @@ zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_sour
     auto *s = static_cast<Archive_Sink *>(state);
     switch (command) {
     case ZIP_SOURCE_OPEN:
-        return s->file->seek(0) ? 0 : s->failed(ZIP_ER_SEEK);
+        s->read_position = 0;
+        return 0;
     case ZIP_SOURCE_BEGIN_WRITE:
     case ZIP_SOURCE_ROLLBACK_WRITE:
     case ZIP_SOURCE_REMOVE:
@@ -92,13 +94,15 @@ zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_sour
     case ZIP_SOURCE_WRITE:
         return s->write(data, length);
     case ZIP_SOURCE_SEEK:
+        return s->seek(&s->read_position, data, length);
     case ZIP_SOURCE_SEEK_WRITE:
-        return s->seek(data, length);
+        return s->seek(&s->position, data, length);
     case ZIP_SOURCE_TELL:
+        return s->read_position;
     case ZIP_SOURCE_TELL_WRITE:
-        return s->file->pos();
+        return s->position;
     case ZIP_SOURCE_COMMIT_WRITE:
-        return s->file->flush() ? 0 : s->failed(ZIP_ER_WRITE);
+        return s->output->finish() ? 0 : s->failed(ZIP_ER_WRITE);
     case ZIP_SOURCE_CLOSE:
         return 0;
     case ZIP_SOURCE_STAT:
@@ -119,12 +123,11 @@ QString zip_reason(zip_t *za)
     return QString::fromUtf8(zip_strerror(za));
 }
 
-// libzip over the caller's open file: null with *error when it cannot start.
-Zip_Ptr open_archive(QFileDevice &archive, const QString &archive_name, Archive_Sink **sink_out, QString *error)
+// libzip over the output: null with *error when it cannot start.
+Zip_Ptr open_archive(Archive_Output &output, const QString &archive_name, QString *error)
 {
     auto sink = std::make_unique<Archive_Sink>();
-    sink->file = &archive;
-    *sink_out = sink.get();
+    sink->output = &output;
     zip_error_t open_error;
     zip_error_init(&open_error);
     Zip_Source_Ptr sink_source(zip_source_function_create(sink_callback, sink.get(), &open_error));
@@ -218,15 +221,15 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
         *error = QStringLiteral("%1: %2").arg(archive_path, archive.errorString());
         return false;
     }
-    return write_archive(plan, archive, archive_path, control, error);
+    return write_archive(plan, archive, archive_path, Archive_Form::Plain, control, error);
 }
 
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
-                   QString *error)
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Archive_Form form,
+                   Job_Control *control, QString *error)
 {
     // libzip writes straight into the caller's file: no temporary file of its own.
-    Archive_Sink *sink = nullptr;
-    Zip_Ptr za = open_archive(archive, archive_name, &sink, error);
+    Archive_Output output(archive, form == Archive_Form::Enciphered);
+    Zip_Ptr za = open_archive(output, archive_name, error);
     if (!za)
         return false;
 
@@ -246,7 +249,7 @@ bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &a
     pool.start();
     // libzip writes everything here; deflated entries stream in from the pool.
     if (zip_close(za.get()) < 0) {
-        const QString reason = sink->reason.isEmpty() ? zip_reason(za.get()) : sink->reason;
+        const QString reason = output.reason().isEmpty() ? zip_reason(za.get()) : output.reason();
         what = QStringLiteral("%1: writing the archive failed: %2").arg(archive_name, reason);
         *error = first_error.isEmpty() ? what : first_error;
         return false;

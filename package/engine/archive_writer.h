@@ -12,7 +12,9 @@ class QFileDevice;
 // A file that differs from the plan while it is read fails the run.
 bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control,
                    QString *error);
-// The same into a file the caller has open read-write; libzip makes no
-// temporary file of its own. archive_name names it in errors.
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Job_Control *control,
-                   QString *error);
+enum class Archive_Form { Plain, Enciphered };
+// The same into a file the caller has open read-write, as a plain zip or
+// enciphered as a container; libzip makes no temporary file of its own.
+// archive_name names it in errors.
+bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Archive_Form form,
+                   Job_Control *control, QString *error);

@@ -1,7 +1,6 @@
 #include "package_pipeline.h"
 
 #include "job_control.h"
-#include "kvx_cipher.h"
 #include "pipeline_steps.h"
 #include "private_file.h"
 #include "zip_packer.h"
@@ -72,7 +71,6 @@ private:
     QString stamp = time_stamp(QDateTime::currentDateTime());
     QString work;
     QString failure;
-    qint64 estimate = 0;
 
     bool failed(const QString &reason)
     {
@@ -80,19 +78,16 @@ private:
         return false;
     }
     bool plan(const QStringList &files, const QStringList &folders, const QString &base_dir, Pack_Plan *plan);
-    bool write(const Pack_Plan &plan, Private_File &archive);
-    bool encipher(Private_File &archive, Private_File &part);
+    bool write(const Pack_Plan &plan, Private_File &part);
     bool publish(Private_File &part);
 };
 
 Package_Result Encryption::run(const QStringList &files, const QStringList &folders, const QString &base_dir)
 {
     Pack_Plan pack_plan;
-    // Both files are private until the container is published complete.
-    Private_File archive;
+    // Private until the container is published complete.
     Private_File part;
-    if (!plan(files, folders, base_dir, &pack_plan) || !write(pack_plan, archive) || !encipher(archive, part)
-        || !publish(part))
+    if (!plan(files, folders, base_dir, &pack_plan) || !write(pack_plan, part) || !publish(part))
         return fail(result, failure, control);
     result.is_ok = true;
     finish_progress(control);
@@ -117,34 +112,19 @@ bool Encryption::plan(const QStringList &files, const QStringList &folders, cons
         return false;
     if (plan->entries.empty())
         return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
-    // The chunk loop's share of the progress, estimated until the archive's size is known.
-    estimate = plan->total_bytes - plan->deflate_bytes + plan->deflate_bytes / 4 + qint64(plan->entries.size()) * 100;
     if (control)
-        control->add_total(plan->total_bytes + estimate);
+        control->add_total(plan->total_bytes);
     return true;
 }
 
-bool Encryption::write(const Pack_Plan &plan, Private_File &archive)
-{
-    QString reason;
-    if (!archive.create(work, QStringLiteral(".zip"), &reason))
-        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
-    if (!write_archive(plan, archive.file(), work, control, &reason))
-        return failed(reason);
-    if (control)
-        control->add_total(archive.file().size() - estimate);
-    return true;
-}
-
-bool Encryption::encipher(Private_File &archive, Private_File &part)
+// The archive is enciphered on its way into the file: no plain copy is ever written.
+bool Encryption::write(const Pack_Plan &plan, Private_File &part)
 {
     QString reason;
     if (!part.create(work, container_suffix() + QStringLiteral(".part"), &reason))
         return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
-    if (!archive.file().seek(0) || !run_chunk_loop(archive.file(), part.file(), Cipher_Direction::Encrypt, control, &reason))
-        return failed(QStringLiteral("%1: writing the container failed: %2").arg(work, reason));
-    if (!part.file().flush())
-        return failed(QStringLiteral("%1: writing the container failed: %2").arg(work, part.file().errorString()));
+    if (!write_archive(plan, part.file(), work, Archive_Form::Enciphered, control, &reason))
+        return failed(reason);
     return true;
 }
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QFileDevice;
+
+// The archive's way into its file, for a writer that mostly appends but goes
+// back now and then (libzip finishes each entry's header after its data).
+// The archive's tail is gathered in memory and reaches the file in large
+// writes. Enciphered, every chunk is transformed on its way, counted from the
+// file's start as the container has it, so no plain archive is ever written.
+class Archive_Output
+{
+public:
+    static constexpr qint64 capacity = 256 * 5120; // whole chunks
+
+    Archive_Output(QFileDevice &file, bool encipher) : file(file), encipher(encipher) {}
+
+    qint64 size() const { return end; }
+    // at may be anywhere up to the end; false with reason() on a failed write.
+    bool write(qint64 at, const char *data, qint64 length);
+    // Reads back what was written, plain: the bytes read, or -1.
+    qint64 read(qint64 at, char *data, qint64 length);
+    // Empties the file, to start over.
+    bool restart();
+    // Writes what is left; nothing may be written after it.
+    bool finish();
+    QString reason() const { return failure; }
+
+private:
+    QFileDevice &file;
+    const bool encipher;
+    QByteArray tail;       // the archive from tail_start on, not in the file yet
+    qint64 tail_start = 0; // on a chunk boundary
+    qint64 end = 0;
+    bool finished = false;
+    QString failure;
+
+    bool fail(const QString &why);
+    bool put(qint64 at, const char *data, qint64 length);
+    bool get(qint64 at, char *data, qint64 length);
+    bool flush_whole_chunks();
+    bool patch_written(qint64 at, const char *data, qint64 length);
+    bool read_written(qint64 at, char *data, qint64 length);
+};
