@@ -2,8 +2,8 @@
 
 #include "pack_planner.h"
 #include "package_pipeline.h"
+#include "source_file.h"
 
-#include <QFile>
 #include <QThread>
 
 #include <zlib.h>
@@ -23,22 +23,17 @@ constexpr qint64 ahead_budget = 32 * 1024 * 1024;
 constexpr size_t wake_batch = 64;
 constexpr qint64 wake_bytes = 1024 * 1024;
 
-QString file_reason(const QFile &file)
-{
-    return QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-}
-
 // Opens a piece's file as planned and ready to deflate from offset: "" or why not.
-QString open_piece(QFile &file, const Pack_Entry &entry, const Piece_Deflater &z, qint64 offset)
+QString open_piece(Source_File &file, const Pack_Entry &entry, const Piece_Deflater &z, qint64 offset)
 {
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return file_reason(file);
-    if (!unchanged(file, entry))
+    if (!file.open())
+        return file.reason();
+    if (!file.is_as_planned(entry))
         return changed_reason(entry.source_path);
     if (!z.is_ready())
         return QStringLiteral("%1: cannot start compression").arg(entry.source_path);
     if (!file.seek(offset))
-        return file_reason(file);
+        return file.reason();
     return QString();
 }
 
@@ -225,7 +220,7 @@ bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
 {
     const Work_Item item = items[item_index];
     const Pack_Entry &entry = *jobs[size_t(item.job)];
-    QFile file(entry.source_path);
+    Source_File file(entry.source_path);
     Piece_Deflater z(deflate_level_for(entry.size));
     QString reason = open_piece(file, entry, z, item.offset);
     if (!reason.isEmpty()) {
@@ -235,7 +230,7 @@ bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
     quint32 crc = 0;
     qint64 in_size = 0;
     bool ok = deflate_blocks(file, z, item_index, stop, &crc, &in_size, &reason);
-    if (ok && !unchanged(file, entry)) {
+    if (ok && !file.is_as_planned(entry)) {
         ok = false;
         reason = changed_reason(entry.source_path);
     }
@@ -251,7 +246,7 @@ bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
 
 // Reads the piece block by block into the deflater. False with a reason, or
 // with none when the pool stops.
-bool Deflate_Pool::deflate_blocks(QFile &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
+bool Deflate_Pool::deflate_blocks(Source_File &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
                                   quint32 *crc, qint64 *in_size, QString *reason)
 {
     const Work_Item &item = items[item_index];
@@ -265,7 +260,7 @@ bool Deflate_Pool::deflate_blocks(QFile &file, Piece_Deflater &z, size_t item_in
         const qint64 n = file.read(in.get(), qMin(read_block, item.length - *in_size));
         if (n <= 0) {
             // One that ends sooner than planned has changed.
-            *reason = n < 0 ? file_reason(file) : changed_reason(path);
+            *reason = n < 0 ? file.reason() : changed_reason(path);
             return false;
         }
         end = *in_size + n == item.length;

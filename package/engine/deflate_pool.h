@@ -15,7 +15,7 @@
 #include "job_control.h"
 
 struct Pack_Entry;
-class QFile;
+class Source_File;
 
 constexpr int deflate_level = 6;
 
@@ -109,6 +109,6 @@ private:
     void fail(size_t item, const QString &reason);
     void finish(size_t item, quint32 crc, qint64 in_size);
     bool deflate_item(size_t item_index, const std::stop_token &stop);
-    bool deflate_blocks(QFile &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
+    bool deflate_blocks(Source_File &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
                         quint32 *crc, qint64 *in_size, QString *reason);
 };

@@ -4,8 +4,7 @@
 #include "job_control.h"
 #include "package_pipeline.h"
 #include "pack_planner.h"
-
-#include <QFile>
+#include "source_file.h"
 
 #include <memory>
 
@@ -18,7 +17,7 @@ struct Entry_Source
     int job = -1;
     Job_Control *control = nullptr;
     QString *first_error = nullptr;
-    QFile file;
+    std::unique_ptr<Source_File> file;
     qint64 read_so_far = 0;
     zip_error_t error;
 
@@ -33,19 +32,17 @@ struct Entry_Source
         return -1;
     }
 
-    QString file_reason() const { return QStringLiteral("%1: %2").arg(entry->source_path, file.errorString()); }
-
     zip_int64_t open()
     {
         if (pool) {
             pool->begin(job);
             return 0;
         }
-        file.setFileName(entry->source_path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return set_failure(ZIP_ER_OPEN, file_reason());
+        file = std::make_unique<Source_File>(entry->source_path);
+        if (!file->open())
+            return set_failure(ZIP_ER_OPEN, file->reason());
         read_so_far = 0;
-        if (!unchanged(file, *entry))
+        if (!file->is_as_planned(*entry))
             return set_failure(ZIP_ER_READ, changed_reason(entry->source_path));
         return 0;
     }
@@ -60,10 +57,10 @@ struct Entry_Source
         // Exactly the planned size, and the file as planned before and after;
         // at the planned end one more byte is asked for, which must not come.
         const qint64 left = entry->size - read_so_far;
-        const qint64 n = file.read(data, left > 0 ? qMin(want, left) : 1);
+        const qint64 n = file->read(data, left > 0 ? qMin(want, left) : 1);
         if (n < 0)
-            return set_failure(ZIP_ER_READ, file_reason());
-        if ((n == 0) != (left == 0) || (n == left && !unchanged(file, *entry)))
+            return set_failure(ZIP_ER_READ, file->reason());
+        if ((n == 0) != (left == 0) || (n == left && !file->is_as_planned(*entry)))
             return set_failure(ZIP_ER_READ, changed_reason(entry->source_path));
         read_so_far += n;
         if (control)
@@ -114,7 +111,7 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
     case ZIP_SOURCE_READ:
         return s->read(static_cast<char *>(data), length);
     case ZIP_SOURCE_CLOSE:
-        s->file.close();
+        s->file.reset();
         return 0;
     case ZIP_SOURCE_STAT:
         return s->stat(data, length);

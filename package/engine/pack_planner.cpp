@@ -3,6 +3,7 @@
 #include "deflate_codec.h"
 #include "free_name.h"
 #include "job_control.h"
+#include "source_file.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -42,8 +43,8 @@ bool looks_compressible(const QString &path, qint64 size)
 {
     if (size < sample_size)
         return true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    Source_File file(path);
+    if (!file.open())
         return true; // the read error is reported when the file is packed
     QByteArray sample(sample_size, Qt::Uninitialized);
     const qint64 n = file.read(sample.data(), sample_size);
@@ -268,19 +269,6 @@ private:
 QString changed_reason(const QString &path)
 {
     return QStringLiteral("%1: the file changed while it was packed; pack it again when it is left alone").arg(path);
-}
-
-bool unchanged(const QFile &file, const Pack_Entry &e)
-{
-#ifdef Q_OS_UNIX
-    struct stat st;
-    return ::fstat(file.handle(), &st) == 0 && st.st_size == e.size
-           && qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == e.mtime_ns
-           && quint64(st.st_ino) == e.inode;
-#else
-    const QFileInfo now(e.source_path);
-    return file.size() == e.size && now.lastModified().toMSecsSinceEpoch() * 1000000 == e.mtime_ns;
-#endif
 }
 
 Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,

@@ -7,7 +7,6 @@
 #include <vector>
 
 class Job_Control;
-class QFile;
 
 // One entry of the archive to be written.
 struct Pack_Entry
@@ -43,6 +42,4 @@ struct Pack_Plan
 Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
                     Job_Control *control);
 
-// The open file is still the one planned, with the planned size and time.
-bool unchanged(const QFile &file, const Pack_Entry &e);
 QString changed_reason(const QString &path);
