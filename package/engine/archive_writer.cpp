@@ -221,34 +221,32 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
         *error = QStringLiteral("%1: %2").arg(archive_path, archive.errorString());
         return false;
     }
-    return write_archive(plan, archive, archive_path, Archive_Form::Plain, control, error);
+    Deflate_Pool pool(control);
+    for (const Pack_Entry &e : plan.entries)
+        if (!e.is_dir && e.deflate)
+            pool.add_job(&e);
+    pool.close_jobs();
+    pool.start();
+    return write_archive(plan, pool, archive, archive_path, Archive_Form::Plain, control, error);
 }
 
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Archive_Form form,
-                   Job_Control *control, QString *error)
+bool write_archive(const Pack_Plan &plan, Deflate_Pool &pool, QFileDevice &archive, const QString &archive_name,
+                   Archive_Form form, Job_Control *control, QString *error)
 {
     // libzip writes straight into the caller's file: no temporary file of its own.
     Archive_Output output(archive, form == Archive_Form::Enciphered);
     Zip_Ptr za = open_archive(output, archive_name, error);
-    if (!za)
-        return false;
-
-    std::vector<const Pack_Entry *> jobs;
-    for (const Pack_Entry &e : plan.entries)
-        if (!e.is_dir && e.deflate)
-            jobs.push_back(&e);
-    // Declared after the archive: on failure the workers stop before it is discarded.
-    Deflate_Pool pool(jobs, control);
     QString first_error;
     QString what;
-    if (!add_entries(za.get(), plan, pool, control, &first_error, &what)) {
-        *error = first_error.isEmpty() ? what : first_error;
+    if (!za || !add_entries(za.get(), plan, pool, control, &first_error, &what)) {
+        pool.stop();
+        if (za)
+            *error = first_error.isEmpty() ? what : first_error;
         return false;
     }
-
-    pool.start();
     // libzip writes everything here; deflated entries stream in from the pool.
     if (zip_close(za.get()) < 0) {
+        pool.stop();
         const QString reason = output.reason().isEmpty() ? zip_reason(za.get()) : output.reason();
         what = QStringLiteral("%1: writing the archive failed: %2").arg(archive_name, reason);
         *error = first_error.isEmpty() ? what : first_error;

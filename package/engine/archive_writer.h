@@ -4,6 +4,7 @@
 
 #include "pack_planner.h"
 
+class Deflate_Pool;
 class Job_Control;
 class QFileDevice;
 
@@ -15,6 +16,8 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
 enum class Archive_Form { Plain, Enciphered };
 // The same into a file the caller has open read-write, as a plain zip or
 // enciphered as a container; libzip makes no temporary file of its own.
-// archive_name names it in errors.
-bool write_archive(const Pack_Plan &plan, QFileDevice &archive, const QString &archive_name, Archive_Form form,
-                   Job_Control *control, QString *error);
+// The pool holds the plan's deflated files as its jobs, in plan order, and
+// may have started on them while the plan was made. archive_name names the
+// file in errors.
+bool write_archive(const Pack_Plan &plan, Deflate_Pool &pool, QFileDevice &archive, const QString &archive_name,
+                   Archive_Form form, Job_Control *control, QString *error);

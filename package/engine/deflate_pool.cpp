@@ -39,25 +39,36 @@ QString open_piece(Source_File &file, const Pack_Entry &entry, const Piece_Defla
 
 } // namespace
 
-Deflate_Pool::Deflate_Pool(std::vector<const Pack_Entry *> jobs, Job_Control *control)
-    : jobs(std::move(jobs)), streams(this->jobs.size()), control(control)
-{
-    for (size_t j = 0; j < this->jobs.size(); ++j) {
-        const qint64 size = this->jobs[j]->size;
-        const qint64 count = size > segment_size ? (size + segment_size - 1) / segment_size : 1;
-        streams[j].first_item = items.size();
-        streams[j].segments.resize(size_t(count));
-        for (qint64 s = 0; s < count; ++s)
-            items.push_back({int(j), size_t(s), s * segment_size,
-                             s == count - 1 ? size - s * segment_size : segment_size, s == count - 1});
-    }
-}
+Deflate_Pool::Deflate_Pool(Job_Control *control) : control(control) {}
 
 void Deflate_Pool::start()
 {
     const int n = qBound(1, QThread::idealThreadCount(), 4);
-    for (int i = 0; i < n && size_t(i) < items.size(); ++i)
+    for (int i = 0; i < n; ++i)
         threads.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
+}
+
+void Deflate_Pool::add_job(const Pack_Entry *entry)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const int job = int(jobs.size());
+    jobs.push_back(entry);
+    Stream &stream = streams.emplace_back();
+    const qint64 size = entry->size;
+    const qint64 count = size > segment_size ? (size + segment_size - 1) / segment_size : 1;
+    stream.first_item = items.size();
+    stream.segments.resize(size_t(count));
+    for (qint64 s = 0; s < count; ++s)
+        items.push_back({entry, job, size_t(s), s * segment_size,
+                         s == count - 1 ? size - s * segment_size : segment_size, s == count - 1});
+    work_wait.notify_all();
+}
+
+void Deflate_Pool::close_jobs()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    jobs_closed = true;
+    work_wait.notify_all();
 }
 
 void Deflate_Pool::stop()
@@ -151,13 +162,24 @@ bool Deflate_Pool::result(int job, quint32 *crc, qint64 *size)
 
 void Deflate_Pool::work(std::stop_token stop)
 {
-    for (;;) {
-        const size_t item = next_item.fetch_add(1);
-        if (item >= items.size())
+    size_t index = 0;
+    Work_Item item;
+    while (take_item(&index, &item, stop))
+        if (!deflate_item(index, item, stop))
             return;
-        if (!deflate_item(item, stop))
-            return;
-    }
+}
+
+// The next item in archive order, waiting for the walk to add one; false
+// once there are none left or the pool stops.
+bool Deflate_Pool::take_item(size_t *index, Work_Item *item, const std::stop_token &stop)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    work_wait.wait(lock, stop, [&] { return next_item < items.size() || jobs_closed; });
+    if (stop.stop_requested() || next_item >= items.size())
+        return false;
+    *index = next_item++;
+    *item = items[*index];
+    return true;
 }
 
 // The writer goes on once its segment has something for it and a batch of
@@ -216,10 +238,9 @@ void Deflate_Pool::finish(size_t item, quint32 crc, qint64 in_size)
 }
 
 // False when the pool stops: the writer has given up.
-bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
+bool Deflate_Pool::deflate_item(size_t item_index, const Work_Item &item, const std::stop_token &stop)
 {
-    const Work_Item item = items[item_index];
-    const Pack_Entry &entry = *jobs[size_t(item.job)];
+    const Pack_Entry &entry = *item.entry;
     Source_File file(entry.source_path);
     Piece_Deflater z(deflate_level_for(entry.size));
     QString reason = open_piece(file, entry, z, item.offset);
@@ -229,7 +250,7 @@ bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
     }
     quint32 crc = 0;
     qint64 in_size = 0;
-    bool ok = deflate_blocks(file, z, item_index, stop, &crc, &in_size, &reason);
+    bool ok = deflate_blocks(file, z, item_index, item, stop, &crc, &in_size, &reason);
     if (ok && !file.is_as_planned(entry)) {
         ok = false;
         reason = changed_reason(entry.source_path);
@@ -246,11 +267,10 @@ bool Deflate_Pool::deflate_item(size_t item_index, const std::stop_token &stop)
 
 // Reads the piece block by block into the deflater. False with a reason, or
 // with none when the pool stops.
-bool Deflate_Pool::deflate_blocks(Source_File &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
-                                  quint32 *crc, qint64 *in_size, QString *reason)
+bool Deflate_Pool::deflate_blocks(Source_File &file, Piece_Deflater &z, size_t item_index, const Work_Item &item,
+                                  const std::stop_token &stop, quint32 *crc, qint64 *in_size, QString *reason)
 {
-    const Work_Item &item = items[item_index];
-    const QString &path = jobs[size_t(item.job)]->source_path;
+    const QString &path = item.entry->source_path;
     std::unique_ptr<char[]> in(new char[read_block]);
     for (bool end = false; !end;) {
         if (cancelled()) {

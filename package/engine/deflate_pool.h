@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -27,14 +26,20 @@ constexpr int deflate_level_for(qint64 file_size)
 }
 
 // Deflates files on worker threads, in archive order, into bounded queues that
-// libzip's writer drains from within zip_close on the pipeline's thread.
+// libzip's writer drains from within zip_close on the pipeline's thread. Jobs
+// may be added while the workers run, so deflating starts while the chosen
+// folders are still being walked.
 class Deflate_Pool
 {
 public:
-    Deflate_Pool(std::vector<const Pack_Entry *> jobs, Job_Control *control);
+    explicit Deflate_Pool(Job_Control *control);
     ~Deflate_Pool() { stop(); }
 
     void start();
+    // Job numbers follow the order of adding; the entry must stay where it is.
+    void add_job(const Pack_Entry *entry);
+    // No more jobs: workers that run out of them end.
+    void close_jobs();
     // Stops the workers and waits for them.
     void stop();
 
@@ -71,6 +76,7 @@ private:
 
     struct Work_Item
     {
+        const Pack_Entry *entry = nullptr;
         int job = 0;
         size_t segment = 0;
         qint64 offset = 0;
@@ -80,14 +86,17 @@ private:
 
     static constexpr qint64 segment_size = deflate_piece_size;
 
-    std::vector<const Pack_Entry *> jobs;
-    std::vector<Stream> streams;
-    std::vector<Work_Item> items;
+    // Deques: adding keeps the places of what is there.
+    std::deque<const Pack_Entry *> jobs;
+    std::deque<Stream> streams;
+    std::deque<Work_Item> items;
     Job_Control *control;
     std::mutex mutex;
     std::condition_variable_any producer_wait;
     std::condition_variable_any consumer_wait;
-    std::atomic<size_t> next_item{0};
+    std::condition_variable_any work_wait;
+    size_t next_item = 0;
+    bool jobs_closed = false;
     size_t head = 0;
     qint64 buffered = 0;
     // Items before this one are all through (finished or failed).
@@ -105,10 +114,11 @@ private:
     qint64 end_of_stream(int job, QString *error);
 
     void work(std::stop_token stop);
+    bool take_item(size_t *index, Work_Item *item, const std::stop_token &stop);
     bool push(size_t item, QByteArray block, const std::stop_token &stop);
     void fail(size_t item, const QString &reason);
     void finish(size_t item, quint32 crc, qint64 in_size);
-    bool deflate_item(size_t item_index, const std::stop_token &stop);
-    bool deflate_blocks(Source_File &file, Piece_Deflater &z, size_t item_index, const std::stop_token &stop,
-                        quint32 *crc, qint64 *in_size, QString *reason);
+    bool deflate_item(size_t item_index, const Work_Item &item, const std::stop_token &stop);
+    bool deflate_blocks(Source_File &file, Piece_Deflater &z, size_t item_index, const Work_Item &item,
+                        const std::stop_token &stop, quint32 *crc, qint64 *in_size, QString *reason);
 };

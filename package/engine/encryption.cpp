@@ -1,5 +1,6 @@
 #include "package_pipeline.h"
 
+#include "deflate_pool.h"
 #include "job_control.h"
 #include "pipeline_steps.h"
 #include "private_file.h"
@@ -55,7 +56,7 @@ bool make_folder(const QString &folder, QString *reason)
     return true;
 }
 
-// One encryption run, phase by phase: plan, write the archive, encipher it,
+// One encryption run, phase by phase: plan, write the archive enciphered,
 // publish the container. A phase that fails leaves its reason in `failure`
 // (empty when the errors or a cancel already say it).
 class Encryption
@@ -77,8 +78,9 @@ private:
         failure = reason;
         return false;
     }
-    bool plan(const QStringList &files, const QStringList &folders, const QString &base_dir, Pack_Plan *plan);
-    bool write(const Pack_Plan &plan, Private_File &part);
+    bool plan(const QStringList &files, const QStringList &folders, const QString &base_dir, Pack_Plan *plan,
+              Deflate_Pool &pool);
+    bool write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &part);
     bool publish(Private_File &part);
 };
 
@@ -87,7 +89,9 @@ Package_Result Encryption::run(const QStringList &files, const QStringList &fold
     Pack_Plan pack_plan;
     // Private until the container is published complete.
     Private_File part;
-    if (!plan(files, folders, base_dir, &pack_plan) || !write(pack_plan, part) || !publish(part))
+    // Deflates files while the walk goes on; stopped before the plan goes.
+    Deflate_Pool pool(control);
+    if (!plan(files, folders, base_dir, &pack_plan, pool) || !write(pack_plan, pool, part) || !publish(part))
         return fail(result, failure, control);
     result.is_ok = true;
     finish_progress(control);
@@ -95,7 +99,7 @@ Package_Result Encryption::run(const QStringList &files, const QStringList &fold
 }
 
 bool Encryption::plan(const QStringList &files, const QStringList &folders, const QString &base_dir,
-                      Pack_Plan *plan)
+                      Pack_Plan *plan, Deflate_Pool &pool)
 {
     if (files.isEmpty() && folders.isEmpty())
         return failed(QStringLiteral("Nothing to pack: no files or folders were chosen"));
@@ -106,24 +110,29 @@ bool Encryption::plan(const QStringList &files, const QStringList &folders, cons
     // Temporaries of runs that ended without cleaning up (killed, power lost).
     remove_abandoned_temporaries(work);
 
-    *plan = plan_pack(files, folders, &result.errors, control);
+    pool.start();
+    plan_pack(files, folders, &result.errors, control, plan, [&](const Pack_Entry &e) {
+        if (control)
+            control->add_total(e.size);
+        if (e.deflate)
+            pool.add_job(&e);
+    });
+    pool.close_jobs();
     result.warnings = plan->warnings;
     if (!result.errors.isEmpty() || is_cancelled(control))
         return false;
     if (plan->entries.empty())
         return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
-    if (control)
-        control->add_total(plan->total_bytes);
     return true;
 }
 
 // The archive is enciphered on its way into the file: no plain copy is ever written.
-bool Encryption::write(const Pack_Plan &plan, Private_File &part)
+bool Encryption::write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &part)
 {
     QString reason;
     if (!part.create(work, container_suffix() + QStringLiteral(".part"), &reason))
         return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
-    if (!write_archive(plan, part.file(), work, Archive_Form::Enciphered, control, &reason))
+    if (!write_archive(plan, pool, part.file(), work, Archive_Form::Enciphered, control, &reason))
         return failed(reason);
     return true;
 }

@@ -136,9 +136,12 @@ QByteArray link_target_of(const QString &path)
 class Planner
 {
 public:
-    Planner(QStringList *errors, Job_Control *control) : errors(errors), control(control) {}
+    Planner(QStringList *errors, Job_Control *control, Pack_Plan *plan, const Planned_File &on_file)
+        : plan(*plan), errors(errors), control(control), on_file(on_file)
+    {
+    }
 
-    Pack_Plan plan;
+    Pack_Plan &plan;
 
     void add_top(const QString &path)
     {
@@ -170,6 +173,7 @@ public:
 private:
     QStringList *errors;
     Job_Control *control;
+    const Planned_File &on_file;
     QSet<QString> root_names;
 
     // node: the file itself, a link to it already followed.
@@ -192,6 +196,8 @@ private:
         if (e.deflate)
             plan.deflate_bytes += e.size;
         plan.entries.push_back(std::move(e));
+        if (on_file)
+            on_file(plan.entries.back());
     }
 
     // Stored as the link itself (Unix link mode, the target as content), as zip -y does.
@@ -271,13 +277,20 @@ QString changed_reason(const QString &path)
     return QStringLiteral("%1: the file changed while it was packed; pack it again when it is left alone").arg(path);
 }
 
-Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
-                    Job_Control *control)
+void plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors, Job_Control *control,
+               Pack_Plan *plan, const Planned_File &on_file)
 {
-    Planner planner(errors, control);
+    Planner planner(errors, control, plan, on_file);
     for (const QString &f : files)
         planner.add_top(f);
     for (const QString &f : folders)
         planner.add_top(f);
-    return std::move(planner.plan);
+}
+
+Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
+                    Job_Control *control)
+{
+    Pack_Plan plan;
+    plan_pack(files, folders, errors, control, &plan, Planned_File());
+    return plan;
 }

@@ -4,7 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <vector>
+#include <deque>
+#include <functional>
 
 class Job_Control;
 
@@ -26,7 +27,7 @@ struct Pack_Entry
 
 struct Pack_Plan
 {
-    std::vector<Pack_Entry> entries;
+    std::deque<Pack_Entry> entries; // a deque: entries keep their places as more are added
     qint64 total_bytes = 0;      // bytes of file content to read
     qint64 deflate_bytes = 0;    // of which to be deflated
     QStringList warnings;        // what was left out, and why
@@ -41,5 +42,10 @@ struct Pack_Plan
 // warnings. Appends one line per problem to errors (which fail the run).
 Pack_Plan plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors,
                     Job_Control *control);
+// The same into *plan, calling on_file for each file as soon as it is in the
+// plan, where it stays: work on it can start while the walk goes on.
+using Planned_File = std::function<void(const Pack_Entry &)>;
+void plan_pack(const QStringList &files, const QStringList &folders, QStringList *errors, Job_Control *control,
+               Pack_Plan *plan, const Planned_File &on_file);
 
 QString changed_reason(const QString &path);

@@ -20,7 +20,9 @@ Source_File::~Source_File()
 
 bool Source_File::open()
 {
-    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a pipe put in the file's place fails the check after
+    // opening instead of hanging the run.
+    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     last_error = fd < 0 ? errno : 0;
     return fd >= 0;
 }
