@@ -104,33 +104,40 @@ bool Archive_Output::flush_whole_chunks()
     return true;
 }
 
+// The written chunks that hold [at, at + length), deciphered; up to the
+// file's end, where the last chunk may be short.
+bool Archive_Output::load_written(qint64 at, qint64 length, QByteArray *block)
+{
+    const qint64 first = chunk_floor(at);
+    block->resize(qMin(chunk_ceil(at + length), tail_start) - first);
+    if (!get(first, block->data(), block->size()))
+        return false;
+    transform(*block, Cipher_Direction::Decrypt);
+    return true;
+}
+
 // What goes where the file already holds whole enciphered chunks: those
 // chunks are read back, deciphered, changed and enciphered again.
 bool Archive_Output::patch_written(qint64 at, const char *data, qint64 length)
 {
     if (!encipher)
         return put(at, data, length);
-    const qint64 first = chunk_floor(at);
-    QByteArray block(qMin(chunk_ceil(at + length), tail_start) - first, Qt::Uninitialized);
-    if (!get(first, block.data(), block.size()))
+    QByteArray block;
+    if (!load_written(at, length, &block))
         return false;
-    transform(block, Cipher_Direction::Decrypt);
-    memcpy(block.data() + (at - first), data, size_t(length));
+    memcpy(block.data() + (at - chunk_floor(at)), data, size_t(length));
     transform(block, Cipher_Direction::Encrypt);
-    return put(first, block.constData(), block.size());
+    return put(chunk_floor(at), block.constData(), block.size());
 }
 
 bool Archive_Output::read_written(qint64 at, char *data, qint64 length)
 {
     if (!encipher)
         return get(at, data, length);
-    // Up to the file's end, where the last chunk may be short.
-    const qint64 first = chunk_floor(at);
-    QByteArray block(qMin(chunk_ceil(at + length), tail_start) - first, Qt::Uninitialized);
-    if (!get(first, block.data(), block.size()))
+    QByteArray block;
+    if (!load_written(at, length, &block))
         return false;
-    transform(block, Cipher_Direction::Decrypt);
-    memcpy(data, block.constData() + (at - first), size_t(length));
+    memcpy(data, block.constData() + (at - chunk_floor(at)), size_t(length));
     return true;
 }
 

@@ -41,6 +41,7 @@ private:
     bool put(qint64 at, const char *data, qint64 length);
     bool get(qint64 at, char *data, qint64 length);
     bool flush_whole_chunks();
+    bool load_written(qint64 at, qint64 length, QByteArray *block);
     bool patch_written(qint64 at, const char *data, qint64 length);
     bool read_written(qint64 at, char *data, qint64 length);
 };
