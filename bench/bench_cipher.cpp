@@ -1,7 +1,7 @@
 // The chunk transform against memcpy, and 1 GiB enciphered into a file.
 
-#include "archive_output.h"
-#include "kvx_cipher.h"
+#include "container/archive_output.h"
+#include "container/kvx_cipher.h"
 
 #include <QDir>
 #include <QFile>

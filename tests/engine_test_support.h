@@ -3,7 +3,7 @@
 // Helpers shared by the engine tests: building archives (also hostile ones)
 // with libzip and turning them into containers.
 
-#include "kvx_cipher.h"
+#include "container/kvx_cipher.h"
 
 #include <QByteArray>
 #include <QDir>

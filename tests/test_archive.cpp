@@ -1,12 +1,13 @@
 // The archive layer: what goes into the archive and what comes out of it,
 // including archives made by other tools and hostile ones.
 
-#include "deflate_codec.h"
 #include "engine_test_support.h"
+#include "pack/archive_writer.h"
+#include "pack/deflate_codec.h"
+#include "pack/pack_planner.h"
 #include "package_pipeline.h"
-#include "entry_names.h"
-#include "zip_extractor.h"
-#include "zip_packer.h"
+#include "unpack/extraction_rules.h"
+#include "unpack/zip_extractor.h"
 
 #include <QDateTime>
 #include <QProcess>

@@ -2,6 +2,7 @@
 
 #include "engine_test_support.h"
 
+#include "job_control.h"
 #include "package_pipeline.h"
 
 #include <QDateTime>

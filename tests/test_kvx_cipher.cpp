@@ -2,8 +2,8 @@
 // into the container.
 
 #include "engine_test_support.h"
-#include "archive_output.h"
-#include "kvx_cipher.h"
+#include "container/archive_output.h"
+#include "container/kvx_cipher.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,7 +1,7 @@
 # The main window: selection lists, type switch, package job, report.
 corvanta_add_test(test_pellanor
   SOURCES test_pellanor.cpp
-  LIBS corvanta_window libzip::zip)
+  LIBS corvanta_window corvanta_engine_internals)
 # Installed, opened with a container as the file manager would, started once.
 add_test(NAME test_open_container
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_open_container.sh ${CMAKE_BINARY_DIR})

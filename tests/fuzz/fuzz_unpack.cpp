@@ -5,7 +5,7 @@
 // destination, a link in the destination that leads out of it, a changed
 // container, is_ok disagreeing with the errors, or a failure without a reason.
 
-#include "kvx_cipher.h"
+#include "container/kvx_cipher.h"
 #include "package_pipeline.h"
 
 #include <QByteArray>

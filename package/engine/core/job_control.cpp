@@ -1,0 +1,60 @@
+#include "job_control.h"
+
+#include <chrono>
+
+namespace {
+
+qint64 monotonic_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+QString cancelled_message()
+{
+    return QStringLiteral("Cancelled");
+}
+
+void Job_Control::add_total(qint64 bytes)
+{
+    total_bytes.fetch_add(bytes, std::memory_order_relaxed);
+    report();
+}
+
+void Job_Control::advance(qint64 bytes)
+{
+    add_done(bytes);
+    report();
+}
+
+void Job_Control::report_now()
+{
+    if (!progress_handler)
+        return;
+    last_report_ms = monotonic_ms();
+    const qint64 t = total();
+    const qint64 d = t > 0 ? qMin(done(), t) : done();
+    last_report_permille = t > 0 ? int(d * 1000 / t) : 0;
+    progress_handler(d, t);
+}
+
+// At most one call per 1/1000 step and per 20 ms: a window repaints no faster,
+// and a busy run must not flood the event queue with progress events.
+void Job_Control::report()
+{
+    if (!progress_handler)
+        return;
+    const qint64 t = total();
+    const qint64 d = t > 0 ? qMin(done(), t) : done();
+    const int permille = t > 0 ? int(d * 1000 / t) : 0;
+    if (permille == last_report_permille)
+        return;
+    const qint64 now = monotonic_ms();
+    if (last_report_ms >= 0 && now - last_report_ms < 20 && !(t > 0 && d >= t))
+        return;
+    last_report_ms = now;
+    last_report_permille = permille;
+    progress_handler(d, t);
+}

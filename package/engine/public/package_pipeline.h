@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+class Job_Control;
+
+// Names the engine, the window and the command-line program share.
+QString working_folder_name();  // "AddData": where containers are made, inside the chosen folder
+QString container_suffix();     // ".kvxdata"
+QString container_filter();     // the file dialog's filter for containers
+
+// What one encryption or decryption run did.
+struct Package_Result
+{
+    bool is_encryption = false;
+    bool is_ok = false;
+    bool is_cancelled = false;
+    QStringList errors;          // one line per failure: which file, what went wrong
+    QStringList warnings;        // one line per item left out of a run that still succeeds
+    QString container_path;      // encryption: the container that was made
+    QStringList output_folders;  // decryption: one destination folder per container
+
+    // "is_encryption" and "is_ok" (bool), "reason" (the errors, one per line),
+    // "warnings" (the warnings, a string list).
+    QVariantMap to_variant_map() const;
+};
+
+// Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".
+// "AddData" is created when missing. Never overwrites or removes a file it did
+// not create; on failure or cancel no container and no temporary file remain.
+Package_Result run_encryption(const QStringList &files, const QStringList &folders,
+                              const QString &base_dir, Job_Control *control = nullptr);
+
+// Unpacks each container, in ascending order, into the folder beside it named
+// by its base name (file name up to its first "."). Containers are kept.
+Package_Result run_decryption(const QStringList &containers, Job_Control *control = nullptr);
