@@ -20,11 +20,23 @@ struct Package_Result
     QStringList errors;          // one line per failure: which file, what went wrong
     QStringList warnings;        // one line per item left out of a run that still succeeds
     QString container_path;      // encryption: the container that was made
-    QStringList output_folders;  // decryption: one destination folder per container
+    QStringList output_folders;  // decryption: each destination folder once, in the order filled
+    // Decryption: containers asked for, and those unpacked without a failure.
+    int containers_total = 0;
+    int containers_unpacked = 0;
+    // Decryption: files written, files found already there with the entry's
+    // content (a run started again), and files kept beside a different file
+    // under a numbered name (their paths).
+    qint64 files_written = 0;
+    qint64 files_already_there = 0;
+    QStringList kept_beside;
 
-    // "is_encryption" and "is_ok" (bool), "reason" (the errors, one per line),
-    // "warnings" (the warnings, a string list).
+    // The whole result as the window's end signal carries it: "is_encryption"
+    // and "is_ok" (bool), "reason" (the errors, one per line), and the rest
+    // under keys of their own. from_variant_map() reads it back; a missing
+    // key reads as false, empty or zero.
     QVariantMap to_variant_map() const;
+    static Package_Result from_variant_map(const QVariantMap &map);
 };
 
 // Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".

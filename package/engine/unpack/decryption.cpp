@@ -82,11 +82,13 @@ void decrypt_one(const QString &path, Job_Control *control, Package_Result *resu
         result->errors.append(QStringLiteral("%1: %2").arg(path, e));
     if (!ok && errors.isEmpty() && !is_cancelled(control))
         result->errors.append(QStringLiteral("%1: extraction failed").arg(path));
+    if (ok)
+        ++result->containers_unpacked;
     // A folder made for a container that held nothing usable goes again.
     if (created && QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
         && !ok)
         QDir().rmdir(destination);
-    else
+    else if (!result->output_folders.contains(destination))
         result->output_folders.append(destination);
     settle_progress();
 }
@@ -102,6 +104,7 @@ Package_Result run_decryption(const QStringList &containers, Job_Control *contro
     std::sort(ordered.begin(), ordered.end());
     ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
 
+    result.containers_total = int(ordered.size());
     qint64 total = 0;
     for (const QString &c : ordered)
         total += qMax<qint64>(0, QFileInfo(c).size());
