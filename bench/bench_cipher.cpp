@@ -2,6 +2,7 @@
 
 #include "container/archive_output.h"
 #include "container/kvx_cipher.h"
+#include "platform/system.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,8 +71,8 @@ void BM_enciphered_output_file(benchmark::State &state)
     fill(block);
     constexpr qint64 piece = 8192;
     for (auto _ : state) {
-        QFile out(out_path);
-        if (!out.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        os::File out;
+        if (out.create_new(QFile::encodeName(out_path)) != 0) {
             state.SkipWithError("cannot open the file");
             return;
         }

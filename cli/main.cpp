@@ -6,7 +6,7 @@
 #include "package_pipeline.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QStringList>
 
 #include <atomic>
@@ -115,21 +115,21 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");
 }
 
-void print_failure(const QString &path, const QString &reason)
+void print_failure(const QByteArray &path, const QString &reason)
 {
-    std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(path), qPrintable(reason));
+    std::fprintf(stderr, "corvanta-cli: %s: %s\n", path.constData(), qPrintable(reason));
 }
 
 // The operands after a command's options: "--" ends the options, any other
 // word starting with "-" is unknown. Empty, with the usage error, when unusable.
-QStringList take_operands(QStringList args, const QString &none_given, QString *error)
+QList<QByteArray> take_operands(QList<QByteArray> args, const QString &none_given, QString *error)
 {
-    if (!args.isEmpty() && args.first() == QLatin1String("--")) {
+    if (!args.isEmpty() && args.first() == "--") {
         args.removeFirst();
     } else {
-        for (const QString &a : std::as_const(args)) {
-            if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
-                *error = QStringLiteral("unknown option \"%1\"").arg(a);
+        for (const QByteArray &a : std::as_const(args)) {
+            if (a.startsWith('-') && a.size() > 1) {
+                *error = QStringLiteral("unknown option \"%1\"").arg(QFile::decodeName(a));
                 return {};
             }
         }
@@ -162,13 +162,28 @@ Package_Result run_job(const std::function<Package_Result(Job_Control *)> &job)
     return result;
 }
 
+// What a decryption did with the files, when there is more to say than that they were written.
+void report_files(const Package_Result &result)
+{
+    if (result.is_encryption || (result.files_already_there == 0 && result.kept_beside.isEmpty()))
+        return;
+    std::fprintf(stderr, "corvanta-cli: %lld files unpacked, %lld already there", static_cast<long long>(result.files_written),
+                 static_cast<long long>(result.files_already_there));
+    if (!result.kept_beside.isEmpty())
+        std::fprintf(stderr, ", %lld kept beside a different file:", static_cast<long long>(result.kept_beside.size()));
+    std::fputs("\n", stderr);
+    for (const QString &path : result.kept_beside)
+        std::fprintf(stderr, "  %s\n", qPrintable(path));
+}
+
 int report_result(const Package_Result &result)
 {
     for (const QString &line : result.warnings)
         std::fprintf(stderr, "corvanta-cli: warning: %s\n", qPrintable(line));
+    report_files(result);
     if (result.is_ok) {
         if (!result.container_path.isEmpty())
-            std::printf("%s\n", qPrintable(QFileInfo(result.container_path).absoluteFilePath()));
+            std::printf("%s\n", qPrintable(result.container_path));
         for (const QString &folder : result.output_folders)
             std::printf("%s\n", qPrintable(folder));
         return 0;
@@ -180,72 +195,75 @@ int report_result(const Package_Result &result)
     return 1;
 }
 
-int encrypt_command(QStringList args)
+int encrypt_command(QList<QByteArray> args)
 {
-    QString base_dir = QStringLiteral(".");
-    if (!args.isEmpty() && args.first() == QLatin1String("-C")) {
+    QByteArray base_dir = ".";
+    if (!args.isEmpty() && args.first() == "-C") {
         if (args.size() < 2)
             return usage_error(QStringLiteral("-C needs a folder"));
         args.removeFirst();
         base_dir = args.takeFirst();
         if (base_dir.isEmpty())
-            base_dir = QStringLiteral(".");
+            base_dir = ".";
     }
     QString error;
-    const QStringList paths = take_operands(args, QStringLiteral("no files or folders given"), &error);
+    const QList<QByteArray> paths = take_operands(args, QStringLiteral("no files or folders given"), &error);
     if (paths.isEmpty())
         return usage_error(error);
-    QStringList files, folders;
-    for (const QString &a : paths)
-        (QFileInfo(a).isDir() ? folders : files).append(a);
+    // The engine tells files from folders itself.
     return report_result(run_job([&](Job_Control *control) {
-        return run_encryption(files, folders, base_dir, control);
+        return run_encryption(paths, QList<QByteArray>(), base_dir, control);
     }));
 }
 
-int decrypt_command(const QStringList &args)
+int decrypt_command(const QList<QByteArray> &args)
 {
     QString error;
-    const QStringList containers = take_operands(args, QStringLiteral("no containers given"), &error);
+    const QList<QByteArray> containers = take_operands(args, QStringLiteral("no containers given"), &error);
     if (containers.isEmpty())
         return usage_error(error);
     return report_result(run_job([&](Job_Control *control) { return run_decryption(containers, control); }));
 }
 
 // list and test: each container in turn, writing no file; 1 when any failed.
-int read_containers(const QStringList &args, const std::function<bool(const QString &, const QStringList &)> &read)
+int read_containers(const QList<QByteArray> &args,
+                    const std::function<bool(const QByteArray &, const QList<QByteArray> &)> &read)
 {
     QString error;
-    const QStringList containers = take_operands(args, QStringLiteral("no containers given"), &error);
+    const QList<QByteArray> containers = take_operands(args, QStringLiteral("no containers given"), &error);
     if (containers.isEmpty())
         return usage_error(error);
     bool all_ok = true;
-    for (const QString &path : containers)
+    for (const QByteArray &path : containers)
         all_ok = read(path, containers) && all_ok;
     return all_ok ? 0 : 1;
 }
 
 // One line per entry; several containers are told apart as ls tells folders apart.
-bool list_one(const QString &path, const QStringList &containers)
+// Entries that unpacking would refuse are named on standard error, as decrypt names them.
+bool list_one(const QByteArray &path, const QList<QByteArray> &containers)
 {
     QList<Container_Entry> entries;
+    QStringList refused;
     QString reason;
-    if (!list_container(path, &entries, &reason)) {
+    if (!list_container(path, &entries, &refused, &reason)) {
         print_failure(path, reason);
         return false;
     }
     if (containers.size() > 1)
-        std::printf("%s%s:\n", path == containers.first() ? "" : "\n", qPrintable(path));
+        std::printf("%s%s:\n", path == containers.first() ? "" : "\n", path.constData());
     for (const Container_Entry &e : entries) {
         const QString when = e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
                                                   : QStringLiteral("-------------------");
         std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
     }
-    return true;
+    for (const QString &line : std::as_const(refused))
+        print_failure(path, line);
+    return refused.isEmpty();
 }
 
 // Reads every entry through the decipher and checks it.
-bool test_one(const QString &path, const QStringList &)
+bool test_one(const QByteArray &path, const QList<QByteArray> &)
 {
     QStringList damaged;
     QString reason;
@@ -256,7 +274,7 @@ bool test_one(const QString &path, const QStringList &)
     for (const QString &line : std::as_const(damaged))
         print_failure(path, line);
     if (damaged.isEmpty())
-        std::printf("%s: OK\n", qPrintable(path));
+        std::printf("%s: OK\n", path.constData());
     return damaged.isEmpty();
 }
 
@@ -266,27 +284,30 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
-    QStringList args = app.arguments().mid(1);
+    // Paths as the system gave them: Qt's decoded arguments lose bytes that are not UTF-8.
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QByteArray(argv[i]));
 
     if (args.isEmpty())
         return usage_error(QStringLiteral("missing command"));
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+    if (args.contains("--help") || args.contains("-h")) {
         std::fputs(qPrintable(usage_text()), stdout);
         return 0;
     }
-    if (args.first() == QLatin1String("--version")) {
+    if (args.first() == "--version") {
         std::printf("corvanta-cli %s\n", CORVANTA_VERSION);
         return 0;
     }
 
-    const QString command = args.takeFirst();
-    if (command == QLatin1String("encrypt"))
+    const QByteArray command = args.takeFirst();
+    if (command == "encrypt")
         return encrypt_command(args);
-    if (command == QLatin1String("decrypt"))
+    if (command == "decrypt")
         return decrypt_command(args);
-    if (command == QLatin1String("list"))
+    if (command == "list")
         return read_containers(args, list_one);
-    if (command == QLatin1String("test"))
+    if (command == "test")
         return read_containers(args, test_one);
-    return usage_error(QStringLiteral("unknown command \"%1\"").arg(command));
+    return usage_error(QStringLiteral("unknown command \"%1\"").arg(QFile::decodeName(command)));
 }

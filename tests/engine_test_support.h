@@ -19,6 +19,9 @@
 
 #include <vector>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -68,6 +71,7 @@ struct Raw_Entry
     QByteArray data;
     bool is_dir = false;
     quint32 unix_mode = 0;  // with type bits; 0 leaves the attributes alone
+    zip_uint8_t host = ZIP_OPSYS_UNIX; // who made it: ZIP_OPSYS_DOS for a Windows tool's entry
 };
 
 // Writes a zip archive exactly as described by the entries.
@@ -91,8 +95,8 @@ inline bool write_zip(const QString &path, const std::vector<Raw_Entry> &entries
             zip_discard(za);
             return false;
         }
-        if (e.unix_mode)
-            zip_file_set_external_attributes(za, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX, e.unix_mode << 16);
+        if (e.unix_mode || e.host != ZIP_OPSYS_UNIX)
+            zip_file_set_external_attributes(za, zip_uint64_t(index), 0, e.host, e.unix_mode << 16);
     }
     return zip_close(za) == 0;
 }
@@ -151,6 +155,30 @@ inline void set_mode_and_time(const QString &path, mode_t mode, time_t when)
     QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
     QVERIFY(::utime(QFile::encodeName(path).constData(), &times) == 0);
 }
+
+// While it lives, files of this process cannot grow past limit bytes: a
+// write is cut short at the limit and the next one fails with EFBIG, as
+// writes fail on a full disk (with ENOSPC there).
+class File_Size_Limit
+{
+public:
+    explicit File_Size_Limit(qint64 limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        previous = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit low = {rlim_t(limit), saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &low);
+    }
+    ~File_Size_Limit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+    }
+
+private:
+    rlimit saved{};
+    void (*previous)(int) = nullptr;
+};
 
 // A named pipe: a special file that no archive can hold.
 inline bool make_pipe(const QString &path)

@@ -180,15 +180,10 @@ private slots:
             outputs.append(r.out.trimmed());
         }
         if (!encrypt) {
-            // Every run wrote every file: four copies of each, all whole.
+            // One folder, every file in it once and whole: a run that finds a
+            // file another run just wrote counts it as already there.
             QCOMPARE(outputs, QStringList(runs, outputs.first()));
-            const QMap<QString, QByteArray> out = tree(outputs.first());
-            for (const QString &rel : tree(root + "/shared").keys().filter(".txt"))
-                for (int n = 1; n <= runs; ++n) {
-                    const QString name = QString(rel).replace(".txt", n == 1 ? ".txt" : QStringLiteral(" (%1).txt").arg(n));
-                    QVERIFY2(out.value("shared/" + name) == read_all(root + "/shared/" + rel), qPrintable(name));
-                }
-            QCOMPARE(out.size(), 4 + 40 * runs + 1);
+            QCOMPARE(tree(outputs.first() + "/shared"), tree(root + "/shared"));
             return;
         }
         QCOMPARE(QSet<QString>(outputs.begin(), outputs.end()).size(), runs);

@@ -3,9 +3,11 @@
 // aborts (so libFuzzer keeps the input) when an unpack breaks a promise:
 // a write outside the destination, anything left beside the container but the
 // destination, a link in the destination that leads out of it, a changed
-// container, is_ok disagreeing with the errors, or a failure without a reason.
+// container, is_ok disagreeing with the errors, a failure without a reason,
+// or a success for a container that test refuses.
 
 #include "container/kvx_cipher.h"
+#include "container_reader.h"
 #include "package_pipeline.h"
 
 #include <QByteArray>
@@ -139,9 +141,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString home = QDir::currentPath();
     if (!QDir::setCurrent(root))
         fail(QStringLiteral("cannot enter %1").arg(root));
+    QStringList damaged;
+    QString refused;
+    const bool judged_sound = test_container(QFile::encodeName(container), &damaged, &refused) && damaged.isEmpty();
     const Package_Result result = run_decryption({container});
     QDir::setCurrent(home);
 
+    // One judgement: what test refuses never unpacks as a success.
+    if (result.is_ok && !judged_sound)
+        fail(QStringLiteral("decrypt succeeded where test refuses: %1").arg(refused + damaged.join(QLatin1Char(';'))));
     if (result.is_ok != result.errors.isEmpty())
         fail(QStringLiteral("is_ok is %1 with %2 errors").arg(result.is_ok).arg(result.errors.size()));
     const QString prefix = container + QStringLiteral(": ");

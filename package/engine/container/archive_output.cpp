@@ -2,8 +2,6 @@
 
 #include "container/kvx_cipher.h"
 
-#include <QFileDevice>
-
 #include <cstring>
 
 static_assert(Archive_Output::capacity % kvx_chunk_size == 0, "the tail must leave whole chunks behind");
@@ -27,35 +25,31 @@ void transform(QByteArray &block, Cipher_Direction direction)
 
 } // namespace
 
-bool Archive_Output::fail(const QString &why)
+bool Archive_Output::fail(int error)
 {
     if (failure.isEmpty())
-        failure = why;
+        failure = os::reason(error);
     return false;
 }
 
 // A short write (a disk filling up) is retried, so the failure comes with its reason.
 bool Archive_Output::put(qint64 at, const char *data, qint64 length)
 {
-    if (file.pos() != at && !file.seek(at))
-        return fail(file.errorString());
-    for (qint64 done = 0; done < length;) {
-        const qint64 n = file.write(data + done, length - done);
-        if (n <= 0)
-            return fail(file.errorString());
-        done += n;
-    }
-    return true;
+    const int error = file.write_all_at(at, data, length);
+    return error == 0 || fail(error);
 }
 
 bool Archive_Output::get(qint64 at, char *data, qint64 length)
 {
-    if (file.pos() != at && !file.seek(at))
-        return fail(file.errorString());
     for (qint64 done = 0; done < length;) {
-        const qint64 n = file.read(data + done, length - done);
-        if (n <= 0)
-            return fail(n < 0 ? file.errorString() : QStringLiteral("the file ended early"));
+        int error = 0;
+        const qint64 n = file.read_at(at + done, data + done, length - done, &error);
+        if (n < 0)
+            return fail(error);
+        if (n == 0) {
+            failure = QStringLiteral("the file ended early");
+            return false;
+        }
         done += n;
     }
     return true;
@@ -63,8 +57,10 @@ bool Archive_Output::get(qint64 at, char *data, qint64 length)
 
 bool Archive_Output::write(qint64 at, const char *data, qint64 length)
 {
-    if (finished || at < 0 || at > end)
-        return fail(QStringLiteral("write out of place"));
+    if (finished || at < 0 || at > end) {
+        failure = QStringLiteral("write out of place");
+        return false;
+    }
     while (length > 0) {
         qint64 n = 0;
         if (at < tail_start) {
@@ -157,9 +153,8 @@ bool Archive_Output::restart()
     tail.clear();
     tail_start = end = 0;
     finished = false;
-    if (!file.seek(0) || !file.resize(0))
-        return fail(file.errorString());
-    return true;
+    const int error = file.truncate(0);
+    return error == 0 || fail(error);
 }
 
 // The last chunk may be short: it is enciphered as the container's last.
@@ -172,5 +167,5 @@ bool Archive_Output::finish()
         return false;
     tail_start = end;
     tail.clear();
-    return file.flush() || fail(file.errorString());
+    return true;
 }

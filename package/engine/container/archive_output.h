@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-class QFileDevice;
+#include "platform/system.h"
 
 // The archive's way into its file, for a writer that mostly appends but goes
 // back now and then (libzip finishes each entry's header after its data).
@@ -15,7 +15,7 @@ class Archive_Output
 public:
     static constexpr qint64 capacity = 256 * 5120; // whole chunks
 
-    Archive_Output(QFileDevice &file, bool encipher) : file(file), encipher(encipher) {}
+    Archive_Output(os::File &file, bool encipher) : file(file), encipher(encipher) {}
 
     qint64 size() const { return end; }
     // at may be anywhere up to the end; false with reason() on a failed write.
@@ -29,7 +29,7 @@ public:
     QString reason() const { return failure; }
 
 private:
-    QFileDevice &file;
+    os::File &file;
     const bool encipher;
     QByteArray tail;       // the archive from tail_start on, not in the file yet
     qint64 tail_start = 0; // on a chunk boundary
@@ -37,7 +37,7 @@ private:
     bool finished = false;
     QString failure;
 
-    bool fail(const QString &why);
+    bool fail(int error);
     bool put(qint64 at, const char *data, qint64 length);
     bool get(qint64 at, char *data, qint64 length);
     bool flush_whole_chunks();

@@ -1,100 +1,89 @@
 #include "container_reader.h"
 
+#include "container/archive_entries.h"
 #include "container/container_source.h"
-#include "unpack/extraction_rules.h"
-
-#include <QFileInfo>
+#include "container/entry_data_reader.h"
 
 #include <vector>
 
 namespace {
 
-// The container opened as the archive it holds, or nullptr with a reason.
-Zip_Ptr open_container(const QString &path, int flags, QString *reason)
+Zip_Ptr open_container(const QByteArray &path, QString *reason)
 {
-    const QFileInfo info(path);
-    if (info.isFile() && info.size() == 0) {
-        *reason = QStringLiteral("the container is empty");
-        return nullptr;
-    }
-    QString why;
-    zip_source_t *source = create_container_source(path, &why);
-    if (!source) {
-        *reason = QStringLiteral("cannot open: %1").arg(why);
-        return nullptr;
-    }
-    return open_zip_source(source, ZIP_RDONLY | flags, reason);
+    return open_checked_archive([&path](QString *why) { return create_container_source(path, why); }, reason);
 }
 
-void read_entries(zip_t *za, QList<Container_Entry> *entries, QStringList *damaged)
+QString line_for(const Archive_Entry &e, const QString &problem)
 {
-    const zip_int64_t count = zip_get_num_entries(za, 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        zip_stat_t st;
-        const char *raw = zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (!raw || zip_stat_index(za, zip_uint64_t(i), ZIP_FL_ENC_RAW, &st) < 0) {
-            damaged->append(QStringLiteral("entry %1: %2").arg(i).arg(QString::fromUtf8(zip_strerror(za))));
-            continue;
-        }
-        Container_Entry e;
-        e.name = decode_entry_name(QByteArray(raw)).replace(QLatin1Char('\\'), QLatin1Char('/'));
-        zip_uint8_t opsys = 0;
-        zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(za, zip_uint64_t(i), 0, &opsys, &attributes) == 0
-            && opsys == ZIP_OPSYS_UNIX)
-            e.is_dir = ((attributes >> 16) & 0170000) == 0040000;
-        e.is_dir = e.is_dir || e.name.endsWith(QLatin1Char('/'));
-        if (e.is_dir && !e.name.endsWith(QLatin1Char('/')))
-            e.name += QLatin1Char('/');
-        e.size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
-        if (st.valid & ZIP_STAT_MTIME)
-            e.modified = QDateTime::fromSecsSinceEpoch(qint64(st.mtime));
-        entries->append(e);
+    return QStringLiteral("%1: %2").arg(e.display(), problem);
+}
+
+// Reads the entry's data to its end, where its size and checksum are checked.
+QString judge_data(zip_t *za, const Archive_Entry &e, std::vector<char> &buffer)
+{
+    if (e.kind == Archive_Entry::Kind::Link) {
+        QByteArray target;
+        QString problem;
+        return read_link_target(za, e, nullptr, &target, &problem) ? QString() : problem;
     }
+    Entry_Data_Reader reader(za, e);
+    qint64 n = 0;
+    while (reader.is_open() && (n = reader.read(buffer.data(), qint64(buffer.size()))) > 0) {
+    }
+    return reader.is_open() && n == 0 ? QString() : reader.error();
 }
 
 } // namespace
 
-bool list_container(const QString &container_path, QList<Container_Entry> *entries, QString *reason)
+bool list_container(const QByteArray &container_path, QList<Container_Entry> *entries, QStringList *refused,
+                    QString *reason)
 {
-    const Zip_Ptr za = open_container(container_path, 0, reason);
+    const Zip_Ptr za = open_container(container_path, reason);
     if (!za)
         return false;
-    QStringList unreadable;
-    read_entries(za.get(), entries, &unreadable);
-    if (!unreadable.isEmpty()) {
-        *reason = unreadable.join(QStringLiteral("; "));
-        return false;
+    const zip_int64_t count = zip_get_num_entries(za.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        Archive_Entry e;
+        QString problem;
+        if (!read_archive_entry(za.get(), zip_uint64_t(i), &e, &problem)) {
+            *reason = problem;
+            return false;
+        }
+        Container_Entry listed;
+        listed.is_dir = e.kind == Archive_Entry::Kind::Folder;
+        listed.name = e.display();
+        if (listed.is_dir && !listed.name.endsWith(QLatin1Char('/')))
+            listed.name += QLatin1Char('/');
+        listed.size = e.size;
+        if (e.has_time)
+            listed.modified = QDateTime::fromSecsSinceEpoch(e.mtime);
+        entries->append(listed);
+        problem = entry_problem(e);
+        if (!problem.isEmpty())
+            refused->append(line_for(e, problem));
     }
     return true;
 }
 
-bool test_container(const QString &container_path, QStringList *damaged, QString *reason)
+bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason)
 {
-    // A test also checks that the central directory agrees with the entries.
-    const Zip_Ptr za = open_container(container_path, ZIP_CHECKCONS, reason);
+    const Zip_Ptr za = open_container(container_path, reason);
     if (!za)
         return false;
-    QList<Container_Entry> entries;
-    read_entries(za.get(), &entries, damaged);
     std::vector<char> buffer(256 * 1024);
-    // libzip checks each entry's CRC once the entry has been read to its end.
     const zip_int64_t count = zip_get_num_entries(za.get(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char *raw = zip_get_name(za.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (!raw)
-            continue; // already named by read_entries
-        const QString name = decode_entry_name(QByteArray(raw));
-        const Zip_File_Ptr file(zip_fopen_index(za.get(), zip_uint64_t(i), 0));
-        if (!file) {
-            damaged->append(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(za.get()))));
+        Archive_Entry e;
+        QString problem;
+        if (!read_archive_entry(za.get(), zip_uint64_t(i), &e, &problem)) {
+            damaged->append(problem);
             continue;
         }
-        zip_int64_t n;
-        while ((n = zip_fread(file.get(), buffer.data(), buffer.size())) > 0) {
-        }
-        if (n < 0)
-            damaged->append(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+        problem = entry_problem(e);
+        if (problem.isEmpty() && !is_left_out(e) && e.kind != Archive_Entry::Kind::Folder)
+            problem = judge_data(za.get(), e, buffer);
+        if (!problem.isEmpty())
+            damaged->append(line_for(e, problem));
     }
     return true;
 }

@@ -1,10 +1,9 @@
 #include "container/container_source.h"
 
+#include "container/archive_check.h"
 #include "container/kvx_cipher.h"
+#include "platform/system.h"
 
-#include <QFile>
-
-#include <memory>
 #include <vector>
 
 namespace {
@@ -12,9 +11,9 @@ namespace {
 class Container_Source
 {
 public:
-    QFile file;
-    qint64 size = 0;
-    qint64 position = 0;
+    os::File file;
+    zip_int64_t size = 0;
+    zip_int64_t position = 0;
     zip_error_t error;
 
     Container_Source() { zip_error_init(&error); }
@@ -25,7 +24,7 @@ public:
         const qint64 want = qMin<qint64>(qint64(qMin<zip_uint64_t>(length, 1u << 30)), size - position);
         qint64 copied = 0;
         while (copied < want) {
-            if (!load(position))
+            if (!load(position, want - copied))
                 return -1;
             const qint64 offset = position - cache_start;
             const qint64 n = qMin(want - copied, cache_length - offset);
@@ -37,30 +36,32 @@ public:
     }
 
 private:
-    // 64 chunks per read: large enough for streaming entries, small enough
-    // that seeking to a header does not read much more than needed.
+    // Up to 64 chunks per read when reading on: large enough for streaming
+    // entries. A jump (to a header) reads only the chunks it needs.
     static constexpr qint64 cache_capacity = qint64(kvx_chunk_size) * 64;
     std::vector<unsigned char> cache = std::vector<unsigned char>(size_t(cache_capacity));
     qint64 cache_start = 0;
     qint64 cache_length = 0;
 
-    bool load(qint64 at)
+    bool load(qint64 at, qint64 wanted)
     {
         if (at >= cache_start && at < cache_start + cache_length)
             return true;
+        const bool reading_on = at == cache_start + cache_length;
         const qint64 start = at - at % kvx_chunk_size;
-        const qint64 n = qMin(cache_capacity, size - start);
+        const qint64 needed = at + wanted - start;
+        const qint64 span = reading_on ? cache_capacity
+                                       : qMin(cache_capacity, (needed + kvx_chunk_size - 1) / kvx_chunk_size * kvx_chunk_size);
+        const qint64 n = qMin(span, size - start);
         cache_length = 0;
-        if (!file.seek(start)) {
-            zip_error_set(&error, ZIP_ER_SEEK, 0);
-            return false;
-        }
         qint64 got = 0;
         while (got < n) {
-            const qint64 r = file.read(reinterpret_cast<char *>(cache.data()) + got, n - got);
+            int system_error = 0;
+            const qint64 r = file.read_at(start + got, reinterpret_cast<char *>(cache.data()) + got, n - got,
+                                          &system_error);
             if (r <= 0) {
                 // A shrinking file ends early; report it like any read failure.
-                zip_error_set(&error, r < 0 ? ZIP_ER_READ : ZIP_ER_EOF, 0);
+                zip_error_set(&error, r < 0 ? ZIP_ER_READ : ZIP_ER_EOF, system_error);
                 return false;
             }
             got += r;
@@ -83,24 +84,10 @@ zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip
         return source->read(static_cast<char *>(data), length);
     case ZIP_SOURCE_CLOSE:
         return 0;
-    case ZIP_SOURCE_STAT: {
-        zip_stat_t *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
-        if (!st)
-            return -1;
-        zip_stat_init(st);
-        st->valid = ZIP_STAT_SIZE;
-        st->size = zip_uint64_t(source->size);
-        return sizeof(*st);
-    }
-    case ZIP_SOURCE_SEEK: {
-        const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(source->position),
-                                                              zip_uint64_t(source->size), data, length,
-                                                              &source->error);
-        if (to < 0)
-            return -1;
-        source->position = to;
-        return 0;
-    }
+    case ZIP_SOURCE_STAT:
+        return answer_stat(data, length, &source->error, source->size) ? sizeof(zip_stat_t) : -1;
+    case ZIP_SOURCE_SEEK:
+        return answer_seek(&source->position, source->size, data, length, &source->error);
     case ZIP_SOURCE_TELL:
         return source->position;
     case ZIP_SOURCE_SUPPORTS:
@@ -112,40 +99,65 @@ zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip
 
 } // namespace
 
-zip_source_t *create_container_source(const QString &container_path, QString *reason)
+zip_source_t *create_container_source(const QByteArray &container_path, QString *reason)
 {
     auto source = std::make_unique<Container_Source>();
-    source->file.setFileName(container_path);
-    if (!source->file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        if (reason)
-            *reason = source->file.errorString();
+    os::Status st;
+    int error = source->file.open_read(container_path);
+    if (error == 0)
+        error = source->file.status(&st);
+    if (error != 0) {
+        *reason = os::reason(error);
         return nullptr;
     }
-    source->size = source->file.size();
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *zs = zip_source_function_create(container_callback, source.get(), &error);
-    if (!zs) {
-        if (reason)
-            *reason = QString::fromUtf8(zip_error_strerror(&error));
-        zip_error_fini(&error);
-        return nullptr;
-    }
-    zip_error_fini(&error);
-    source.release();
+    source->size = st.size;
+    zip_error_t ze;
+    zip_error_init(&ze);
+    zip_source_t *zs = zip_source_function_create(container_callback, source.get(), &ze);
+    if (zs)
+        source.release(); // the source frees it
+    else
+        *reason = QString::fromUtf8(zip_error_strerror(&ze));
+    zip_error_fini(&ze);
     return zs;
 }
 
-Zip_Ptr open_zip_source(zip_source_t *source, int flags, QString *reason)
+Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason)
 {
-    Zip_Source_Ptr owned(source);
+    QString why;
+    const auto damaged = [&](const QString &what) {
+        *reason = QStringLiteral("not a container, or damaged (%1)").arg(what);
+        return nullptr;
+    };
+    qint64 entries = 0;
+    {
+        const Zip_Source_Ptr source(open_source(&why));
+        if (!source) {
+            *reason = QStringLiteral("cannot open: %1").arg(why);
+            return nullptr;
+        }
+        zip_stat_t st;
+        if (zip_source_stat(source.get(), &st) == 0 && (st.valid & ZIP_STAT_SIZE) && st.size == 0) {
+            *reason = QStringLiteral("the container is empty");
+            return nullptr;
+        }
+        if (!check_archive_structure(source.get(), &entries, &why))
+            return damaged(why);
+    }
+    Zip_Source_Ptr source(open_source(&why));
+    if (!source) {
+        *reason = QStringLiteral("cannot open: %1").arg(why);
+        return nullptr;
+    }
     zip_error_t error;
     zip_error_init(&error);
-    Zip_Ptr za(zip_open_from_source(owned.get(), flags, &error));
-    if (za)
-        owned.release(); // the archive owns its source now
-    else
-        *reason = QStringLiteral("not a container, or damaged (%1)").arg(QString::fromUtf8(zip_error_strerror(&error)));
+    Zip_Ptr za(zip_open_from_source(source.get(), ZIP_RDONLY, &error));
+    const QString libzip_reason = QString::fromUtf8(zip_error_strerror(&error));
     zip_error_fini(&error);
+    if (!za)
+        return damaged(libzip_reason);
+    source.release(); // the archive owns its source now
+    if (zip_get_num_entries(za.get(), 0) != entries)
+        return damaged(QStringLiteral("the entry count disagrees with the central directory"));
     return za;
 }

@@ -1,15 +1,22 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 #include "core/zip_handles.h"
 
 // A libzip source that reads a container and deciphers it on the fly, so a
 // container opens as the zip archive it holds without a temporary archive on
 // disk. The transform is local to each chunk, so any offset can be served.
-// Returns nullptr with a reason when the container cannot be opened.
-zip_source_t *create_container_source(const QString &container_path, QString *reason);
+// Returns nullptr with the system's reason when the container cannot be opened.
+zip_source_t *create_container_source(const QByteArray &container_path, QString *reason);
 
-// The archive over source, which this takes over (freed on failure too), or
-// nullptr with "not a container, or damaged (...)" when libzip cannot read it.
-Zip_Ptr open_zip_source(zip_source_t *source, int flags, QString *reason);
+// Gives a fresh source over the same archive each time it is called, or null with a reason.
+using Archive_Opener = std::function<zip_source_t *(QString *reason)>;
+
+// The one judgement of an archive before anything is read from it: its
+// structure is checked (see archive_check.h), then libzip opens it. Null with
+// *reason ("not a container, or damaged (...)") when either refuses it.
+Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason);

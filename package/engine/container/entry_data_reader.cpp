@@ -1,6 +1,10 @@
 #include "container/entry_data_reader.h"
 
-#include "pack/deflate_codec.h"
+#include "container/archive_entries.h"
+#include "core/checksum.h"
+#include "core/path_rules.h"
+
+#include <zlib.h>
 
 #ifdef CORVANTA_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -13,9 +17,9 @@
 
 namespace {
 
-#ifdef CORVANTA_HAVE_ISAL
-constexpr qint64 raw_read_block = 256 * 1024;
-#endif
+constexpr qint64 raw_block = 256 * 1024;
+// libdeflate inflates whole buffers: only entries this small are held in memory.
+[[maybe_unused]] constexpr qint64 whole_inflate_limit = 4 * 1024 * 1024;
 
 QString zip_error_text(int code)
 {
@@ -26,81 +30,235 @@ QString zip_error_text(int code)
     return text;
 }
 
-bool fast_inflate_fits(const zip_stat_t &st)
+// Runs f with the archive's lock held, if there is one.
+template <typename F>
+auto locked(std::mutex *lock, F f)
 {
-    const zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD
-                                | ZIP_STAT_ENCRYPTION_METHOD;
-    if ((st.valid & needed) != needed || st.comp_method != ZIP_CM_DEFLATE || st.encryption_method != ZIP_EM_NONE)
-        return false;
-#if defined(CORVANTA_HAVE_ISAL)
-    return true;
-#elif defined(CORVANTA_HAVE_LIBDEFLATE)
-    // Whole-buffer inflating holds the entry in memory: small entries only.
-    return st.size <= zip_uint64_t(deflate_piece_size) && st.comp_size <= zip_uint64_t(deflate_piece_size);
-#else
-    return false;
-#endif
+    if (!lock)
+        return f();
+    const std::lock_guard<std::mutex> guard(*lock);
+    return f();
 }
 
 } // namespace
 
-// Inflates a deflated entry's raw data: streaming with ISA-L, whole with libdeflate.
-struct Entry_Data_Reader::Fast
+struct Entry_Data_Reader::Decoder
 {
-    zip_file_t *file = nullptr; // raw data, owned by the reader
-    QString *reason = nullptr;
-    quint32 crc = 0;
+    enum class Mode { Stored, Isal, Whole, Zlib, Libzip };
+
+    Mode mode = Mode::Libzip;
+    zip_t *za = nullptr;
+    std::mutex *lock = nullptr;
+    Zip_File_Ptr file;
+    QString &reason;
     qint64 size = 0;
-    qint64 comp_size = 0;
-    qint64 total = 0;
-    bool finished = false;
-    bool done = false;
-#ifdef CORVANTA_HAVE_ISAL
-    inflate_state isal{};
+    qint64 compressed_size = 0;
+    quint32 expected_crc = 0;
+    qint64 produced = 0;
+    quint32 crc = 0;
+    bool ended = false;
+    // Raw input for the inflaters.
     std::unique_ptr<unsigned char[]> in;
     bool input_end = false;
-#else
-    QByteArray whole;
-    bool inflated = false;
-#endif
-
-    Fast(zip_file_t *file, QString *reason, const zip_stat_t &st)
-        : file(file), reason(reason), crc(st.crc), size(qint64(st.size)), comp_size(qint64(st.comp_size))
-    {
+    z_stream z{};
+    bool z_ready = false;
 #ifdef CORVANTA_HAVE_ISAL
-        isal_inflate_init(&isal);
-        isal.crc_flag = ISAL_GZIP_NO_HDR; // the zip checksum is gzip's
-        in.reset(new unsigned char[raw_read_block]);
+    inflate_state isal{};
+#endif
+    QByteArray whole;
+
+    Decoder(zip_t *za, const Archive_Entry &e, std::mutex *lock, QString &reason)
+        : za(za), lock(lock), reason(reason), size(e.size), compressed_size(e.compressed_size), expected_crc(e.crc)
+    {
+        if (!e.encrypted && e.method == ZIP_CM_STORE)
+            mode = Mode::Stored;
+        else if (!e.encrypted && e.method == ZIP_CM_DEFLATE)
+            mode = inflater_for(e);
+    }
+
+    ~Decoder()
+    {
+        if (z_ready)
+            inflateEnd(&z);
+        if (file)
+            locked(lock, [&] { file.reset(); });
+    }
+
+    static Mode inflater_for(const Archive_Entry &e)
+    {
+#if defined(CORVANTA_HAVE_ISAL)
+        Q_UNUSED(e);
+        return Mode::Isal;
+#elif defined(CORVANTA_HAVE_LIBDEFLATE)
+        return e.size <= whole_inflate_limit && e.compressed_size <= whole_inflate_limit ? Mode::Whole : Mode::Zlib;
+#else
+        Q_UNUSED(e);
+        return Mode::Zlib;
 #endif
     }
 
-    // Each sets the reason: -1 for read(), false for the steps inside it.
+    bool open(zip_uint64_t index)
+    {
+        const bool raw = mode != Mode::Libzip;
+        locked(lock, [&] {
+            file.reset(zip_fopen_index(za, index, raw ? ZIP_FL_COMPRESSED : 0));
+            if (!file)
+                reason = QString::fromUtf8(zip_strerror(za));
+        });
+        if (!file)
+            return false;
+        if (mode == Mode::Isal || mode == Mode::Zlib)
+            in.reset(new unsigned char[raw_block]);
+#ifdef CORVANTA_HAVE_ISAL
+        if (mode == Mode::Isal) {
+            isal_inflate_init(&isal);
+            isal.crc_flag = ISAL_DEFLATE;
+        }
+#endif
+        if (mode == Mode::Zlib && !(z_ready = inflateInit2(&z, -MAX_WBITS) == Z_OK))
+            return fail(ZIP_ER_MEMORY);
+        return true;
+    }
+
+    bool fail(int code)
+    {
+        reason = zip_error_text(code);
+        return false;
+    }
     qint64 failure(int code)
     {
-        *reason = zip_error_text(code);
+        fail(code);
         return -1;
     }
-    bool failed(int code)
+
+    qint64 raw_read(void *out, qint64 length)
     {
-        failure(code);
-        return false;
+        return locked(lock, [&]() -> qint64 {
+            const zip_int64_t n = zip_fread(file.get(), out, zip_uint64_t(length));
+            if (n < 0)
+                reason = QString::fromUtf8(zip_file_strerror(file.get()));
+            return n;
+        });
     }
-    bool file_failed()
+
+    // What every mode hands out passes here: counted and checksummed.
+    qint64 deliver(const char *data, qint64 n)
     {
-        *reason = QString::fromUtf8(zip_file_strerror(file));
-        return false;
+        produced += n;
+        if (produced > size)
+            return failure(ZIP_ER_INCONS);
+        crc = checksum_update(crc, data, n);
+        return n;
+    }
+
+    qint64 finish()
+    {
+        if (produced != size)
+            return failure(ZIP_ER_INCONS);
+        if (crc != expected_crc)
+            return failure(ZIP_ER_CRC);
+        ended = true;
+        return 0;
     }
 
     qint64 read(char *buffer, qint64 length)
     {
-        if (done)
+        if (ended)
             return 0;
-#if defined(CORVANTA_HAVE_ISAL)
-        return read_streaming(buffer, length);
-#elif defined(CORVANTA_HAVE_LIBDEFLATE)
-        if (!inflated && !inflate_whole())
+        switch (mode) {
+        case Mode::Stored:
+        case Mode::Libzip: {
+            const qint64 n = raw_read(buffer, length);
+            return n < 0 ? -1 : n == 0 ? finish() : deliver(buffer, n);
+        }
+        case Mode::Whole:
+            return read_whole(buffer, length);
+        case Mode::Isal:
+        case Mode::Zlib:
+            return read_streaming(buffer, length);
+        }
+        return -1;
+    }
+
+    bool refill(const unsigned char **next, qint64 *available)
+    {
+        const qint64 n = raw_read(in.get(), raw_block);
+        if (n < 0)
+            return false;
+        input_end = n == 0;
+        *next = in.get();
+        *available = n;
+        return true;
+    }
+
+    // One inflate step into buffer: bytes made, and whether the stream ended; false on bad data.
+    bool inflate_step(char *buffer, qint64 length, qint64 *made, bool *stream_end)
+    {
+        const uint32_t room = uint32_t(qMin<qint64>(length, 1 << 30));
+#ifdef CORVANTA_HAVE_ISAL
+        if (mode == Mode::Isal) {
+            if (isal.avail_in == 0 && !input_end) {
+                const unsigned char *next = nullptr;
+                qint64 available = 0;
+                if (!refill(&next, &available))
+                    return false;
+                isal.next_in = const_cast<uint8_t *>(next);
+                isal.avail_in = uint32_t(available);
+            }
+            isal.next_out = reinterpret_cast<uint8_t *>(buffer);
+            isal.avail_out = room;
+            if (isal_inflate(&isal) != ISAL_DECOMP_OK)
+                return fail(ZIP_ER_COMPRESSED_DATA);
+            *made = qint64(room - isal.avail_out);
+            *stream_end = isal.block_state == ISAL_BLOCK_FINISH;
+            return *made > 0 || *stream_end || isal.avail_in > 0 || !input_end || fail(ZIP_ER_COMPRESSED_DATA);
+        }
+#endif
+        if (z.avail_in == 0 && !input_end) {
+            const unsigned char *next = nullptr;
+            qint64 available = 0;
+            if (!refill(&next, &available))
+                return false;
+            z.next_in = const_cast<Bytef *>(next);
+            z.avail_in = uInt(available);
+        }
+        z.next_out = reinterpret_cast<Bytef *>(buffer);
+        z.avail_out = room;
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            return fail(ZIP_ER_COMPRESSED_DATA);
+        *made = qint64(room - z.avail_out);
+        *stream_end = rc == Z_STREAM_END;
+        // The data ending inside the stream is damage.
+        return *made > 0 || *stream_end || z.avail_in > 0 || !input_end || fail(ZIP_ER_COMPRESSED_DATA);
+    }
+
+    qint64 read_streaming(char *buffer, qint64 length)
+    {
+        for (;;) {
+            qint64 made = 0;
+            bool stream_end = false;
+            if (!inflate_step(buffer, length, &made, &stream_end))
+                return -1;
+            if (made > 0)
+                return deliver(buffer, made);
+            if (stream_end)
+                return finish();
+        }
+    }
+
+    qint64 read_whole(char *buffer, qint64 length)
+    {
+#ifdef CORVANTA_HAVE_LIBDEFLATE
+        if (whole.isNull() && !inflate_whole())
             return -1;
-        return read_whole(buffer, length);
+        const qint64 n = qMin(length, qint64(whole.size()) - produced);
+        if (n == 0) {
+            whole = QByteArray();
+            return finish();
+        }
+        memcpy(buffer, whole.constData() + produced, size_t(n));
+        return deliver(buffer, n);
 #else
         Q_UNUSED(buffer);
         Q_UNUSED(length);
@@ -108,137 +266,90 @@ struct Entry_Data_Reader::Fast
 #endif
     }
 
-#ifdef CORVANTA_HAVE_ISAL
-    qint64 read_streaming(char *buffer, qint64 length)
-    {
-        for (;;) {
-            if (finished)
-                return check_end();
-            if (isal.avail_in == 0 && !input_end && !refill())
-                return -1;
-            const uint32_t room = uint32_t(qMin<qint64>(length, 1 << 30));
-            isal.next_out = reinterpret_cast<uint8_t *>(buffer);
-            isal.avail_out = room;
-            if (isal_inflate(&isal) != ISAL_DECOMP_OK)
-                return failure(ZIP_ER_COMPRESSED_DATA);
-            const qint64 produced = qint64(room - isal.avail_out);
-            total += produced;
-            if (total > size)
-                return failure(ZIP_ER_INCONS);
-            finished = isal.block_state == ISAL_BLOCK_FINISH;
-            if (produced > 0)
-                return produced;
-            if (!finished && input_end && isal.avail_in == 0)
-                return failure(ZIP_ER_COMPRESSED_DATA); // the data ends inside the stream
-        }
-    }
-
-    bool refill()
-    {
-        const zip_int64_t n = zip_fread(file, in.get(), zip_uint64_t(raw_read_block));
-        if (n < 0)
-            return file_failed();
-        input_end = n == 0;
-        isal.next_in = in.get();
-        isal.avail_in = uint32_t(n);
-        return true;
-    }
-
-    qint64 check_end()
-    {
-        if (total != size)
-            return failure(ZIP_ER_INCONS);
-        if (isal.crc != crc)
-            return failure(ZIP_ER_CRC);
-        done = true;
-        return 0;
-    }
-#elif defined(CORVANTA_HAVE_LIBDEFLATE)
+#ifdef CORVANTA_HAVE_LIBDEFLATE
     bool inflate_whole()
     {
-        inflated = true;
-        QByteArray raw(qsizetype(comp_size), Qt::Uninitialized);
-        for (qint64 got = 0; got < comp_size;) {
-            const zip_int64_t n = zip_fread(file, raw.data() + got, zip_uint64_t(comp_size - got));
+        QByteArray raw(qsizetype(compressed_size), Qt::Uninitialized);
+        for (qint64 got = 0; got < compressed_size;) {
+            const qint64 n = raw_read(raw.data() + got, compressed_size - got);
             if (n < 0)
-                return file_failed();
+                return false;
             if (n == 0)
-                return failed(ZIP_ER_EOF);
+                return fail(ZIP_ER_EOF);
             got += n;
         }
         whole = QByteArray(qsizetype(size), Qt::Uninitialized);
         libdeflate_decompressor *d = libdeflate_alloc_decompressor();
         if (!d)
-            return failed(ZIP_ER_MEMORY);
+            return fail(ZIP_ER_MEMORY);
         size_t out_size = 0;
         const libdeflate_result rc = libdeflate_deflate_decompress(d, raw.constData(), size_t(raw.size()),
                                                                    whole.data(), size_t(whole.size()), &out_size);
         libdeflate_free_decompressor(d);
         if (rc == LIBDEFLATE_INSUFFICIENT_SPACE)
-            return failed(ZIP_ER_INCONS);
+            return fail(ZIP_ER_INCONS);
         if (rc != LIBDEFLATE_SUCCESS)
-            return failed(ZIP_ER_COMPRESSED_DATA);
-        if (qint64(out_size) != size)
-            return failed(ZIP_ER_INCONS);
-        if (libdeflate_crc32(0, whole.constData(), out_size) != crc)
-            return failed(ZIP_ER_CRC);
+            return fail(ZIP_ER_COMPRESSED_DATA);
+        whole.truncate(qsizetype(out_size)); // a short result shows as a size mismatch at the end
         return true;
-    }
-
-    qint64 read_whole(char *buffer, qint64 length)
-    {
-        const qint64 n = qMin(length, size - total);
-        memcpy(buffer, whole.constData() + total, size_t(n));
-        total += n;
-        if (n == 0) {
-            done = true;
-            whole = QByteArray();
-        }
-        return n;
     }
 #endif
 };
 
-Entry_Data_Reader::Entry_Data_Reader(zip_t *archive, zip_uint64_t index)
+Entry_Data_Reader::Entry_Data_Reader(zip_t *archive, const Archive_Entry &entry, std::mutex *archive_lock)
+    : decoder(std::make_unique<Decoder>(archive, entry, archive_lock, reason))
 {
-    zip_stat_t st;
-    if (zip_stat_index(archive, index, 0, &st) == 0 && fast_inflate_fits(st)) {
-        file.reset(zip_fopen_index(archive, index, ZIP_FL_COMPRESSED));
-        if (file)
-            fast = std::make_unique<Fast>(file.get(), &reason, st);
-    } else {
-        file.reset(zip_fopen_index(archive, index, 0));
-    }
-    if (!file)
-        reason = QString::fromUtf8(zip_strerror(archive));
+    if (!decoder->open(entry.index))
+        decoder.reset();
 }
 
 Entry_Data_Reader::~Entry_Data_Reader() = default;
 
 bool Entry_Data_Reader::is_open() const
 {
-    return file != nullptr;
+    return decoder != nullptr;
 }
 
 qint64 Entry_Data_Reader::read(char *buffer, qint64 length)
 {
-    if (!file)
-        return -1;
-    if (fast)
-        return fast->read(buffer, length);
-    const zip_int64_t n = zip_fread(file.get(), buffer, zip_uint64_t(length));
-    if (n < 0)
-        reason = QString::fromUtf8(zip_file_strerror(file.get()));
-    return n;
+    return decoder ? decoder->read(buffer, length) : -1;
 }
 
-bool Entry_Data_Reader::close()
+bool Entry_Data_Reader::read_all(QByteArray *out, qint64 limit)
 {
-    if (!file)
-        return true;
-    const int rc = zip_fclose(file.release());
-    if (rc != 0) {
-        reason = zip_error_text(rc);
+    if (!decoder)
+        return false;
+    if (decoder->size > limit) {
+        reason = QStringLiteral("longer than %1 bytes").arg(limit);
+        return false;
+    }
+    out->resize(qsizetype(decoder->size));
+    qint64 got = 0;
+    for (;;) {
+        // Room for one byte more than recorded, so that too much data shows.
+        char spare;
+        const qint64 n = got < out->size() ? read(out->data() + got, out->size() - got) : read(&spare, 1);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        got += n;
+    }
+}
+
+bool read_link_target(zip_t *archive, const Archive_Entry &entry, std::mutex *archive_lock, QByteArray *target,
+                      QString *problem)
+{
+    constexpr qint64 longest_target = 4096; // PATH_MAX
+    Entry_Data_Reader reader(archive, entry, archive_lock);
+    if (!reader.read_all(target, longest_target)) {
+        *problem = reader.error();
+        return false;
+    }
+    if (entry.windows_made)
+        target->replace('\\', '/');
+    if (!link_target_is_safe(entry.path, *target)) {
+        *problem = QStringLiteral("link to \"%1\" leads out of the destination; not extracted").arg(display_path(*target));
         return false;
     }
     return true;

@@ -3,31 +3,41 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 #include "core/zip_handles.h"
 
-// Reads one entry's data like zip_fread, checking its size and checksum. A
-// deflated entry is inflated here from its raw data when a faster inflater is
-// built in (ISA-L, or libdeflate for small entries); anything else goes
-// through libzip.
+struct Archive_Entry;
+
+// Reads one entry's data and judges it: what comes out must be exactly the
+// entry's size and checksum, for files and links alike. Stored and deflated
+// entries are read raw from libzip and inflated here (ISA-L when built in,
+// libdeflate for small entries, zlib otherwise); other methods go through
+// libzip. Threads may share one archive handle: libzip is only called with
+// archive_lock held (when given), and inflating happens outside it.
 class Entry_Data_Reader
 {
 public:
-    Entry_Data_Reader(zip_t *archive, zip_uint64_t index);
+    Entry_Data_Reader(zip_t *archive, const Archive_Entry &entry, std::mutex *archive_lock = nullptr);
     ~Entry_Data_Reader();
     Entry_Data_Reader(const Entry_Data_Reader &) = delete;
     Entry_Data_Reader &operator=(const Entry_Data_Reader &) = delete;
 
     bool is_open() const;
-    // Bytes read, 0 at the end (after the checks passed), -1 with error().
+    // Bytes read, 0 at the end once the checks passed, -1 with error().
     qint64 read(char *buffer, qint64 length);
-    // Closes the entry; false with error() when libzip finds a fault.
-    bool close();
     QString error() const { return reason; }
 
+    // The whole data of a small entry (a link's target), checked; false with error().
+    bool read_all(QByteArray *out, qint64 limit);
+
 private:
-    struct Fast;
-    Zip_File_Ptr file;
-    std::unique_ptr<Fast> fast;
+    struct Decoder;
+    std::unique_ptr<Decoder> decoder;
     QString reason;
 };
+
+// A link entry's target, read whole and checked against its checksum, and
+// judged by the link rules; false with *problem naming what is wrong.
+bool read_link_target(zip_t *archive, const Archive_Entry &entry, std::mutex *archive_lock, QByteArray *target,
+                      QString *problem);

@@ -1,30 +1,42 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 #include <functional>
 
 // "name.ext" -> "name (n).ext"; folders and names without an extension get " (n)" at the end.
-QString numbered_name(const QString &name, int n, bool is_dir);
+QByteArray numbered_name(const QByteArray &name, int n, bool is_dir);
 
 // What one attempt at a name found.
-enum class Name_Claim { Claimed, Taken, Failed };
+enum class Name_Claim {
+    Claimed,  // the name is ours now
+    Taken,    // something else stands there: try the next number
+    Same,     // what stands there is what we would have put there
+    Rejected, // the file system cannot hold this spelling
+    Failed    // give up, with the reason the attempt recorded
+};
 
-// Where claim_free_name ended: the claimed path, or the path whose attempt
-// failed; empty when every name up to the limit was taken.
+// Where claim_free_name ended.
 struct Claimed_Name
 {
-    bool ok = false;
-    QString path;
+    Name_Claim outcome = Name_Claim::Failed;
+    QByteArray path;         // the path claimed, found the same, or whose attempt failed; empty when none was free
+    bool portable = false;   // the name was respelled for the file system
 };
 
 // Tries folder/name, folder/"name (2).ext", ... up to one limit for all
-// callers, asking attempt to claim each; stops at the first Claimed or Failed.
-Claimed_Name claim_free_name(const QString &folder, const QString &name, bool is_dir,
-                             const std::function<Name_Claim(const QString &path)> &attempt);
+// callers, asking attempt to claim each; stops at the first Claimed, Same or
+// Failed. When the file system rejects the name, the same is tried with its
+// portable spelling (see portable_name()).
+Claimed_Name claim_free_name(const QByteArray &folder, const QByteArray &name, bool is_dir,
+                             const std::function<Name_Claim(const QByteArray &path)> &attempt);
 
 // A real folder named name in parent: an existing one is shared, a name taken
 // by a file or a link gets a numbered name, so nothing is overwritten or
 // written through a link. *created tells whether it was made here; on failure
-// *reason is the system's reason, or "no free name" (the result's path empty).
-Claimed_Name claim_folder(const QString &parent, const QString &name, bool *created, QString *reason);
+// *error is the errno value, or 0 when no free name was left.
+Claimed_Name claim_folder(const QByteArray &parent, const QByteArray &name, bool *created, int *error);
+
+// Whether an attempt's errno means the file system cannot hold the name (exFAT
+// over FUSE says "No such file or directory" for reserved characters).
+bool is_name_rejection(int error, const QByteArray &path);

@@ -3,6 +3,8 @@
 #include "job_control.h"
 #include "core/pipeline_steps.h"
 
+#include <QFile>
+
 QString working_folder_name()
 {
     return QStringLiteral("AddData");
@@ -11,6 +13,14 @@ QString working_folder_name()
 QString container_suffix()
 {
     return QStringLiteral(".kvxdata");
+}
+
+QList<QByteArray> native_paths(const QStringList &paths)
+{
+    QList<QByteArray> native;
+    for (const QString &p : paths)
+        native.append(QFile::encodeName(p));
+    return native;
 }
 
 QString container_filter()
@@ -74,25 +84,18 @@ Package_Result Package_Result::from_variant_map(const QVariantMap &map)
 
 namespace pipeline {
 
-bool is_cancelled(Job_Control *control)
+void finish_progress(Job_Control &control)
 {
-    return control && control->is_cancelled();
-}
-
-void finish_progress(Job_Control *control)
-{
-    if (!control)
-        return;
-    const qint64 missing = control->total() - control->done();
+    const qint64 missing = control.total() - control.done();
     if (missing > 0)
-        control->add_done(missing);
-    control->report_now();
+        control.add_done(missing);
+    control.report_now();
 }
 
-Package_Result fail(Package_Result result, const QString &reason, Job_Control *control)
+Package_Result fail(Package_Result result, const QString &reason, const Job_Control &control)
 {
     result.is_ok = false;
-    if (is_cancelled(control)) {
+    if (control.is_cancelled()) {
         result.is_cancelled = true;
         result.errors.append(cancelled_message());
     } else if (!reason.isEmpty()) {

@@ -8,11 +8,10 @@ class Job_Control;
 
 namespace pipeline {
 
-bool is_cancelled(Job_Control *control);
 // Brings the progress to its total and reports it: the run's last word.
-void finish_progress(Job_Control *control);
+void finish_progress(Job_Control &control);
 // The result of a run that stops here: cancelled, or failed with reason
 // (empty when result's errors already say it).
-Package_Result fail(Package_Result result, const QString &reason, Job_Control *control);
+Package_Result fail(Package_Result result, const QString &reason, const Job_Control &control);
 
 } // namespace pipeline

@@ -1,26 +1,16 @@
 #include "core/private_file.h"
 
-#include <QDir>
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-QString system_reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+// How many random names to try before giving up on a folder.
+constexpr int temporary_name_attempts = 100;
 
 // Set in the environment, the named fallback is used even where unnamed
 // files work: lets the fallback be checked on any system.
@@ -29,17 +19,17 @@ bool named_only()
     return qEnvironmentVariableIsSet("CORVANTA_NAMED_TEMPORARIES");
 }
 
-bool same_file(int fd, const QByteArray &path)
+bool same_file(const os::File &file, const os::Path &path)
 {
-    struct stat a, b;
-    return ::fstat(fd, &a) == 0 && ::lstat(path.constData(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    os::Status a, b;
+    return file.status(&a) == 0 && os::status(path, false, &b) == 0 && a.device == b.device && a.inode == b.inode;
 }
 
 // Each folder is swept once per process, when the fallback first writes there.
-void sweep_once(const QString &folder)
+void sweep_once(const os::Path &folder)
 {
     static QMutex mutex;
-    static QSet<QString> swept;
+    static QSet<os::Path> swept;
     {
         QMutexLocker lock(&mutex);
         if (swept.contains(folder))
@@ -53,121 +43,96 @@ void sweep_once(const QString &folder)
 
 Private_File::~Private_File()
 {
-    device.close();
+    handle.close();
     if (!hidden_path.isEmpty())
-        ::unlink(QFile::encodeName(hidden_path).constData());
-    if (fd >= 0)
-        ::close(fd);
+        os::remove_file(hidden_path);
 }
 
-bool Private_File::create(const QString &folder, const QString &suffix, QString *reason)
+int Private_File::create(const os::Path &folder, const QByteArray &suffix)
 {
-    const QByteArray dir = QFile::encodeName(folder);
-#ifdef O_TMPFILE
-    // Linking an unnamed file into place needs /proc, or the right to link by handle.
-    if (!named_only() && (::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0))
-        fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-#endif
-    if (fd < 0) {
-        sweep_once(folder);
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            const QString path = QStringLiteral("%1/.corvanta-%2%3")
-                                     .arg(folder)
-                                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
-                                     .arg(suffix);
-            const QByteArray name = QFile::encodeName(path);
-            fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST)
-                    continue;
-                *reason = system_reason(errno);
-                return false;
-            }
-            // The lock marks the file as alive until this process ends. A sweep
-            // that got in before the lock removed it: take another name.
-            ::flock(fd, LOCK_EX);
-            if (same_file(fd, name)) {
-                hidden_path = path;
-            } else {
-                ::close(fd);
-                fd = -1;
-            }
-        }
-        if (fd < 0) {
-            *reason = QStringLiteral("no free temporary name");
-            return false;
-        }
-    }
-    if (!device.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::DontCloseHandle)) {
-        *reason = device.errorString();
-        return false;
-    }
-    return true;
+    if (!named_only() && handle.create_unnamed(folder) == 0)
+        return 0;
+    sweep_once(folder);
+    return create_hidden(folder, suffix);
 }
 
-bool Private_File::publish(const QString &path, bool *taken, QString *reason)
+int Private_File::create_hidden(const os::Path &folder, const QByteArray &suffix)
 {
-    *taken = false;
-    const QByteArray target = QFile::encodeName(path);
-    int result;
-    if (hidden_path.isEmpty()) {
-        // An unnamed file: link it by its handle; the link fails if the name exists.
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-        result = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW);
-#ifdef AT_EMPTY_PATH
-        if (result != 0 && errno == ENOENT && ::access("/proc/self/fd", X_OK) != 0)
-            result = ::linkat(fd, "", AT_FDCWD, target.constData(), AT_EMPTY_PATH);
-#endif
-    } else {
-        const QByteArray hidden = QFile::encodeName(hidden_path);
-        result = ::link(hidden.constData(), target.constData());
-#ifdef RENAME_NOREPLACE
-        // File systems without hard links may still rename without replacing.
-        if (result != 0 && errno != EEXIST)
-            result = ::renameat2(AT_FDCWD, hidden.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
-#endif
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == EPERM || errno == EOPNOTSUPP)) {
-            // Neither is there: claim the name with an empty file of our own,
-            // then replace only that.
-            const int claim = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (claim >= 0) {
-                ::close(claim);
-                result = ::rename(hidden.constData(), target.constData());
-                if (result != 0) {
-                    const int saved = errno;
-                    ::unlink(target.constData());
-                    errno = saved;
-                }
-            } else {
-                result = -1;
-            }
+    for (int attempt = 0; attempt < temporary_name_attempts; ++attempt) {
+        const os::Path path = folder + "/.corvanta-"
+                              + QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0')
+                              + suffix;
+        if (const int error = handle.create_new(path)) {
+            if (error == EEXIST)
+                continue;
+            return error;
         }
-        if (result == 0)
-            ::unlink(hidden.constData()); // gone already after a rename
+        // The lock marks the file as alive until this process ends. Without it
+        // another run's sweep could remove a live file; a sweep that got in
+        // before the lock removed it: take another name.
+        if (const int error = handle.lock(true)) {
+            os::remove_file(path);
+            handle.close();
+            return error;
+        }
+        if (same_file(handle, path)) {
+            hidden_path = path;
+            return 0;
+        }
+        handle.close();
     }
-    if (result != 0) {
-        *taken = errno == EEXIST;
-        *reason = system_reason(errno);
-        return false;
-    }
-    hidden_path.clear();
-    return true;
+    return EEXIST;
 }
 
-void remove_abandoned_temporaries(const QString &folder)
+int Private_File::publish(const os::Path &path)
+{
+    if (hidden_path.isEmpty())
+        return handle.link_unnamed(path);
+    const int error = publish_hidden(path);
+    if (error == 0)
+        hidden_path.clear();
+    return error;
+}
+
+int Private_File::publish_hidden(const os::Path &path)
+{
+    int error = os::link_file(hidden_path, path);
+    // File systems without hard links may still rename without replacing.
+    if (error != 0 && error != EEXIST)
+        error = os::rename_no_replace(hidden_path, path);
+    if (error == EINVAL || error == ENOSYS || error == EPERM || error == EOPNOTSUPP) {
+        // Neither is there: claim the name with an empty file of our own, then
+        // replace only that.
+        os::File claim;
+        error = claim.create_new(path);
+        if (error == 0) {
+            claim.close();
+            error = os::rename_file(hidden_path, path);
+            if (error != 0)
+                os::remove_file(path);
+        }
+        return error;
+    }
+    if (error == 0)
+        os::remove_file(hidden_path); // the link left the hidden name behind
+    return error;
+}
+
+void remove_abandoned_temporaries(const os::Path &folder)
 {
     static const QRegularExpression ours(QStringLiteral("^\\.corvanta-[0-9a-f]{16}\\."));
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names) {
-        if (!ours.match(name).hasMatch())
+    std::vector<QByteArray> names;
+    os::list_folder(folder, &names);
+    for (const QByteArray &name : names) {
+        if (!ours.match(QString::fromLatin1(name)).hasMatch())
             continue;
-        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0)
+        const os::Path path = folder + '/' + name;
+        os::File file;
+        os::Status st;
+        if (os::status(path, false, &st) != 0 || st.kind != os::Kind::File || file.open_read(path) != 0)
             continue;
         // A living run holds its lock; only an abandoned file can be locked.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && same_file(fd, path))
-            ::unlink(path.constData());
-        ::close(fd);
+        if (file.lock(false) == 0 && same_file(file, path))
+            os::remove_file(path);
     }
 }

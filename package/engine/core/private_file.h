@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QFile>
-#include <QString>
+#include <QByteArray>
+
+#include "platform/system.h"
 
 // A file of this run's own that nobody sees under a final name until it is
 // complete. Where the system allows it the file has no name at all (it
@@ -16,19 +17,20 @@ public:
     Private_File(const Private_File &) = delete;
     Private_File &operator=(const Private_File &) = delete;
 
-    // Creates the file in folder; false with the system's reason.
-    bool create(const QString &folder, const QString &suffix, QString *reason);
-    // Read-write and unbuffered.
-    QFile &file() { return device; }
+    // Creates the file in folder: 0 or the errno value.
+    int create(const os::Path &folder, const QByteArray &suffix);
+    os::File &file() { return handle; }
     // Gives the complete file the name path, atomically and never in place of
-    // another file. False with *taken set when the name exists, else with the reason.
-    bool publish(const QString &path, bool *taken, QString *reason);
+    // another file: 0, EEXIST when the name is taken, or another errno value.
+    int publish(const os::Path &path);
 
 private:
-    int fd = -1;
-    QString hidden_path; // the named fallback only
-    QFile device;
+    os::File handle;
+    os::Path hidden_path; // the named fallback only
+
+    int create_hidden(const os::Path &folder, const QByteArray &suffix);
+    int publish_hidden(const os::Path &path);
 };
 
 // Removes hidden temporaries in folder that no living run holds.
-void remove_abandoned_temporaries(const QString &folder);
+void remove_abandoned_temporaries(const os::Path &folder);

@@ -28,3 +28,30 @@ zip_int64_t answer_common_command(State *state, void *data, zip_uint64_t length,
         return -1;
     }
 }
+
+// ZIP_SOURCE_STAT: an empty stat with the size (when known) filled in; the
+// caller may add more. Null, with the error set, when data is too small.
+inline zip_stat_t *answer_stat(void *data, zip_uint64_t length, zip_error_t *error, zip_int64_t size)
+{
+    zip_stat_t *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, error);
+    if (!st)
+        return nullptr;
+    zip_stat_init(st);
+    if (size >= 0) {
+        st->valid = ZIP_STAT_SIZE;
+        st->size = zip_uint64_t(size);
+    }
+    return st;
+}
+
+// ZIP_SOURCE_SEEK and ZIP_SOURCE_SEEK_WRITE: moves *position within size.
+inline zip_int64_t answer_seek(zip_int64_t *position, zip_int64_t size, void *data, zip_uint64_t length,
+                               zip_error_t *error)
+{
+    const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(*position), zip_uint64_t(size), data, length,
+                                                          error);
+    if (to < 0)
+        return -1;
+    *position = to;
+    return 0;
+}

@@ -1,25 +1,50 @@
 #include "pack/archive_writer.h"
 
 #include "container/archive_output.h"
-
+#include "container/zip_layout.h"
+#include "core/path_rules.h"
+#include "core/zip_handles.h"
 #include "pack/deflate_pool.h"
 #include "pack/file_entry_source.h"
-#include "core/zip_handles.h"
-
-#include <QFile>
 
 #include <cerrno>
-#include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace {
+
+// libzip asks for a gigabyte at the most, so a count always fits.
+constexpr zip_uint64_t largest_read = 1u << 30;
+
+// Times DOS can hold, 1980 to 2107, in local time: readers that know no
+// other field get the nearest one.
+time_t dos_clamped(qint64 mtime)
+{
+    struct tm first = {}, last = {};
+    first.tm_year = 80;
+    first.tm_mday = 1;
+    first.tm_isdst = -1;
+    last.tm_year = 207;
+    last.tm_mon = 11;
+    last.tm_mday = 31;
+    last.tm_hour = 23;
+    last.tm_min = 59;
+    last.tm_sec = 58;
+    last.tm_isdst = -1;
+    return time_t(qBound<qint64>(qint64(mktime(&first)), mtime, qint64(mktime(&last))));
+}
+
+zip_flags_t name_encoding(const QByteArray &name)
+{
+    return is_valid_utf8(name) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS; // other bytes go as they are, unflagged
+}
 
 // libzip's output: the caller's open file, written through an Archive_Output.
 struct Archive_Sink
 {
     Archive_Output *output = nullptr;
-    qint64 position = 0; // where libzip writes
-    qint64 read_position = 0;
+    zip_int64_t position = 0; // where libzip writes
+    zip_int64_t read_position = 0;
     zip_error_t error;
 
     Archive_Sink() { zip_error_init(&error); }
@@ -41,7 +66,7 @@ struct Archive_Sink
     zip_int64_t read(void *data, zip_uint64_t length)
     {
         const qint64 n = output->read(read_position, static_cast<char *>(data),
-                                      qint64(qMin<zip_uint64_t>(length, 1u << 30)));
+                                      qint64(qMin<zip_uint64_t>(length, largest_read)));
         if (n < 0)
             return failed(ZIP_ER_READ);
         read_position += n;
@@ -56,25 +81,14 @@ struct Archive_Sink
         return zip_int64_t(length);
     }
 
-    zip_int64_t seek(qint64 *at, void *data, zip_uint64_t length)
+    zip_int64_t seek(zip_int64_t *at, void *data, zip_uint64_t length)
     {
-        const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(*at), zip_uint64_t(output->size()), data,
-                                                              length, &error);
-        if (to < 0)
-            return -1;
-        *at = to;
-        return 0;
+        return answer_seek(at, output->size(), data, length, &error);
     }
 
     zip_int64_t stat(void *data, zip_uint64_t length)
     {
-        zip_stat_t *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
-        if (!st)
-            return -1;
-        zip_stat_init(st);
-        st->valid = ZIP_STAT_SIZE;
-        st->size = zip_uint64_t(output->size());
-        return sizeof(*st);
+        return answer_stat(data, length, &error, output->size()) ? sizeof(zip_stat_t) : -1;
     }
 };
 
@@ -145,9 +159,9 @@ Zip_Ptr open_archive(Archive_Output &output, const QString &archive_name, QStrin
 // Each add_ function gives the new entry's index, or -1 with *what.
 zip_int64_t add_folder(zip_t *za, const Pack_Entry &e, QString *what)
 {
-    const zip_int64_t index = zip_dir_add(za, e.name.constData(), ZIP_FL_ENC_UTF_8);
+    const zip_int64_t index = zip_dir_add(za, e.name.constData(), name_encoding(e.name));
     if (index < 0)
-        *what = QStringLiteral("%1: %2").arg(QString::fromUtf8(e.name), zip_reason(za));
+        *what = QStringLiteral("%1: %2").arg(display_path(e.name), zip_reason(za));
     return index;
 }
 
@@ -155,9 +169,9 @@ zip_int64_t add_folder(zip_t *za, const Pack_Entry &e, QString *what)
 zip_int64_t add_link(zip_t *za, const Pack_Entry &e, QString *what)
 {
     Zip_Source_Ptr source(zip_source_buffer(za, e.link_target.constData(), zip_uint64_t(e.link_target.size()), 0));
-    const zip_int64_t index = source ? zip_file_add(za, e.name.constData(), source.get(), ZIP_FL_ENC_UTF_8) : -1;
+    const zip_int64_t index = source ? zip_file_add(za, e.name.constData(), source.get(), name_encoding(e.name)) : -1;
     if (index < 0) {
-        *what = QStringLiteral("%1: %2").arg(QString::fromUtf8(e.name), zip_reason(za));
+        *what = QStringLiteral("%1: %2").arg(display_path(e.name), zip_reason(za));
         return -1;
     }
     source.release(); // the archive owns it now
@@ -168,17 +182,17 @@ zip_int64_t add_link(zip_t *za, const Pack_Entry &e, QString *what)
     return index;
 }
 
-zip_int64_t add_file(zip_t *za, const Pack_Entry &e, Deflate_Pool *pool, int job, Job_Control *control,
+zip_int64_t add_file(zip_t *za, const Pack_Entry &e, Deflate_Pool *pool, int job, Job_Control &control,
                      QString *first_error, QString *what)
 {
     Zip_Source_Ptr source = make_file_entry_source(e, pool, job, control, first_error);
     if (!source) {
-        *what = QStringLiteral("%1: cannot add to the archive").arg(e.source_path);
+        *what = QStringLiteral("%1: cannot add to the archive").arg(display_path(e.source_path));
         return -1;
     }
-    const zip_int64_t index = zip_file_add(za, e.name.constData(), source.get(), ZIP_FL_ENC_UTF_8);
+    const zip_int64_t index = zip_file_add(za, e.name.constData(), source.get(), name_encoding(e.name));
     if (index < 0) {
-        *what = QStringLiteral("%1: %2").arg(e.source_path, zip_reason(za));
+        *what = QStringLiteral("%1: %2").arg(display_path(e.source_path), zip_reason(za));
         return -1;
     }
     source.release(); // the archive owns it now
@@ -190,8 +204,29 @@ zip_int64_t add_file(zip_t *za, const Pack_Entry &e, Deflate_Pool *pool, int job
     return index;
 }
 
+bool set_field(zip_t *za, zip_uint64_t index, quint16 id, const QByteArray &data, zip_flags_t where)
+{
+    return zip_file_extra_field_set(za, index, id, ZIP_EXTRA_FIELD_NEW,
+                                    reinterpret_cast<const zip_uint8_t *>(data.constData()), zip_uint16_t(data.size()),
+                                    where) == 0;
+}
+
+// Time, type and mode, as the header above says.
+bool set_metadata(zip_t *za, zip_uint64_t index, const Pack_Entry &e)
+{
+    using namespace zip_layout;
+    const zip_flags_t both = ZIP_FL_LOCAL | ZIP_FL_CENTRAL;
+    const bool time_set = fits_timestamp_field(e.mtime) ? set_field(za, index, timestamp_field, timestamp_data(e.mtime), both)
+                                                        : set_field(za, index, ntfs_field, ntfs_data(e.mtime), both);
+    return time_set && zip_file_set_mtime(za, index, dos_clamped(e.mtime), 0) == 0
+           && zip_file_set_external_attributes(za, index, 0, ZIP_OPSYS_UNIX,
+                                               (e.unix_mode << 16) | (e.is_dir ? 0x10u : 0u)) == 0
+           && set_field(za, index, unix_field, unix_data(e.unix_mode, e.is_link ? e.link_target : QByteArray()),
+                        ZIP_FL_LOCAL);
+}
+
 // Adds every entry of the plan; false with *what at the first that fails.
-bool add_entries(zip_t *za, const Pack_Plan &plan, Deflate_Pool &pool, Job_Control *control,
+bool add_entries(zip_t *za, const Pack_Plan &plan, Deflate_Pool &pool, Job_Control &control,
                  QString *first_error, QString *what)
 {
     int job = 0;
@@ -202,9 +237,7 @@ bool add_entries(zip_t *za, const Pack_Plan &plan, Deflate_Pool &pool, Job_Contr
                                               : add_file(za, e, nullptr, -1, control, first_error, what);
         if (index < 0)
             return false;
-        if (zip_file_set_mtime(za, zip_uint64_t(index), time_t(e.mtime), 0) < 0
-            || zip_file_set_external_attributes(za, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX,
-                                                (e.unix_mode << 16) | (e.is_dir ? 0x10u : 0u)) < 0) {
+        if (!set_metadata(za, zip_uint64_t(index), e)) {
             *what = zip_reason(za);
             return false;
         }
@@ -214,11 +247,12 @@ bool add_entries(zip_t *za, const Pack_Plan &plan, Deflate_Pool &pool, Job_Contr
 
 } // namespace
 
-bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Control *control, QString *error)
+bool write_archive(const Pack_Plan &plan, const os::Path &archive_path, Job_Control &control, QString *error)
 {
-    QFile archive(archive_path);
-    if (!archive.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        *error = QStringLiteral("%1: %2").arg(archive_path, archive.errorString());
+    os::File archive;
+    os::remove_file(archive_path); // the caller's own file, replaced
+    if (const int failure = archive.create_new(archive_path)) {
+        *error = QStringLiteral("%1: %2").arg(display_path(archive_path), os::reason(failure));
         return false;
     }
     Deflate_Pool pool(control);
@@ -227,11 +261,11 @@ bool write_archive(const Pack_Plan &plan, const QString &archive_path, Job_Contr
             pool.add_job(&e);
     pool.close_jobs();
     pool.start();
-    return write_archive(plan, pool, archive, archive_path, Archive_Form::Plain, control, error);
+    return write_archive(plan, pool, archive, display_path(archive_path), Archive_Form::Plain, control, error);
 }
 
-bool write_archive(const Pack_Plan &plan, Deflate_Pool &pool, QFileDevice &archive, const QString &archive_name,
-                   Archive_Form form, Job_Control *control, QString *error)
+bool write_archive(const Pack_Plan &plan, Deflate_Pool &pool, os::File &archive, const QString &archive_name,
+                   Archive_Form form, Job_Control &control, QString *error)
 {
     // libzip writes straight into the caller's file: no temporary file of its own.
     Archive_Output output(archive, form == Archive_Form::Enciphered);

@@ -84,15 +84,6 @@ size_t make_joinable(unsigned char *data, size_t size)
 
 } // namespace
 
-quint32 checksum_update(quint32 crc, const char *data, qint64 length)
-{
-#ifdef CORVANTA_HAVE_LIBDEFLATE
-    return libdeflate_crc32(crc, data, size_t(length));
-#else
-    return quint32(crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(length)));
-#endif
-}
-
 qint64 quick_compressed_size(const char *data, qint64 length)
 {
 #ifdef CORVANTA_HAVE_LIBDEFLATE

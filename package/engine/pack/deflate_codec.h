@@ -14,8 +14,6 @@
 // pieces of this size, deflated side by side and joined into one stream.
 constexpr qint64 deflate_piece_size = 4 * 1024 * 1024;
 
-quint32 checksum_update(quint32 crc, const char *data, qint64 length);
-
 // Compressed size of a sample at the fastest level: tells text from media.
 qint64 quick_compressed_size(const char *data, qint64 length);
 

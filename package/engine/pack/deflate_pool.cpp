@@ -1,5 +1,7 @@
 #include "pack/deflate_pool.h"
 
+#include "core/checksum.h"
+#include "core/path_rules.h"
 #include "job_control.h"
 #include "pack/pack_planner.h"
 #include "pack/input_file.h"
@@ -31,7 +33,7 @@ QString open_piece(Input_File &file, const Pack_Entry &entry, const Piece_Deflat
     if (!file.is_as_planned(entry.identity()))
         return changed_reason(entry.source_path);
     if (!z.is_ready())
-        return QStringLiteral("%1: cannot start compression").arg(entry.source_path);
+        return QStringLiteral("%1: cannot start compression").arg(display_path(entry.source_path));
     if (!file.seek(offset))
         return file.reason();
     return QString();
@@ -39,7 +41,7 @@ QString open_piece(Input_File &file, const Pack_Entry &entry, const Piece_Deflat
 
 } // namespace
 
-Deflate_Pool::Deflate_Pool(Job_Control *control) : control(control) {}
+Deflate_Pool::Deflate_Pool(Job_Control &control) : control(control) {}
 
 void Deflate_Pool::start()
 {
@@ -270,7 +272,7 @@ bool Deflate_Pool::deflate_item(size_t item_index, const Work_Item &item, const 
 bool Deflate_Pool::deflate_blocks(Input_File &file, Piece_Deflater &z, size_t item_index, const Work_Item &item,
                                   const std::stop_token &stop, quint32 *crc, qint64 *in_size, QString *reason)
 {
-    const QString &path = item.entry->source_path;
+    const os::Path &path = item.entry->source_path;
     std::unique_ptr<char[]> in(new char[read_block]);
     for (bool end = false; !end;) {
         if (cancelled()) {
@@ -290,9 +292,8 @@ bool Deflate_Pool::deflate_blocks(Input_File &file, Piece_Deflater &z, size_t it
         const bool ok = z.add(in.get(), n, end, item.last,
                               [&](QByteArray block) { return taken = push(item_index, std::move(block), stop); });
         if (!ok && taken)
-            *reason = QStringLiteral("%1: cannot compress").arg(path);
-        if (control)
-            control->add_done(n);
+            *reason = QStringLiteral("%1: cannot compress").arg(display_path(path));
+        control.add_done(n);
         if (!ok)
             return false;
     }

@@ -32,7 +32,7 @@ constexpr int deflate_level_for(qint64 file_size)
 class Deflate_Pool
 {
 public:
-    explicit Deflate_Pool(Job_Control *control);
+    explicit Deflate_Pool(Job_Control &control);
     ~Deflate_Pool() { stop(); }
 
     void start();
@@ -90,7 +90,7 @@ private:
     std::deque<const Pack_Entry *> jobs;
     std::deque<Stream> streams;
     std::deque<Work_Item> items;
-    Job_Control *control;
+    Job_Control &control;
     std::mutex mutex;
     std::condition_variable_any producer_wait;
     std::condition_variable_any consumer_wait;
@@ -107,7 +107,7 @@ private:
     // Last: destroyed first, so no worker outlives what it uses.
     std::vector<std::jthread> threads;
 
-    bool cancelled() const { return control && control->is_cancelled(); }
+    bool cancelled() const { return control.is_cancelled(); }
     bool writer_may_go(const Segment &s) const;
     void wake_writer();
     Segment &segment_of(const Work_Item &item) { return streams[size_t(item.job)].segments[item.segment]; }

@@ -1,27 +1,26 @@
 #include "package_pipeline.h"
 
-#include "pack/deflate_pool.h"
-#include "job_control.h"
+#include "core/path_rules.h"
 #include "core/pipeline_steps.h"
 #include "core/private_file.h"
+#include "job_control.h"
 #include "pack/archive_writer.h"
+#include "pack/deflate_pool.h"
 #include "pack/pack_planner.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QThread>
 
 #include <cerrno>
-#include <cstring>
-
-#include <sys/stat.h>
 
 using namespace pipeline;
 
 namespace {
+
+// How many seconds' names a container may wait for when the time stamp's is taken.
+constexpr int publish_attempts = 30;
 
 // "yyyyMMdd__hhmmss_ddd" with ASCII digits whatever the locale, and the
 // system locale's abbreviated day name.
@@ -31,30 +30,24 @@ QString time_stamp(const QDateTime &t)
            + QLocale::system().dayName(t.date().dayOfWeek(), QLocale::ShortFormat);
 }
 
-QString system_reason()
+// Makes folder and its missing parents; 0 or the errno value. *made lists
+// the folders made here, deepest last.
+int make_folder(const os::Path &folder, QList<os::Path> *made)
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// Makes folder and its missing parents; false with the system's reason.
-bool make_folder(const QString &folder, QString *reason)
-{
-    const QStringList parts = QDir::cleanPath(QDir(folder).absolutePath()).split(QLatin1Char('/'));
-    QString path;
-    for (const QString &part : parts) {
-        path += part.isEmpty() && path.isEmpty() ? QString() : QLatin1Char('/') + part;
-        if (path.isEmpty())
+    for (qsizetype at = 1; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '/')
             continue;
-        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
-            *reason = system_reason();
-            return false;
-        }
+        const os::Path part = folder.left(at);
+        const int error = os::make_folder(part);
+        if (error == 0)
+            made->append(part);
+        else if (error != EEXIST)
+            return error;
     }
-    if (!QFileInfo(folder).isDir()) {
-        *reason = QString::fromLocal8Bit(std::strerror(ENOTDIR));
-        return false;
-    }
-    return true;
+    os::Status st;
+    if (const int error = os::status(folder, true, &st))
+        return error;
+    return st.kind == os::Kind::Folder ? 0 : ENOTDIR;
 }
 
 // One encryption run, phase by phase: plan, write the archive enciphered,
@@ -63,15 +56,16 @@ bool make_folder(const QString &folder, QString *reason)
 class Encryption
 {
 public:
-    explicit Encryption(Job_Control *control) : control(control) { result.is_encryption = true; }
+    explicit Encryption(Job_Control &control) : control(control) { result.is_encryption = true; }
 
-    Package_Result run(const QStringList &files, const QStringList &folders, const QString &base_dir);
+    Package_Result run(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir);
 
 private:
-    Job_Control *control;
+    Job_Control &control;
     Package_Result result;
     QString stamp = time_stamp(QDateTime::currentDateTime());
-    QString work;
+    os::Path work;
+    QList<os::Path> made_folders; // the working folder and its parents, where this run made them
     QString failure;
 
     bool failed(const QString &reason)
@@ -79,48 +73,53 @@ private:
         failure = reason;
         return false;
     }
-    bool plan(const QStringList &files, const QStringList &folders, const QString &base_dir, Pack_Plan *plan,
-              Deflate_Pool &pool);
+    QString work_name() const { return display_path(work); }
+    bool plan(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
+              Pack_Plan *plan, Deflate_Pool &pool);
     bool write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &part);
     bool publish(Private_File &part);
+    void remove_made_folders();
 };
 
-Package_Result Encryption::run(const QStringList &files, const QStringList &folders, const QString &base_dir)
+Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByteArray> &folders,
+                               const os::Path &base_dir)
 {
     Pack_Plan pack_plan;
     // Private until the container is published complete.
     Private_File part;
     // Deflates files while the walk goes on; stopped before the plan goes.
     Deflate_Pool pool(control);
-    if (!plan(files, folders, base_dir, &pack_plan, pool) || !write(pack_plan, pool, part) || !publish(part))
+    if (!plan(files, folders, base_dir, &pack_plan, pool) || !write(pack_plan, pool, part) || !publish(part)) {
+        pool.stop();
+        remove_made_folders();
         return fail(result, failure, control);
+    }
     result.is_ok = true;
     finish_progress(control);
     return result;
 }
 
-bool Encryption::plan(const QStringList &files, const QStringList &folders, const QString &base_dir,
+bool Encryption::plan(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
                       Pack_Plan *plan, Deflate_Pool &pool)
 {
     if (files.isEmpty() && folders.isEmpty())
         return failed(QStringLiteral("Nothing to pack: no files or folders were chosen"));
-    work = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).absoluteFilePath(working_folder_name());
-    QString reason;
-    if (!make_folder(work, &reason))
-        return failed(QStringLiteral("%1: cannot create the working folder: %2").arg(work, reason));
+    work = os::absolute_path(base_dir.isEmpty() ? QByteArray(".") : base_dir) + '/'
+           + QFile::encodeName(working_folder_name());
+    if (const int error = make_folder(work, &made_folders))
+        return failed(QStringLiteral("%1: cannot create the working folder: %2").arg(work_name(), os::reason(error)));
     // Temporaries of runs that ended without cleaning up (killed, power lost).
     remove_abandoned_temporaries(work);
 
     pool.start();
     plan_pack(files, folders, &result.errors, control, plan, [&](const Pack_Entry &e) {
-        if (control)
-            control->add_total(e.size);
+        control.add_total(e.size);
         if (e.deflate)
             pool.add_job(&e);
     });
     pool.close_jobs();
     result.warnings = plan->warnings;
-    if (!result.errors.isEmpty() || is_cancelled(control))
+    if (!result.errors.isEmpty() || control.is_cancelled())
         return false;
     if (plan->entries.empty())
         return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
@@ -130,11 +129,14 @@ bool Encryption::plan(const QStringList &files, const QStringList &folders, cons
 // The archive is enciphered on its way into the file: no plain copy is ever written.
 bool Encryption::write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &part)
 {
+    if (const int error = part.create(work, container_suffix().toUtf8() + ".part"))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work_name(), os::reason(error)));
     QString reason;
-    if (!part.create(work, container_suffix() + QStringLiteral(".part"), &reason))
-        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work, reason));
-    if (!write_archive(plan, pool, part.file(), work, Archive_Form::Enciphered, control, &reason))
+    if (!write_archive(plan, pool, part.file(), work_name(), Archive_Form::Enciphered, control, &reason))
         return failed(reason);
+    // On disk before it has a name: after a power cut no container stands short or empty.
+    if (const int error = part.file().sync_data())
+        return failed(QStringLiteral("%1: cannot write the container to disk: %2").arg(work_name(), os::reason(error)));
     return true;
 }
 
@@ -144,27 +146,48 @@ bool Encryption::write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &
 bool Encryption::publish(Private_File &part)
 {
     for (int attempt = 0;; ++attempt) {
-        const QString container = work + QLatin1Char('/') + stamp + container_suffix();
-        bool taken = false;
-        QString reason;
-        if (part.publish(container, &taken, &reason)) {
-            result.container_path = container;
-            return true;
+        const os::Path container = work + '/' + QFile::encodeName(stamp + container_suffix());
+        const int error = part.publish(container);
+        if (error == 0) {
+            result.container_path = display_path(container);
+            break;
         }
-        if (!taken || attempt >= 30)
-            return failed(QStringLiteral("%1: cannot save the container: %2").arg(container, reason));
-        if (is_cancelled(control))
+        if (error != EEXIST || attempt >= publish_attempts)
+            return failed(QStringLiteral("%1: cannot save the container: %2").arg(display_path(container), os::reason(error)));
+        if (control.is_cancelled())
             return false;
         const QDateTime now = QDateTime::currentDateTime();
         QThread::msleep(quint64(1000 - now.time().msec()));
         stamp = time_stamp(QDateTime::currentDateTime());
     }
+    // The name itself on disk too.
+    os::File folder;
+    int error = folder.open_folder(work);
+    if (error == 0)
+        error = folder.sync_all();
+    if (error != 0)
+        result.warnings.append(QStringLiteral("%1: the folder could not be written to disk: %2").arg(work_name(), os::reason(error)));
+    return true;
+}
+
+// What a failed run made stays only if something else is in it now.
+void Encryption::remove_made_folders()
+{
+    for (auto it = made_folders.crbegin(); it != made_folders.crend(); ++it)
+        os::remove_folder(*it);
 }
 
 } // namespace
 
+Package_Result run_encryption(const QList<QByteArray> &files, const QList<QByteArray> &folders,
+                              const QByteArray &base_dir, Job_Control *given_control)
+{
+    Job_Control idle;
+    return Encryption(given_control ? *given_control : idle).run(files, folders, base_dir);
+}
+
 Package_Result run_encryption(const QStringList &files, const QStringList &folders, const QString &base_dir,
                               Job_Control *control)
 {
-    return Encryption(control).run(files, folders, base_dir);
+    return run_encryption(native_paths(files), native_paths(folders), QFile::encodeName(base_dir), control);
 }

@@ -14,7 +14,7 @@ struct Entry_Source
     const Pack_Entry *entry = nullptr;
     Deflate_Pool *pool = nullptr;
     int job = -1;
-    Job_Control *control = nullptr;
+    Job_Control *control = nullptr; // never null
     QString *first_error = nullptr;
     std::unique_ptr<Input_File> file;
     qint64 read_so_far = 0;
@@ -48,7 +48,7 @@ struct Entry_Source
 
     zip_int64_t read(char *data, zip_uint64_t length)
     {
-        if (control && control->is_cancelled())
+        if (control->is_cancelled())
             return set_failure(ZIP_ER_CANCELLED, cancelled_message());
         const qint64 want = qint64(qMin<zip_uint64_t>(length, 1u << 30));
         if (pool)
@@ -62,8 +62,7 @@ struct Entry_Source
         if ((n == 0) != (left == 0) || (n == left && !file->is_as_planned(entry->identity())))
             return set_failure(ZIP_ER_READ, changed_reason(entry->source_path));
         read_so_far += n;
-        if (control)
-            control->advance(n);
+        control->advance(n);
         return n;
     }
 
@@ -73,19 +72,16 @@ struct Entry_Source
         const qint64 n = pool->read(job, data, want, &reason);
         if (n < 0)
             return set_failure(ZIP_ER_READ, reason);
-        if (control)
-            control->report_progress();
+        control->report_progress();
         return n;
     }
 
     zip_int64_t stat(void *data, zip_uint64_t length)
     {
-        zip_stat_t *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
+        zip_stat_t *st = answer_stat(data, length, &error, entry->size);
         if (!st)
             return -1;
-        zip_stat_init(st);
-        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
-        st->size = zip_uint64_t(entry->size);
+        st->valid |= ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
         st->mtime = time_t(entry->mtime);
         st->comp_method = pool ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
         // Once the stream is through, libzip takes the checksum and the true
@@ -124,14 +120,14 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
 
 } // namespace
 
-Zip_Source_Ptr make_file_entry_source(const Pack_Entry &entry, Deflate_Pool *pool, int job, Job_Control *control,
+Zip_Source_Ptr make_file_entry_source(const Pack_Entry &entry, Deflate_Pool *pool, int job, Job_Control &control,
                                  QString *first_error)
 {
     auto state = std::make_unique<Entry_Source>();
     state->entry = &entry;
     state->pool = pool;
     state->job = job;
-    state->control = control;
+    state->control = &control;
     state->first_error = first_error;
     zip_error_t ze;
     zip_error_init(&ze);

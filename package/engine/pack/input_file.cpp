@@ -1,95 +1,39 @@
 #include "pack/input_file.h"
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-Input_File::Input_File(const QString &path) : path(path) {}
-
-Input_File::~Input_File()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
+#include "core/path_rules.h"
 
 bool Input_File::open()
 {
     // Non-blocking: a pipe put in the file's place fails the check after
     // opening instead of hanging the run.
-    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    last_error = fd < 0 ? errno : 0;
-    return fd >= 0;
+    last_error = file.open_read(path);
+    position = 0;
+    return last_error == 0;
 }
 
 bool Input_File::seek(qint64 offset)
 {
-    if (offset == 0 || ::lseek(fd, off_t(offset), SEEK_SET) == off_t(offset))
-        return true;
-    last_error = errno;
-    return false;
+    position = offset;
+    return true;
 }
 
 qint64 Input_File::read(char *data, qint64 length)
 {
-    for (;;) {
-        const ssize_t n = ::read(fd, data, size_t(length));
-        if (n >= 0)
-            return qint64(n);
-        if (errno != EINTR) {
-            last_error = errno;
-            return -1;
-        }
-    }
+    // At its own position: the pieces of a big file are read side by side.
+    const qint64 n = file.read_at(position, data, length, &last_error);
+    if (n > 0)
+        position += n;
+    return n;
 }
 
 bool Input_File::is_as_planned(const File_Identity &e) const
 {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && st.st_size == e.size
-           && qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == e.mtime_ns
-           && quint64(st.st_ino) == e.inode;
+    os::Status st;
+    return file.status(&st) == 0 && st.kind == os::Kind::File && st.size == e.size && st.mtime_ns == e.mtime_ns
+           && st.inode == e.inode;
 }
 
 QString Input_File::reason() const
 {
-    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(last_error)));
+    return QStringLiteral("%1: %2").arg(display_path(path), os::reason(last_error));
 }
-
-#else
-
-#include <QFileInfo>
-
-Input_File::Input_File(const QString &path) : path(path), file(path) {}
-
-Input_File::~Input_File() = default;
-
-bool Input_File::open()
-{
-    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-}
-
-bool Input_File::seek(qint64 offset)
-{
-    return file.seek(offset);
-}
-
-qint64 Input_File::read(char *data, qint64 length)
-{
-    return file.read(data, length);
-}
-
-bool Input_File::is_as_planned(const File_Identity &e) const
-{
-    return file.size() == e.size && QFileInfo(path).lastModified().toMSecsSinceEpoch() * 1000000 == e.mtime_ns;
-}
-
-QString Input_File::reason() const
-{
-    return QStringLiteral("%1: %2").arg(path, file.errorString());
-}
-
-#endif

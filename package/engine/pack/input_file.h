@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFile>
+#include "platform/system.h"
+
 #include <QString>
 
 // What the planner saw of a file: a file read later must still be this one.
@@ -11,16 +12,13 @@ struct File_Identity
     quint64 inode = 0;
 };
 
-// A planned file, read for packing. On Unix it is a plain descriptor: QFile
-// adds status calls of its own to opening and reading, which on a folder of
-// many small files costs more than the reading itself.
+// A planned file, read for packing through a plain descriptor: a folder of
+// many small files costs more in status calls than in reading, so there are
+// no more than opening and one check needs.
 class Input_File
 {
 public:
-    explicit Input_File(const QString &path);
-    ~Input_File();
-    Input_File(const Input_File &) = delete;
-    Input_File &operator=(const Input_File &) = delete;
+    explicit Input_File(const os::Path &path) : path(path) {}
 
     bool open();
     bool seek(qint64 offset);
@@ -32,11 +30,8 @@ public:
     QString reason() const;
 
 private:
-    QString path;
-#ifdef Q_OS_UNIX
-    int fd = -1;
+    os::Path path;
+    os::File file;
+    qint64 position = 0;
     int last_error = 0;
-#else
-    QFile file;
-#endif
 };

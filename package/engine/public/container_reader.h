@@ -1,11 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// One entry of a container, as listed: the name decoded as on extraction.
+// One entry of a container, as listed: the name read as unpacking reads it.
 struct Container_Entry
 {
     QString name;        // "/" separated; a folder's name ends in "/"
@@ -14,11 +15,21 @@ struct Container_Entry
     bool is_dir = false;
 };
 
-// Reads a container's table of contents without writing anything. False with
-// a reason when the file cannot be read or is not a container.
-bool list_container(const QString &container_path, QList<Container_Entry> *entries, QString *reason);
+// list, test and unpacking judge a container alike. Its structure first
+// (headers that agree, entries that lie inside the archive and do not
+// overlap): a container that fails it is refused whole. Then each entry: a
+// name or link that leads outside the destination, or data that does not
+// come to the entry's size and checksum, is damage of that entry. Duplicate
+// names are no damage.
 
-// Reads every entry through the decipher and checks its CRC, writing nothing.
-// Each damaged entry adds "<entry>: <what is wrong>" to damaged. False with a
-// reason when the file cannot be read or is not a container at all.
-bool test_container(const QString &container_path, QStringList *damaged, QString *reason);
+// Reads a container's table of contents without writing anything. False
+// with a reason when the file cannot be read or its structure is damaged;
+// entries unpacking would refuse by their names add a line each to refused.
+bool list_container(const QByteArray &container_path, QList<Container_Entry> *entries, QStringList *refused,
+                    QString *reason);
+
+// Reads every entry through the decipher and judges it as unpacking would,
+// writing nothing. Each damaged entry adds "<entry>: <what is wrong>" to
+// damaged. False with a reason when the file cannot be read or its structure
+// is damaged.
+bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -39,12 +41,24 @@ struct Package_Result
     static Package_Result from_variant_map(const QVariantMap &map);
 };
 
+// Paths in the system's own bytes: a name that is not valid UTF-8 must reach
+// the file system unchanged. The QString forms are for paths that came
+// through Qt (dialogs, drops) and are encoded as the system names files.
+QList<QByteArray> native_paths(const QStringList &paths);
+
 // Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".
 // "AddData" is created when missing. Never overwrites or removes a file it did
 // not create; on failure or cancel no container and no temporary file remain.
-Package_Result run_encryption(const QStringList &files, const QStringList &folders,
-                              const QString &base_dir, Job_Control *control = nullptr);
+// The container is on disk before its name appears.
+Package_Result run_encryption(const QList<QByteArray> &files, const QList<QByteArray> &folders,
+                              const QByteArray &base_dir, Job_Control *control = nullptr);
+Package_Result run_encryption(const QStringList &files, const QStringList &folders, const QString &base_dir,
+                              Job_Control *control = nullptr);
 
 // Unpacks each container, in ascending order, into the folder beside it named
 // by its base name (file name up to its first "."). Containers are kept.
+// Started again after a cancel or a crash, it completes the job: files that
+// already hold their entry's content stay as they are. What it unpacked is on
+// disk before it reports success.
+Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *control = nullptr);
 Package_Result run_decryption(const QStringList &containers, Job_Control *control = nullptr);

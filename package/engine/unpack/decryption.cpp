@@ -2,12 +2,10 @@
 
 #include "container/container_source.h"
 #include "core/free_name.h"
-#include "job_control.h"
+#include "core/path_rules.h"
 #include "core/pipeline_steps.h"
+#include "job_control.h"
 #include "unpack/zip_extractor.h"
-
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -18,109 +16,123 @@ namespace {
 // The folder a container unpacks into: beside it, named by its file name up
 // to the first ".". A name without a usable base (".kvxdata", or no "." at
 // all, which would be the container itself) gets "<name> contents" instead.
-QString destination_name(const QFileInfo &container)
+QByteArray destination_name(const QByteArray &file_name)
 {
-    const QString name = container.fileName();
-    const QString base = name.section(QLatin1Char('.'), 0, 0);
-    if (!base.isEmpty() && base != name)
+    const QByteArray base = file_name.left(file_name.indexOf('.'));
+    if (!base.isEmpty() && base != file_name && file_name.contains('.'))
         return base;
-    QString stem = name;
-    while (stem.startsWith(QLatin1Char('.')))
+    QByteArray stem = file_name;
+    while (stem.startsWith('.'))
         stem.remove(0, 1);
     if (stem.isEmpty())
-        stem = QStringLiteral("container");
-    return stem + QStringLiteral(" contents");
-}
-
-// An existing real folder is shared (two containers with one base name unpack
-// into one folder); a name taken by a file or a link gets a numbered name.
-QString prepare_destination(const QString &parent, const QString &name, bool *created, QString *reason)
-{
-    QString why;
-    const Claimed_Name folder = claim_folder(parent, name, created, &why);
-    if (folder.ok)
-        return folder.path;
-    *reason = folder.path.isEmpty() ? QStringLiteral("no free folder name for %1").arg(name)
-                                    : QStringLiteral("cannot create the folder %1: %2").arg(folder.path, why);
-    return QString();
+        stem = "container";
+    return stem + " contents";
 }
 
 // Unpacks one container into its destination folder, adding to result what
 // went wrong and the folder it filled.
-void decrypt_one(const QString &path, Job_Control *control, Package_Result *result)
+class Decryption
 {
-    const QFileInfo info(path);
-    const qint64 share = qMax<qint64>(0, info.size());
-    const qint64 done_before = control ? control->done() : 0;
-    auto settle_progress = [&] {
-        if (control)
-            control->advance(qMax<qint64>(0, share - (control->done() - done_before)));
-    };
-    if (!info.isFile()) {
-        result->errors.append(QStringLiteral("%1: no such container file").arg(path));
-        settle_progress();
-        return;
+public:
+    Decryption(Job_Control &control, Package_Result *result) : control(control), result(*result) {}
+
+    void unpack(const os::Path &container);
+
+private:
+    Job_Control &control;
+    Package_Result &result;
+
+    void failed(const os::Path &container, const QString &reason)
+    {
+        result.errors.append(QStringLiteral("%1: %2").arg(display_path(container), reason));
     }
-    if (info.size() == 0) {
-        result->errors.append(QStringLiteral("%1: the container is empty").arg(path));
-        return;
+    void take(const os::Path &container, const Extract_Report &report);
+};
+
+void Decryption::take(const os::Path &container, const Extract_Report &report)
+{
+    for (const QString &e : report.errors)
+        failed(container, e);
+    for (const QString &w : report.warnings)
+        result.warnings.append(QStringLiteral("%1: %2").arg(display_path(container), w));
+    result.files_written += report.files_written;
+    result.files_already_there += report.files_already_there;
+    result.kept_beside += report.kept_beside;
+}
+
+void Decryption::unpack(const os::Path &path)
+{
+    const os::Path container = os::absolute_path(path);
+    os::Status st;
+    const int missing = os::status(container, true, &st);
+    const qint64 share = missing ? 0 : st.size;
+    const qint64 done_before = control.done();
+    // Whatever happens, the container's share of the progress is spent.
+    const auto settle_progress = [&] { control.advance(qMax<qint64>(0, share - (control.done() - done_before))); };
+    if (missing || st.kind != os::Kind::File) {
+        failed(path, missing ? os::reason(missing) : QStringLiteral("not a file"));
+        return settle_progress();
     }
+    // An existing real folder is shared (two containers with one base name
+    // unpack into one folder); a name taken by a file or a link gets a number.
     bool created = false;
-    QString reason;
-    const QString destination = prepare_destination(info.absolutePath(), destination_name(info), &created, &reason);
-    if (destination.isEmpty()) {
-        result->errors.append(QStringLiteral("%1: %2").arg(path, reason));
-        settle_progress();
-        return;
+    int error = 0;
+    const Claimed_Name folder = claim_folder(parent_of(container), destination_name(leaf_of(container)), &created, &error);
+    if (folder.outcome != Name_Claim::Claimed) {
+        failed(path, folder.path.isEmpty() ? QStringLiteral("no free folder name")
+                                           : QStringLiteral("cannot create the folder %1: %2")
+                                                 .arg(display_path(folder.path), os::reason(error)));
+        return settle_progress();
     }
-    QStringList errors;
-    const QString container = info.absoluteFilePath();
-    const bool ok = extract_archive(
-        [container](QString *why) { return create_container_source(container, why); }, destination, control,
-        share, &errors);
-    for (const QString &e : errors)
-        result->errors.append(QStringLiteral("%1: %2").arg(path, e));
-    if (!ok && errors.isEmpty() && !is_cancelled(control))
-        result->errors.append(QStringLiteral("%1: extraction failed").arg(path));
+    Extract_Report report;
+    const bool ok = extract_archive([&container](QString *why) { return create_container_source(container, why); },
+                                    folder.path, control, share, &report);
+    take(path, report);
     if (ok)
-        ++result->containers_unpacked;
+        ++result.containers_unpacked;
     // A folder made for a container that held nothing usable goes again.
-    if (created && QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
-        && !ok)
-        QDir().rmdir(destination);
-    else if (!result->output_folders.contains(destination))
-        result->output_folders.append(destination);
+    if (!(created && !ok && os::remove_folder(folder.path) == 0) && !result.output_folders.contains(display_path(folder.path)))
+        result.output_folders.append(display_path(folder.path));
     settle_progress();
 }
 
 } // namespace
 
-Package_Result run_decryption(const QStringList &containers, Job_Control *control)
+Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *given_control)
 {
+    Job_Control idle;
+    Job_Control &control = given_control ? *given_control : idle;
     Package_Result result;
     result.is_encryption = false;
 
-    QStringList ordered = containers;
+    QList<QByteArray> ordered = containers;
     std::sort(ordered.begin(), ordered.end());
     ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
-
     result.containers_total = int(ordered.size());
-    qint64 total = 0;
-    for (const QString &c : ordered)
-        total += qMax<qint64>(0, QFileInfo(c).size());
-    if (control)
-        control->add_total(total);
 
-    for (const QString &path : ordered) {
-        if (is_cancelled(control))
+    qint64 total = 0;
+    for (const os::Path &c : std::as_const(ordered)) {
+        os::Status st;
+        total += os::status(c, true, &st) == 0 ? st.size : 0;
+    }
+    control.add_total(total);
+
+    Decryption decryption(control, &result);
+    for (const os::Path &path : std::as_const(ordered)) {
+        if (control.is_cancelled())
             break;
-        decrypt_one(path, control, &result);
+        decryption.unpack(path);
     }
 
-    if (is_cancelled(control))
+    if (control.is_cancelled())
         return fail(result, QString(), control);
     result.is_ok = result.errors.isEmpty();
     if (result.is_ok)
         finish_progress(control);
     return result;
+}
+
+Package_Result run_decryption(const QStringList &containers, Job_Control *control)
+{
+    return run_decryption(native_paths(containers), control);
 }

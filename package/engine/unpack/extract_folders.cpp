@@ -1,128 +1,86 @@
 #include "unpack/extract_folders.h"
 
 #include "core/free_name.h"
-
-#include <QStringList>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "core/path_rules.h"
+#include "unpack/extract_log.h"
 
 #include <algorithm>
 
-namespace {
-
-void set_folder_time(const QString &path, qint64 mtime)
-{
-#ifdef Q_OS_UNIX
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time_t(mtime);
-    times[1].tv_nsec = 0;
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
-#else
-    Q_UNUSED(path);
-    Q_UNUSED(mtime);
-#endif
-}
-
-QString folder_of(const QString &relative)
-{
-    const qsizetype slash = relative.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : relative.left(slash);
-}
-
-} // namespace
-
-QFile::Permissions permissions_of(quint32 mode)
-{
-    QFile::Permissions p;
-    if (mode & 0400) p |= QFile::ReadOwner | QFile::ReadUser;
-    if (mode & 0200) p |= QFile::WriteOwner | QFile::WriteUser;
-    if (mode & 0100) p |= QFile::ExeOwner | QFile::ExeUser;
-    if (mode & 0040) p |= QFile::ReadGroup;
-    if (mode & 0020) p |= QFile::WriteGroup;
-    if (mode & 0010) p |= QFile::ExeGroup;
-    if (mode & 0004) p |= QFile::ReadOther;
-    if (mode & 0002) p |= QFile::WriteOther;
-    if (mode & 0001) p |= QFile::ExeOther;
-    return p;
-}
-
-void Extract_Folders::make(std::vector<Archive_Entry> &entries)
-{
-    QStringList folder_names;
-    for (const Archive_Entry &e : entries) {
-        if (e.is_dir) {
-            folder_names.append(e.relative);
-            folder_entries.insert(e.relative, &e);
-        } else if (e.relative.lastIndexOf(QLatin1Char('/')) > 0) {
-            folder_names.append(folder_of(e.relative));
-        }
-    }
-    folder_names.sort();
-    for (const QString &f : folder_names)
-        folder_for(f);
-    for (Archive_Entry &e : entries)
-        if (!e.is_dir)
-            e.parent = folder_for(folder_of(e.relative));
-}
-
-QString Extract_Folders::folder_for(const QString &relative)
+Extract_Folders::Folder Extract_Folders::folder_for(const QByteArray &relative)
 {
     if (relative.isEmpty())
-        return destination;
+        return {destination, false};
     const auto found = folders.constFind(relative);
     if (found != folders.constEnd())
         return *found;
-    const QString parent = folder_for(folder_of(relative));
-    QString path;
-    if (!parent.isEmpty()) {
-        bool created = false;
-        QString reason;
-        const Claimed_Name folder = claim_folder(parent, relative.section(QLatin1Char('/'), -1), &created, &reason);
-        if (folder.ok)
-            path = folder.path;
-        else
-            report(QStringLiteral("%1: cannot create the folder: %2; its contents are not extracted").arg(relative, reason));
-        if (created)
-            created_folders.push_back(path);
+    const Folder parent = folder_for(parent_of(relative));
+    Folder folder;
+    if (!parent.path.isEmpty()) {
+        int error = 0;
+        const QByteArray name = leaf_of(relative);
+        const Claimed_Name claimed = claim_folder(parent.path, name, &folder.created, &error);
+        if (claimed.outcome == Name_Claim::Claimed) {
+            folder.path = claimed.path;
+            if (claimed.portable)
+                log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
+                                .arg(display_path(relative), display_path(leaf_of(claimed.path))));
+        } else {
+            const QString why = error ? os::reason(error) : QStringLiteral("no free name");
+            log.error(QStringLiteral("%1: cannot create the folder: %2; its contents are not extracted")
+                          .arg(display_path(relative), why),
+                      parent_of(relative));
+        }
     }
-    folders.insert(relative, path);
-    return path;
+    folders.insert(relative, folder);
+    return folder;
 }
 
-void Extract_Folders::sort_deepest_first()
+void Extract_Folders::remember(const QByteArray &relative, bool has_permissions, quint32 permissions, bool has_time,
+                               qint64 mtime)
 {
-    std::sort(created_folders.begin(), created_folders.end(),
-              [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    metas.insert(relative, {has_permissions, permissions, has_time, mtime});
 }
 
-void Extract_Folders::restore_times()
+std::vector<std::pair<QByteArray, Extract_Folders::Folder>> Extract_Folders::deepest_first(bool created_only) const
 {
-    sort_deepest_first();
-    QHash<QString, const Archive_Entry *> by_path;
-    for (auto it = folder_entries.constBegin(); it != folder_entries.constEnd(); ++it)
-        by_path.insert(folders.value(it.key()), it.value());
-    for (const QString &path : created_folders) {
-        const Archive_Entry *e = by_path.value(path);
-        if (!e)
+    std::vector<std::pair<QByteArray, Folder>> list;
+    for (auto it = folders.constBegin(); it != folders.constEnd(); ++it)
+        if (!it->path.isEmpty() && (it->created || !created_only))
+            list.emplace_back(it.key(), *it);
+    std::sort(list.begin(), list.end(), [](const auto &a, const auto &b) {
+        const qsizetype da = a.first.count('/'), db = b.first.count('/');
+        return da != db ? da > db : a.first < b.first;
+    });
+    return list;
+}
+
+void Extract_Folders::restore_modes_and_times()
+{
+    for (const auto &[relative, folder] : deepest_first(false)) {
+        const auto meta = metas.constFind(relative);
+        if (meta == metas.constEnd())
             continue;
-        if (e->mode != 0)
-            QFile::setPermissions(path, permissions_of(e->mode | 0700));
-        if (e->mtime >= 0)
-            set_folder_time(path, e->mtime);
+        if (meta->has_permissions)
+            if (const int error = os::set_permissions(folder.path, meta->permissions | 0700))
+                log.warning(QStringLiteral("%1: cannot set its permissions: %2").arg(display_path(relative), os::reason(error)));
+        if (meta->has_time)
+            if (const int error = os::set_time(folder.path, meta->mtime))
+                log.warning(QStringLiteral("%1: cannot set its time: %2").arg(display_path(relative), os::reason(error)));
     }
 }
 
-void Extract_Folders::remove_empty_created()
+void Extract_Folders::remove_empty_created(bool all)
 {
-    // Deepest first, so a folder whose children went is empty in turn;
-    // rmdir never removes a folder that holds anything.
-    sort_deepest_first();
-    for (const QString &path : created_folders)
-        ::rmdir(QFile::encodeName(path).constData());
+    const QSet<QByteArray> failed = all ? QSet<QByteArray>() : log.failed_folders();
+    const auto leads_to_failure = [&](const QByteArray &relative) {
+        for (const QByteArray &f : failed)
+            if (f == relative || f.startsWith(relative + '/'))
+                return true;
+        return false;
+    };
+    // Deepest first, so a folder whose children went is empty in turn; only
+    // an empty folder can be removed at all.
+    for (const auto &[relative, folder] : deepest_first(true))
+        if (all || leads_to_failure(relative))
+            os::remove_folder(folder.path);
 }

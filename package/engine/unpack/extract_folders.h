@@ -1,44 +1,57 @@
 #pragma once
 
-#include "unpack/extraction_rules.h"
+#include "platform/system.h"
 
-#include <QFile>
+#include <QByteArray>
 #include <QHash>
-#include <QString>
+#include <QSet>
 
-#include <functional>
 #include <vector>
 
-// Unix permission bits as Qt's permissions.
-QFile::Permissions permissions_of(quint32 mode);
+class Extract_Log;
 
-// The real folders an extraction writes into. An existing real folder is
-// shared; a name taken by a file or a link gets a numbered name, so nothing
-// is overwritten or written through a link.
+// The real folders an extraction writes into, by their path in the archive.
+// An existing real folder is shared; a name taken by a file or a link gets a
+// numbered name, so nothing is overwritten or written through a link.
+// Only folders are remembered: their paths, and the times and modes their
+// entries carry until the end, when files no longer change them.
 class Extract_Folders
 {
 public:
-    Extract_Folders(const QString &destination, std::function<void(const QString &)> report)
-        : destination(destination), report(std::move(report))
-    {
-    }
+    Extract_Folders(const os::Path &destination, Extract_Log &log) : destination(destination), log(log) {}
 
-    // Makes every folder the entries need, parents before children, and sets
-    // each file's and link's parent (empty when its folder could not be made).
-    // The entries must outlive restore_times().
-    void make(std::vector<Archive_Entry> &entries);
-    // Folder times and modes from the archive, deepest first, only on folders made here.
-    void restore_times();
-    // After a cancel: the folders made here that stayed empty go again.
-    void remove_empty_created();
+    struct Folder
+    {
+        os::Path path;         // empty when it could not be made
+        bool created = false;  // by this run
+    };
+
+    // The folder at relative (made with its parents when missing); its path
+    // is empty when it could not be made, which is reported.
+    Folder folder_for(const QByteArray &relative);
+    // A folder entry's own mode and time, restored by finish().
+    void remember(const QByteArray &relative, bool has_permissions, quint32 permissions, bool has_time, qint64 mtime);
+    // Modes and times of every folder entry, deepest first, the owner
+    // keeping rwx so that what was unpacked can be opened and removed.
+    // Failures are warnings: the content is there.
+    void restore_modes_and_times();
+    // Folders made here that stayed empty go again: all of them (after a
+    // cancel), or those on the way to an entry that failed.
+    void remove_empty_created(bool all);
 
 private:
-    QString destination;
-    std::function<void(const QString &)> report;
-    QHash<QString, QString> folders;          // relative -> absolute, empty when it failed
-    std::vector<QString> created_folders;     // ours, so their times and modes are restored
-    QHash<QString, const Archive_Entry *> folder_entries;
+    struct Meta
+    {
+        bool has_permissions = false;
+        quint32 permissions = 0;
+        bool has_time = false;
+        qint64 mtime = 0;
+    };
 
-    QString folder_for(const QString &relative);
-    void sort_deepest_first();
+    os::Path destination;
+    Extract_Log &log;
+    QHash<QByteArray, Folder> folders;
+    QHash<QByteArray, Meta> metas;
+
+    std::vector<std::pair<QByteArray, Folder>> deepest_first(bool created_only) const;
 };

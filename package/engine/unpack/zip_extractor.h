@@ -1,21 +1,20 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
-#include <functional>
-
-#include <zip.h>
+#include "container/container_source.h"
+#include "platform/system.h"
+#include "unpack/extract_log.h"
 
 class Job_Control;
 
 // Extracts every entry of the archive into destination, which must exist.
-// open_archive_source is called once per extracting thread and must give a
-// fresh source over the same archive. Nothing in the destination is
-// overwritten: a name already taken gets "name (2).ext". Each file appears
-// under its final name only when complete. Links are created only when their
-// target stays inside the destination; other links are skipped and reported.
-// progress_budget bytes are advanced on control across the extraction.
-bool extract_archive(const std::function<zip_source_t *(QString *reason)> &open_archive_source,
-                     const QString &destination, Job_Control *control, qint64 progress_budget,
-                     QStringList *errors);
+// The archive is judged first (container_source.h) and refused whole, before
+// anything is written, when its structure is damaged or its files do not fit
+// the free space. Then every sound entry is unpacked and each damaged one
+// named. Nothing in the destination is overwritten: a name taken by a
+// different file gets "name (2).ext", one taken by the same content counts
+// as already there. Each file appears under its final name only when
+// complete and on disk. Links are made last, and only when their target
+// stays inside the destination. progress_budget bytes are advanced on
+// control across the extraction. False when anything failed or the run was cancelled.
+bool extract_archive(const Archive_Opener &open_source, const os::Path &destination, Job_Control &control,
+                     qint64 progress_budget, Extract_Report *report);

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QtGlobal>
+
+// CRC-32 as zip uses it: libdeflate's when the build has it, zlib's otherwise.
+quint32 checksum_update(quint32 crc, const char *data, qint64 length);

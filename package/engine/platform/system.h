@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// The system calls the engine makes, behind one small interface. Paths are
+// the system's own bytes, never decoded: a name that is not valid UTF-8 must
+// survive packing and unpacking unchanged. Failures come back as errno
+// values, so every message can carry the system's own reason.
+//
+// The engine supports Linux (system_linux.cpp). Another system gets a file of
+// its own beside it; nothing else in the engine calls the system directly.
+namespace os {
+
+using Path = QByteArray;
+
+// The system's text for an errno value.
+QString reason(int error);
+
+enum class Kind { Missing, File, Folder, Link, Socket, Pipe, Device };
+
+struct Status
+{
+    Kind kind = Kind::Missing;
+    qint64 size = 0;
+    qint64 mtime_ns = 0;   // since the epoch, UTC
+    qint64 ctime_ns = 0;
+    quint32 permissions = 0; // the mode's low twelve bits
+    quint64 inode = 0;
+    quint64 device = 0;
+};
+
+// 0 or the errno value; follow_link decides whether a link or its target is looked at.
+int status(const Path &path, bool follow_link, Status *out);
+int read_link(const Path &path, QByteArray *target);
+// The names in a folder, without "." and "..", in no particular order.
+int list_folder(const Path &path, std::vector<QByteArray> *names);
+// 0 when the caller may read path (and, for a folder, look inside), else the errno value.
+int check_readable(const Path &path, bool folder);
+int make_folder(const Path &path);
+int remove_folder(const Path &path); // only an empty one
+int remove_file(const Path &path);
+int make_symlink(const QByteArray &target, const Path &path);
+// Sets the modification time, and the access time to the same, without following a link.
+int set_time(const Path &path, qint64 mtime_s);
+int set_permissions(const Path &path, quint32 permissions);
+// Fails with EEXIST when `to` exists; never replaces anything.
+int link_file(const Path &from, const Path &to);
+// Without replacing `to`, where the file system can do that atomically; EINVAL or
+// EOPNOTSUPP where it cannot.
+int rename_no_replace(const Path &from, const Path &to);
+int rename_file(const Path &from, const Path &to);
+// Bytes free for an ordinary user on path's file system.
+int free_space(const Path &path, qint64 *bytes);
+// Everything written to path's file system so far reaches its disk.
+int sync_file_system(const Path &path);
+// The canonical absolute form of an existing path.
+int canonical(const Path &path, Path *out);
+// path when it is absolute, else the current folder's path joined with it.
+Path absolute_path(const Path &path);
+
+// An open descriptor, closed with the object.
+class File
+{
+public:
+    File() = default;
+    ~File() { close(); }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+    File(File &&other) noexcept : fd(other.fd) { other.fd = -1; }
+    File &operator=(File &&other) noexcept;
+
+    bool is_open() const { return fd >= 0; }
+    int close();
+
+    // Each gives 0 or the errno value.
+    // For reading; a pipe or device put in a file's place does not block.
+    int open_read(const Path &path);
+    int open_folder(const Path &path);
+    // A new file without a name in folder (EOPNOTSUPP where the file system has none).
+    int create_unnamed(const Path &folder);
+    // A new file named path, failing with EEXIST when the name is taken.
+    int create_new(const Path &path);
+
+    // Bytes read, 0 at the end, -1 with *error.
+    qint64 read(char *data, qint64 length, int *error);
+    qint64 read_at(qint64 offset, char *data, qint64 length, int *error);
+    // All of it, retrying short writes, so a full disk shows as ENOSPC.
+    int write_all(const char *data, qint64 length);
+    int write_all_at(qint64 offset, const char *data, qint64 length);
+    int truncate(qint64 size);
+    int status(Status *out) const;
+    int sync_data();
+    int sync_all();
+    // Everything written to this file's file system so far reaches its disk.
+    int sync_file_system();
+    int set_permissions(quint32 permissions);
+    int set_time(qint64 mtime_s);
+    // An exclusive advisory lock; without wait, EWOULDBLOCK when another holds it.
+    int lock(bool wait);
+    // Gives an unnamed file the name path; EEXIST when it is taken.
+    int link_unnamed(const Path &path);
+
+private:
+    int fd = -1;
+};
+
+} // namespace os

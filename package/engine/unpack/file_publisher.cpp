@@ -1,0 +1,124 @@
+#include "unpack/file_publisher.h"
+
+#include "core/checksum.h"
+#include "core/free_name.h"
+#include "core/path_rules.h"
+#include "unpack/extract_log.h"
+
+#include <cerrno>
+
+namespace {
+
+constexpr qint64 compare_block = 256 * 1024;
+
+} // namespace
+
+bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
+{
+    os::Status st;
+    if (os::status(path, false, &st) != 0 || st.kind != os::Kind::File || st.size != size)
+        return false;
+    os::File file;
+    if (file.open_read(path) != 0)
+        return false;
+    QByteArray block(compare_block, Qt::Uninitialized);
+    quint32 sum = 0;
+    qint64 total = 0;
+    for (;;) {
+        int error = 0;
+        const qint64 n = file.read(block.data(), block.size(), &error);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return total == size && sum == crc;
+        sum = checksum_update(sum, block.constData(), n);
+        total += n;
+    }
+}
+
+void File_Publisher::add(Finished_File file)
+{
+    std::vector<Finished_File> batch;
+    {
+        const std::lock_guard<std::mutex> lock(pending_mutex);
+        pending_bytes += file.size;
+        pending.push_back(std::move(file));
+        if (pending.size() < batch_files && pending_bytes < batch_bytes)
+            return;
+        batch.swap(pending);
+        pending_bytes = 0;
+    }
+    publish_batch(std::move(batch));
+}
+
+void File_Publisher::finish()
+{
+    std::vector<Finished_File> batch;
+    {
+        const std::lock_guard<std::mutex> lock(pending_mutex);
+        batch.swap(pending);
+        pending_bytes = 0;
+    }
+    publish_batch(std::move(batch));
+}
+
+void File_Publisher::discard()
+{
+    const std::lock_guard<std::mutex> lock(pending_mutex);
+    pending.clear();
+    pending_bytes = 0;
+}
+
+void File_Publisher::publish_batch(std::vector<Finished_File> batch)
+{
+    if (batch.empty())
+        return;
+    const std::lock_guard<std::mutex> lock(publish_mutex);
+    if (const int error = os::sync_file_system(destination)) {
+        for (const Finished_File &f : batch)
+            log.error(QStringLiteral("%1: cannot be written to disk: %2").arg(display_path(f.entry_path), os::reason(error)),
+                      parent_of(f.entry_path));
+        return;
+    }
+    for (Finished_File &f : batch)
+        publish(f);
+}
+
+void File_Publisher::publish(Finished_File &f)
+{
+    const QString entry = display_path(f.entry_path);
+    // Only now: a file system that stamps data as it arrives (FUSE) has it all.
+    if (f.has_time)
+        if (const int error = f.file->file().set_time(f.mtime))
+            log.warning(QStringLiteral("%1: cannot set its time: %2").arg(entry, os::reason(error)));
+    int failure = 0;
+    const Claimed_Name saved = claim_free_name(f.folder, f.name, false, [&](const QByteArray &path) {
+        failure = f.file->publish(path);
+        if (failure == 0)
+            return Name_Claim::Claimed;
+        if (failure == EEXIST)
+            return holds_same_content(path, f.size, f.crc) ? Name_Claim::Same : Name_Claim::Taken;
+        return is_name_rejection(failure, path) ? Name_Claim::Rejected : Name_Claim::Failed;
+    });
+    switch (saved.outcome) {
+    case Name_Claim::Claimed:
+        log.written();
+        if (saved.portable)
+            log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
+                            .arg(entry, display_path(leaf_of(saved.path))));
+        else if (leaf_of(saved.path) != f.name)
+            log.kept_beside(display_path(saved.path));
+        break;
+    case Name_Claim::Same:
+        log.already_there();
+        break;
+    default:
+        if (saved.path.isEmpty())
+            log.error(QStringLiteral("%1: cannot save the file: no free name").arg(entry), parent_of(f.entry_path));
+        else
+            log.error(QStringLiteral("%1: cannot save the file %2: %3")
+                          .arg(entry, display_path(saved.path), os::reason(failure)),
+                      parent_of(f.entry_path));
+    }
+    f.file.reset();
+}
