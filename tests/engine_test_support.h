@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QMap>
 #include <QRandomGenerator>
@@ -21,6 +20,8 @@
 
 #include <csignal>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
@@ -45,6 +46,14 @@ inline bool write_file(const QString &path, const QByteArray &data)
 inline QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// A file named in the system's bytes, for names that are not UTF-8.
+inline bool write_raw(const QByteArray &path, const QByteArray &data)
+{
+    QFile f;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(data) == data.size();
 }
 
 // A scratch folder for one test class; mixed into the class after QObject.
@@ -119,24 +128,51 @@ inline bool write_container(const QString &path, const std::vector<Raw_Entry> &e
     return write_zip(path + ".zip", entries) && make_container(path + ".zip", path) && QFile::remove(path + ".zip");
 }
 
-// Relative path -> content ("/" for folders, "-> target" for links, the
-// target relative to root) of a tree.
+// Relative path -> content ("/" for folders, "-> target" for links, as the
+// link holds it) of a tree, names in the system's bytes: a name that is not
+// UTF-8 is kept exactly.
+inline QMap<QByteArray, QByteArray> raw_tree(const QByteArray &root, const QByteArray &prefix = QByteArray())
+{
+    QMap<QByteArray, QByteArray> out;
+    DIR *dir = ::opendir(root.constData());
+    if (!dir)
+        return out;
+    while (const dirent *d = ::readdir(dir)) {
+        const QByteArray name(d->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = root + '/' + name, rel = prefix.isEmpty() ? name : prefix + '/' + name;
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(path.constData(), target, sizeof target);
+            out.insert(rel, "-> " + QByteArray(target, n > 0 ? int(n) : 0));
+        } else if (S_ISDIR(st.st_mode)) {
+            out.insert(rel, "/");
+            out.insert(raw_tree(path, rel));
+        } else {
+            out.insert(rel, read_all(QFile::decodeName(path)));
+        }
+    }
+    ::closedir(dir);
+    return out;
+}
+
+// The same with names as text, and link targets relative to root as the
+// system resolves them, for trees whose names are all UTF-8.
 inline QMap<QString, QByteArray> tree(const QString &root)
 {
     QMap<QString, QByteArray> out;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+    const QMap<QByteArray, QByteArray> raw = raw_tree(QFile::encodeName(root));
     const QDir base(root);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString rel = base.relativeFilePath(info.filePath());
-        if (info.isSymLink())
-            out.insert(rel, "-> " + base.relativeFilePath(info.symLinkTarget()).toUtf8());
-        else if (info.isDir())
-            out.insert(rel, "/");
+    for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
+        const QString rel = QString::fromUtf8(it.key());
+        if (it.value().startsWith("-> "))
+            out.insert(rel, "-> " + base.relativeFilePath(QFileInfo(base.filePath(rel)).symLinkTarget()).toUtf8());
         else
-            out.insert(rel, read_all(info.filePath()));
+            out.insert(rel, it.value());
     }
     return out;
 }

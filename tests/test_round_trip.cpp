@@ -1,0 +1,271 @@
+// What goes in comes out exactly: names as the system's bytes, times across
+// time zones and outside DOS's years, permission bits, deep trees, archives
+// of other tools, and a USB stick's file system.
+
+#include "engine_test_support.h"
+#include "job_control.h"
+#include "package_pipeline.h"
+#include "platform/system.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimeZone>
+#include <QTest>
+
+#include <zip.h>
+
+#include <ctime>
+
+using namespace test_support;
+
+namespace {
+
+// Times are read back in another zone than they were written in.
+class Time_Zone
+{
+public:
+    explicit Time_Zone(const char *zone) : saved(qgetenv("TZ")), had(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~Time_Zone()
+    {
+        if (had)
+            qputenv("TZ", saved);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray saved;
+    bool had;
+};
+
+qint64 mtime_of(const QByteArray &path)
+{
+    struct stat st = {};
+    ::lstat(path.constData(), &st);
+    return qint64(st.st_mtime);
+}
+
+quint32 mode_of(const QByteArray &path)
+{
+    struct stat st = {};
+    ::lstat(path.constData(), &st);
+    return st.st_mode & 07777;
+}
+
+bool run_tool(const QString &tool, const QStringList &args, const QString &working_dir)
+{
+    QProcess p;
+    p.setWorkingDirectory(working_dir);
+    p.start(QStandardPaths::findExecutable(tool), args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// The container's archive, deciphered.
+QByteArray archive_of(const QString &container)
+{
+    return transformed(read_all(container), Cipher_Direction::Decrypt);
+}
+
+} // namespace
+
+class Test_Round_Trip : public QObject, Scratch
+{
+    Q_OBJECT
+
+    QByteArray raw(const QString &rel) const { return QFile::encodeName(path(rel)); }
+
+    // Packs folder (in TZ=UTC) and unpacks its container (in TZ=Asia/Tokyo); the unpacked folder.
+    QByteArray round_trip(const QString &folder, const QString &tag)
+    {
+        QString container;
+        {
+            const Time_Zone utc("UTC");
+            const Package_Result packed = run_encryption({}, {path(folder)}, path("work/" + tag));
+            if (!packed.is_ok) {
+                qWarning() << packed.errors;
+                return QByteArray();
+            }
+            container = packed.container_path;
+        }
+        const Time_Zone tokyo("Asia/Tokyo");
+        const Package_Result unpacked = run_decryption({container});
+        if (!unpacked.is_ok) {
+            qWarning() << unpacked.errors;
+            return QByteArray();
+        }
+        return QFile::encodeName(unpacked.output_folders.value(0)) + '/' + QFile::encodeName(folder).split('/').last();
+    }
+
+private slots:
+    void init() { QVERIFY(dir.isValid()); }
+
+    // Latin-1 names (a folder of them too), a lone 0xFF, a backslash and
+    // UTF-8: every name and every byte comes back as it went in, and names
+    // that are not UTF-8 are stored without the UTF-8 flag.
+    void names_come_back_as_bytes()
+    {
+        const QList<QByteArray> names{"caf\xe9.txt", "Fotos_\xe9t\xe9/a.jpg", "Fotos_\xe9t\xe9/b.jpg",
+                                      "lone\xff", "back\\slash.txt", "r\xc3\xa9union #1.txt", "readme.txt"};
+        QVERIFY(QDir().mkpath(path("names")) && ::mkdir(raw("names/") + "Fotos_\xe9t\xe9", 0755) == 0);
+        for (const QByteArray &name : names)
+            QVERIFY(write_raw(raw("names/") + name, "content of " + name));
+        const QMap<QByteArray, QByteArray> before = raw_tree(raw("names"));
+        QCOMPARE(before.size(), names.size() + 1); // and the folder
+
+        const QByteArray out = round_trip("names", "names");
+        QCOMPARE(raw_tree(out), before);
+
+        // A path named on the command line in bytes is packed under its bytes too.
+        const Package_Result bytes_named = run_encryption(QList<QByteArray>{raw("names/") + "lone\xff"}, {}, raw("work/bytes"));
+        QVERIFY2(bytes_named.is_ok, qPrintable(bytes_named.errors.join('\n')));
+        const QByteArray archive = archive_of(bytes_named.container_path);
+        QVERIFY(archive.contains("lone\xff"));
+    }
+
+    // Info-ZIP on Linux stores names as bytes; they come out as the same bytes.
+    void info_zip_names_come_back_as_bytes()
+    {
+        if (QStandardPaths::findExecutable("zip").isEmpty())
+            QSKIP("Info-ZIP zip is not installed");
+        QVERIFY(::mkdir(raw("iz"), 0755) == 0);
+        QVERIFY(write_raw(raw("iz/") + "caf\xe9.txt", "latin"));
+        QVERIFY(write_file(path("iz/back\\slash.txt"), "bs"));
+        QVERIFY(run_tool("zip", {"-r", "-q", "iz.zip", "iz"}, dir.path()));
+        QVERIFY(make_container(path("iz.zip"), path("out/iz.kvxdata")));
+        const Package_Result r = run_decryption({path("out/iz.kvxdata")});
+        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
+        QCOMPARE(raw_tree(raw("out/iz/iz")), raw_tree(raw("iz")));
+    }
+
+    // Packed in one time zone and unpacked in another, files and folders get
+    // their times to the second, odd seconds and years DOS cannot hold too;
+    // the DOS field holds the nearest time it can for readers that know no other.
+    void times_come_back_across_time_zones_data()
+    {
+        QTest::addColumn<qint64>("time");
+        QTest::addColumn<QString>("dos"); // the DOS field, as local time in UTC
+        QTest::newRow("an odd second") << qint64(1600000001) << "2020-09-13 12:26:40";
+        QTest::newRow("1975") << qint64(157766401) << "1980-01-01 00:00:00";
+        QTest::newRow("1969") << qint64(-86401) << "1980-01-01 00:00:00";
+        QTest::newRow("2040") << qint64(2217600001) << "2040-04-09 16:00:00";
+        QTest::newRow("2150") << qint64(5680281601) << "2107-12-31 23:59:58";
+    }
+
+    void times_come_back_across_time_zones()
+    {
+        QFETCH(qint64, time);
+        QFETCH(QString, dos);
+        const QString tag = QTest::currentDataTag();
+        make_file("times/" + tag + "/folder/file.txt", "t");
+        for (const QString rel : {"/folder/file.txt", "/folder", ""})
+            set_mode_and_time(path("times/" + tag + rel), 0755, time_t(time));
+        const QByteArray out = round_trip("times/" + tag, tag);
+        QCOMPARE(mtime_of(out + "/folder/file.txt"), time);
+        QCOMPARE(mtime_of(out + "/folder"), time);
+        QCOMPARE(mtime_of(out), time);
+
+        // Read in UTC, the DOS field shows the clamped time.
+        const Time_Zone utc("UTC");
+        const QList<QString> containers = QDir(path("work/" + tag + "/AddData")).entryList(QDir::Files);
+        QVERIFY(write_file(path(tag + ".zip"), archive_of(path("work/" + tag + "/AddData/") + containers.value(0))));
+        int error = 0;
+        zip_t *za = zip_open(raw(tag + ".zip").constData(), ZIP_RDONLY, &error);
+        QVERIFY(za);
+        zip_stat_t st;
+        QVERIFY(zip_stat(za, qPrintable(tag + "/folder/file.txt"), 0, &st) == 0);
+        QCOMPARE(QDateTime::fromSecsSinceEpoch(st.mtime, QTimeZone::utc()).toString("yyyy-MM-dd hh:mm:ss"), dos);
+        zip_discard(za);
+    }
+
+    // Info-ZIP reads the times of an archive this program wrote.
+    void info_zip_reads_the_times()
+    {
+        if (QStandardPaths::findExecutable("unzip").isEmpty())
+            QSKIP("Info-ZIP unzip is not installed");
+        make_file("uz/odd.txt", "odd");
+        set_mode_and_time(path("uz/odd.txt"), 0644, 1600000001);
+        QString container;
+        {
+            const Time_Zone utc("UTC");
+            const Package_Result r = run_encryption({}, {path("uz")}, path("work/uz"));
+            QVERIFY(r.is_ok);
+            container = r.container_path;
+        }
+        QVERIFY(write_file(path("uz.zip"), archive_of(container)));
+        const Time_Zone tokyo("Asia/Tokyo");
+        QVERIFY(run_tool("unzip", {"-t", "-q", "uz.zip"}, dir.path()));
+        QVERIFY(run_tool("unzip", {"-q", "uz.zip", "-d", "uz-out"}, dir.path()));
+        QCOMPARE(mtime_of(raw("uz-out/uz/odd.txt")), qint64(1600000001));
+    }
+
+    // Permission bits for group and others come back as stored, 000 too; the
+    // owner can always read a file and open a folder that was unpacked, and
+    // set-uid, set-gid and sticky never come back.
+    void modes_come_back_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("unpacked");
+        QTest::newRow("file 000") << false << 0000 << 0400;
+        QTest::newRow("file 640") << false << 0640 << 0640;
+        QTest::newRow("file 444") << false << 0444 << 0444;
+        QTest::newRow("file 4755") << false << 04755 << 0755;
+        QTest::newRow("file 027") << false << 0027 << 0427;
+        QTest::newRow("folder 750") << true << 0750 << 0750;
+        QTest::newRow("folder 500") << true << 0500 << 0700;
+        QTest::newRow("folder 005") << true << 0005 << 0705;
+    }
+
+    void modes_come_back()
+    {
+        QFETCH(bool, folder);
+        QFETCH(int, stored);
+        QFETCH(int, unpacked);
+        const QString tag = QTest::currentDataTag();
+        const QString item = "modes/" + tag + "/item";
+        if (folder)
+            QVERIFY(QDir().mkpath(path(item)));
+        else
+            make_file(item, "m");
+        QVERIFY(::chmod(raw(item).constData(), mode_t(stored)) == 0);
+        const QByteArray out = round_trip("modes/" + tag, tag);
+        QCOMPARE(mode_of(out + "/item"), quint32(unpacked));
+    }
+
+    // A tree deeper than the system takes paths fails with the system's
+    // reason, packed or unpacked, and unpacking leaves no empty folders.
+    void deep_paths_fail_with_the_system_reason()
+    {
+        QByteArray deep;
+        for (int level = 0; level < 300; ++level)
+            deep += "level_" + QByteArray::number(level) + "_of_a_tree_deeper_than_any_path/";
+        QVERIFY(write_zip(path("deep.zip"), {{"top.txt", "top"}, {deep + "file.txt", "deep"}}));
+        QVERIFY(make_container(path("deep.zip"), path("deep/deep.kvxdata")));
+        const Package_Result unpacked = run_decryption({path("deep/deep.kvxdata")});
+        QVERIFY(!unpacked.is_ok);
+        QVERIFY2(unpacked.errors.join('\n').contains(os::reason(ENAMETOOLONG)), qPrintable(unpacked.errors.join('\n')));
+        QCOMPARE(raw_tree(raw("deep/deep")), (QMap<QByteArray, QByteArray>{{"top.txt", "top"}}));
+
+        // Made below the limit by walking down, the tree cannot be packed by its full path.
+        const QByteArray level = "level_of_a_tree_deeper_than_any_path";
+        const QString here = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(path("tree")) || (QDir().mkpath(path("tree")) && QDir::setCurrent(path("tree"))));
+        for (int i = 0; i < 150; ++i)
+            QVERIFY(::mkdir(level.constData(), 0755) == 0 && ::chdir(level.constData()) == 0);
+        const Package_Result packed = run_encryption({}, {path("tree")}, path("work/deep"));
+        // Removed bottom up, as no path reaches the bottom.
+        for (int i = 0; i < 150; ++i)
+            QVERIFY(::chdir("..") == 0 && ::rmdir(level.constData()) == 0);
+        QVERIFY(QDir::setCurrent(here));
+        QVERIFY(!packed.is_ok);
+        QVERIFY2(packed.errors.join('\n').contains(os::reason(ENAMETOOLONG)), qPrintable(packed.errors.join('\n')));
+    }
+};
+
+QTEST_GUILESS_MAIN(Test_Round_Trip)
+#include "test_round_trip.moc"
