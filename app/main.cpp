@@ -1,5 +1,6 @@
 #include "Basic_Style.h"
 #include "Pellanor.h"
+#include "start_place.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -77,8 +78,10 @@ int main(int argc, char *argv[])
     // Paths from the file manager ("Open with", a double click, its menus).
     using Mode = Pellanor::Open_Mode;
     window.open_paths(paths, pack ? Mode::Pack : unpack ? Mode::Unpack : Mode::By_Kind);
+    // Packing from a file manager's menu makes the container beside what was chosen.
     if (pack)
-        window.set_base_folder(QFileInfo(QDir::current(), paths.first()).absolutePath());
+        window.set_base_folder(
+            choose_base_dir(QFileInfo(QDir::current(), paths.first()).absolutePath(), QDir::homePath()));
     window.place_on_screen();
     window.show();
     if (pack || unpack)

@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 // Enough lines of a list to see what happened; the rest is in the details.
@@ -72,7 +74,15 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
     if (!result.warnings.isEmpty())
         summary.append({text->txt_left_out.arg(result.warnings.size())});
 
-    report.details = details_of(result, places);
+    // Details only when they hold more than the summary shows.
+    const QString details = details_of(result, places);
+    for (const QString &line : details.split(QLatin1Char('\n'))) {
+        if (std::none_of(summary.cbegin(), summary.cend(),
+                         [&](const Run_Report::Line &shown) { return shown.text == line; })) {
+            report.details = details;
+            break;
+        }
+    }
     // The container's folder, or the first folder unpacked into.
     if (!result.container_path.isEmpty())
         report.folder = QFileInfo(places.first()).absolutePath();
