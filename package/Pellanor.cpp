@@ -145,22 +145,21 @@ void Pellanor::build_list_buttons()
     button_grid->addWidget(&open_dir_button, 0, 5, 1, 1, Qt::AlignRight);
 }
 
-// Bottom row: the busy text, the progress and cancel of a run, the start button.
+// Bottom row: the busy text, the progress and cancel of a run, the start button
+// at the right. One row layout, so a long notice wraps instead of running
+// under the start button.
 void Pellanor::build_status_row()
 {
     const Basic_Text *text = Basic_Text::instance();
     start_button.setText(text->txt_button_encryption);
-    main_grid.addWidget(&start_button, 3, 3, 1, 1, Qt::AlignRight);
     status_label.setText(QString());
-    // Its column keeps room for either busy text, so a run never widens the
-    // window; notices outside a run have the whole row while the bar is hidden.
+    status_label.setWordWrap(true);
+    // Room for either busy text from the start, so a run never widens the window.
     const QFontMetrics metrics(status_label.font());
-    int busy_width = 80;
+    int busy_width = 0;
     for (const QString &word : {text->txt_encryption, text->txt_decryption})
         busy_width = qMax(busy_width, metrics.horizontalAdvance(word + text->txt_in_progress));
-    main_grid.setColumnMinimumWidth(1, busy_width);
     status_label.setMinimumWidth(busy_width);
-    main_grid.addWidget(&status_label, 3, 1, 1, 3, Qt::AlignLeft | Qt::AlignVCenter);
 
     // Shown only while a run lasts, beside the busy text.
     progress_bar.setRange(0, 1000);
@@ -170,11 +169,13 @@ void Pellanor::build_status_row()
     progress_bar.hide();
     cancel_button.setText(text->txt_cancel);
     cancel_button.hide();
-    auto *busy_row = new QHBoxLayout;
-    busy_row->addWidget(&progress_bar, 0, Qt::AlignVCenter);
-    busy_row->addWidget(&cancel_button, 0, Qt::AlignVCenter);
-    busy_row->addStretch(1);
-    main_grid.addLayout(busy_row, 3, 2, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
+    auto *bottom_row = new QHBoxLayout;
+    // The text takes the free width: it wraps only when the row is full.
+    bottom_row->addWidget(&status_label, 1);
+    bottom_row->addWidget(&progress_bar, 0, Qt::AlignVCenter);
+    bottom_row->addWidget(&cancel_button, 0, Qt::AlignVCenter);
+    bottom_row->addWidget(&start_button, 0, Qt::AlignVCenter);
+    main_grid.addLayout(bottom_row, 3, 1, 1, 3);
 }
 
 // Names let tests and style sheets find the controls.
