@@ -1,5 +1,5 @@
-// The window's small units on their own: progress text, sorting of opened and
-// dropped paths, the end-of-run report and where the window and the work go.
+// The window's small units on their own: progress text, sorting of opened
+// paths, the end-of-run report and where the window and the work go.
 #include "Basic_Style.h"
 #include "Basic_Text.h"
 #include "chosen_paths.h"
@@ -90,37 +90,6 @@ private slots:
         QCOMPARE(chosen.files, file.isEmpty() ? QStringList() : QStringList{at(file)});
         QCOMPARE(chosen.folders, folder.isEmpty() ? QStringList() : QStringList{at(folder)});
         QCOMPARE(chosen.problems, problem.isEmpty() ? QStringList() : QStringList{problem});
-    }
-
-    // Drops: local paths that exist; only containers in decryption mode.
-    void dropped_paths_data()
-    {
-        QTest::addColumn<bool>("encryption");
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QStringList>("folders");
-        QTest::addColumn<bool>("only_containers");
-        QTest::newRow("encryption") << true << QStringList{"box/a.txt", "box/c.KVXDATA"} << QStringList{"box/sub"}
-                                    << false;
-        QTest::newRow("decryption") << false << QStringList{"box/c.KVXDATA"} << QStringList() << true;
-    }
-    void dropped_paths()
-    {
-        QFETCH(bool, encryption);
-        QFETCH(QStringList, files);
-        QFETCH(QStringList, folders);
-        QFETCH(bool, only_containers);
-        const QList<QUrl> urls = {QUrl::fromLocalFile(at("box/a.txt")), QUrl::fromLocalFile(at("box/sub/")),
-                                  QUrl::fromLocalFile(at("box/c.KVXDATA")), QUrl::fromLocalFile(at("box/gone")),
-                                  QUrl(QStringLiteral("https://example.org/d.kvxdata"))};
-        const Chosen_Paths chosen = sort_dropped(urls, encryption);
-        for (QString &f : files)
-            f = at(f);
-        for (QString &f : folders)
-            f = at(f);
-        QCOMPARE(chosen.files, files);
-        QCOMPARE(chosen.folders, folders);
-        QCOMPARE(chosen.only_containers(), only_containers);
-        QVERIFY(chosen.problems.isEmpty());
     }
 
     // What the box says under its main text, and which folder its button opens.
