@@ -13,7 +13,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
