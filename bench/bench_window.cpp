@@ -33,9 +33,10 @@ protected:
         return answers;
     }
     QString choose_folder(const QString &) override { return folder; }
-    void show_report(const QString &, const QString &text, const QString &detail, bool) override
+    bool show_report(const QString &, const Run_Report &report) override
     {
-        last_report = detail.isEmpty() ? text : text + QStringLiteral(": ") + detail;
+        last_report = report.details.isEmpty() ? report.text : report.text + QStringLiteral(": ") + report.details;
+        return false;
     }
 };
 

@@ -104,9 +104,11 @@ QString usage_text()
         .arg(working_folder_name(), container_suffix());
 }
 
+// The mistake and where to read more; the whole help would bury the mistake.
 int usage_error(const QString &message)
 {
-    std::fprintf(stderr, "corvanta-cli: %s\n\n%s", qPrintable(message), qPrintable(usage_text()));
+    std::fprintf(stderr, "corvanta-cli: %s\nTry 'corvanta-cli --help' for more information.\n",
+                 qPrintable(message));
     return 2;
 }
 

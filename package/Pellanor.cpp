@@ -1,8 +1,11 @@
 #include "Pellanor.h"
 
+#include "Basic_Text.h"
+#include "chosen_paths.h"
 #include "job_control.h"
 #include "package_pipeline.h"
-#include "Basic_Text.h"
+#include "progress_text.h"
+#include "start_place.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -10,59 +13,32 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
-#include <QLocale>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 
-#include <algorithm>
 #include <exception>
 #include <system_error>
 #include <utility>
 
 namespace {
 
-QString work_folder_path()
-{
-    return QDir::current().absoluteFilePath(working_folder_name());
-}
-
-// "42%", then the rate and the time left once a few seconds have given a
-// steady rate. No "%" beyond the bar's own "%p": the bar reads "%" as a field.
-QString progress_format(qint64 done, qint64 total, qint64 elapsed_ms)
-{
-    QString format = QStringLiteral("%p%");
-    if (elapsed_ms < 2000 || done <= 0 || total <= done)
-        return format;
-    const double rate = double(done) * 1000.0 / double(elapsed_ms);
-    const qint64 left = qint64(double(total - done) / rate + 0.5);
-    const QString clock = left >= 3600
-        ? QStringLiteral("%1:%2:%3").arg(left / 3600).arg(left / 60 % 60, 2, 10, QLatin1Char('0'))
-              .arg(left % 60, 2, 10, QLatin1Char('0'))
-        : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
-    return format + QStringLiteral("  \u00B7  ")
-           + QLocale().formattedDataSize(qint64(rate), 1, QLocale::DataSizeTraditionalFormat)
-           + QStringLiteral("/s  \u00B7  ") + Basic_Text::instance()->txt_time_left.arg(clock);
-}
-
-// Containers are known by their suffix, in any case.
-bool is_container(const QString &path)
-{
-    return path.endsWith(container_suffix(), Qt::CaseInsensitive);
-}
+// The size the window opens at, where the screen allows.
+const QSize described_size(600, 420);
 
 } // namespace
 
 Pellanor::Pellanor(QWidget *parent)
     : Basic_From_Obj(parent)
 {
-    resize(600, 420);
+    resize(described_size);
     // Only the low 24 bits count: a black title bar.
     title_bar_color = static_cast<int>(0xFF000000u);
     setAcceptDrops(true);
@@ -87,9 +63,27 @@ void Pellanor::init_window()
     build_list_buttons();
     build_status_row();
     name_controls();
+    set_up_keys();
 
     set_title(QStringLiteral("  Corvanta"));
     connect_signals();
+
+    // A launcher may start the program where nothing can be written.
+    const QString current = QDir::currentPath();
+    base_dir = choose_base_dir(current, QDir::homePath());
+    if (base_dir != current)
+        status_label.setText(Basic_Text::instance()->txt_working_in_home.arg(
+            QDir::toNativeSeparators(QDir(base_dir).filePath(working_folder_name()))));
+}
+
+void Pellanor::place_on_screen()
+{
+    // Every text stays readable down to the layout's minimum.
+    setMinimumSize(minimumSizeHint());
+    const QScreen *where = screen();
+    if (!where)
+        return;
+    setGeometry(fit_on_screen(described_size, minimumSize(), where->availableGeometry()));
 }
 
 void Pellanor::set_up_grid()
@@ -121,6 +115,8 @@ void Pellanor::build_type_row()
     main_grid.addWidget(&type_combo, 0, 2, 1, 1, Qt::AlignLeft);
     type_combo.addItem(text->txt_type_encryption);
     type_combo.addItem(text->txt_type_decryption);
+    // Wraps rather than widen the window past its described width.
+    hint_label.setWordWrap(true);
     main_grid.addWidget(&hint_label, 0, 3, 1, 1, Qt::AlignLeft);
 }
 
@@ -148,24 +144,23 @@ void Pellanor::build_list_buttons()
     button_grid->addWidget(&open_dir_button, 0, 5, 1, 1, Qt::AlignRight);
 }
 
-// Bottom row: the busy text, the progress and cancel of a run, the start button.
+// Bottom row: the busy text, the progress and cancel of a run, the start button
+// at the right. One row layout, so a long notice wraps instead of running
+// under the start button.
 void Pellanor::build_status_row()
 {
     const Basic_Text *text = Basic_Text::instance();
     start_button.setText(text->txt_button_encryption);
-    main_grid.addWidget(&start_button, 3, 3, 1, 1, Qt::AlignRight);
     status_label.setText(QString());
+    status_label.setWordWrap(true);
     // Room for either busy text from the start, so a run never widens the window.
     const QFontMetrics metrics(status_label.font());
-    int status_width = 0;
+    int busy_width = 0;
     for (const QString &word : {text->txt_encryption, text->txt_decryption})
-        for (const QString &end : {text->txt_in_progress, text->txt_cancelled})
-            status_width = qMax(status_width, metrics.horizontalAdvance(word + end));
-    status_label.setMinimumWidth(status_width);
-    main_grid.addWidget(&status_label, 3, 1, 1, 1, Qt::AlignLeft);
+        busy_width = qMax(busy_width, metrics.horizontalAdvance(word + text->txt_in_progress));
+    status_label.setMinimumWidth(busy_width);
 
-    // Shown only while a run lasts, beside the busy text. They span the wide
-    // column too, so showing them never widens the window.
+    // Shown only while a run lasts, beside the busy text.
     progress_bar.setRange(0, 1000);
     progress_bar.setFormat(QStringLiteral("%p%"));
     progress_bar.setMaximumHeight(18);
@@ -173,14 +168,13 @@ void Pellanor::build_status_row()
     progress_bar.hide();
     cancel_button.setText(text->txt_cancel);
     cancel_button.hide();
-    auto *busy_row = new QHBoxLayout;
-    busy_row->addWidget(&progress_bar, 0, Qt::AlignVCenter);
-    busy_row->addWidget(&cancel_button, 0, Qt::AlignVCenter);
-    busy_row->addStretch(1);
-    main_grid.addLayout(busy_row, 3, 2, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setContext(Qt::ApplicationShortcut);
-    connect(escape, &QShortcut::activated, this, &Pellanor::slot_cancel);
+    auto *bottom_row = new QHBoxLayout;
+    // The text takes the free width: it wraps only when the row is full.
+    bottom_row->addWidget(&status_label, 1);
+    bottom_row->addWidget(&progress_bar, 0, Qt::AlignVCenter);
+    bottom_row->addWidget(&cancel_button, 0, Qt::AlignVCenter);
+    bottom_row->addWidget(&start_button, 0, Qt::AlignVCenter);
+    main_grid.addLayout(bottom_row, 3, 1, 1, 3);
 }
 
 // Names let tests and style sheets find the controls.
@@ -198,6 +192,45 @@ void Pellanor::name_controls()
     status_label.setObjectName(QStringLiteral("status_label"));
     progress_bar.setObjectName(QStringLiteral("progress_bar"));
     cancel_button.setObjectName(QStringLiteral("cancel_button"));
+}
+
+void Pellanor::set_up_keys()
+{
+    // Tab moves between controls, not between the table's cells.
+    file_table.setTabKeyNavigation(false);
+    // Reading order: the type, the list, its buttons, then the bottom row.
+    const QList<QWidget *> order = {&type_combo,    &file_table,   &add_file_button,
+                                    &add_dir_button, &delete_button, &clear_button,
+                                    &open_dir_button, &cancel_button, &start_button};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    for (QPushButton *button : {&add_file_button, &add_dir_button, &delete_button, &clear_button,
+                                &open_dir_button, &cancel_button, &start_button})
+        button->installEventFilter(this);
+
+    // Through the buttons, so a run's locked buttons lock their keys too.
+    auto *remove = new QShortcut(QKeySequence::Delete, &file_table);
+    remove->setContext(Qt::WidgetShortcut);
+    connect(remove, &QShortcut::activated, &delete_button, &QPushButton::click);
+    auto *open = new QShortcut(QKeySequence::Open, this);
+    connect(open, &QShortcut::activated, &add_file_button, &QPushButton::click);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::ApplicationShortcut);
+    connect(escape, &QShortcut::activated, this, &Pellanor::slot_cancel);
+}
+
+bool Pellanor::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        auto *button = qobject_cast<QPushButton *>(watched);
+        if (button && plain && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            button->click();
+            return true;
+        }
+    }
+    return Basic_From_Obj::eventFilter(watched, event);
 }
 
 void Pellanor::connect_signals()
@@ -255,13 +288,27 @@ void Pellanor::refresh_table()
         add_row(it.key(), false);
 }
 
+void Pellanor::clear_notice()
+{
+    if (!busy)
+        status_label.clear();
+}
+
+void Pellanor::add_chosen(const QStringList &files, const QStringList &folders)
+{
+    for (const QString &folder : folders)
+        folder_map.insert(folder, folder);
+    for (const QString &file : files)
+        file_map.insert(file, file);
+    refresh_table();
+}
+
 void Pellanor::add_files(const QStringList &paths)
 {
     if (busy)
         return;
-    for (const QString &path : paths)
-        file_map.insert(path, path);
-    refresh_table();
+    clear_notice();
+    add_chosen(paths, {});
 }
 
 void Pellanor::add_folder(const QString &path)
@@ -269,72 +316,47 @@ void Pellanor::add_folder(const QString &path)
     // Folders are packed, never unpacked: they have no place in decryption mode.
     if (busy || !is_encryption || path.isEmpty())
         return;
-    folder_map.insert(path, path);
-    refresh_table();
+    clear_notice();
+    add_chosen({}, {path});
 }
 
-// Sorts paths given at start-up into files and folders, in the form the
-// dialogs give; returns a line for each path that cannot be used.
-QStringList Pellanor::sort_opened(const QStringList &paths, QStringList *files, QStringList *folders)
+void Pellanor::open_paths(const QStringList &paths, Open_Mode mode)
 {
-    const Basic_Text *text = Basic_Text::instance();
-    QStringList problems;
-    for (const QString &given : paths) {
-        const QFileInfo info(QDir::current(), given);
-        QString why;
-        if (given.isEmpty() || !info.exists())
-            why = text->txt_no_such_path;
-        else if (!info.isFile() && !info.isDir())
-            why = text->txt_not_file_or_folder;
-        else if (!info.isReadable())
-            why = text->txt_cannot_read;
-        if (!why.isEmpty()) {
-            problems.append(QStringLiteral("%1: %2").arg(given, why));
-            continue;
-        }
-        // The same form the dialogs give: absolute, "/" separated, no trailing "/".
-        (info.isDir() ? *folders : *files).append(QDir::cleanPath(info.absoluteFilePath()));
-    }
-    return problems;
-}
-
-void Pellanor::open_paths(const QStringList &paths)
-{
-    const Basic_Text *text = Basic_Text::instance();
     if (busy || paths.isEmpty())
         return;
-    QStringList files, folders;
-    const QStringList problems = sort_opened(paths, &files, &folders);
-
-    const bool only_containers =
-        folders.isEmpty() && !files.isEmpty()
-        && std::all_of(files.cbegin(), files.cend(), is_container);
-    const QString type = only_containers ? text->txt_type_decryption : text->txt_type_encryption;
-    type_combo.setCurrentIndex(only_containers ? 1 : 0);
-    slot_textChanged(type);
-    for (const QString &folder : std::as_const(folders))
-        folder_map.insert(folder, folder);
-    for (const QString &file : std::as_const(files))
-        file_map.insert(file, file);
-    refresh_table();
+    Chosen_Paths chosen = sort_opened(paths, QDir::current());
+    bool to_decryption = mode == Open_Mode::Unpack || (mode == Open_Mode::By_Kind && chosen.only_containers());
+    if (mode == Open_Mode::Unpack) {
+        // Only containers unpack; anything else is named with the paths left out.
+        const QString why = Basic_Text::instance()->txt_not_container;
+        for (const QString &path : std::as_const(chosen.folders) + chosen.files)
+            if (!is_container(path))
+                chosen.problems.append(QStringLiteral("%1: %2").arg(path, why));
+        chosen.folders.clear();
+        chosen.files.removeIf([](const QString &path) { return !is_container(path); });
+    }
+    type_combo.setCurrentIndex(to_decryption ? 1 : 0);
+    apply_mode(!to_decryption);
+    add_chosen(chosen.files, chosen.folders);
     // One key press or click starts what was asked for.
     start_button.setFocus();
 
-    if (!problems.isEmpty()) {
+    if (!chosen.problems.isEmpty()) {
         // After the window is up, so the box stands in front of it.
-        const QString message = text->txt_not_listed + QLatin1Char('\n') + problems.join(QLatin1Char('\n'));
-        QTimer::singleShot(0, this, [this, message] {
-            show_report(Basic_Text::instance()->txt_title, message, QString(), false);
-        });
+        Run_Report problems;
+        problems.text = Basic_Text::instance()->txt_not_listed + QLatin1Char('\n')
+                        + chosen.problems.join(QLatin1Char('\n'));
+        QTimer::singleShot(0, this, [this, problems] { show_report(Basic_Text::instance()->txt_title, problems); });
     }
 }
 
 void Pellanor::slot_select_file()
 {
     const Basic_Text *text = Basic_Text::instance();
+    const QString work_folder = QDir(base_dir).filePath(working_folder_name());
     const QStringList paths = is_encryption
         ? choose_files(text->txt_choose_encrypted_file, QString(), QString())
-        : choose_files(text->txt_choose_decryption_file, work_folder_path(), container_filter());
+        : choose_files(text->txt_choose_decryption_file, work_folder, container_filter());
     add_files(paths);
 }
 
@@ -349,6 +371,7 @@ void Pellanor::slot_del_select()
 {
     if (busy)
         return;
+    clear_notice();
     const QList<QTableWidgetItem *> cells = file_table.selectedItems();
     for (const QTableWidgetItem *cell : cells) {
         const QString path = cell->data(PathRole).toString();
@@ -364,6 +387,7 @@ void Pellanor::slot_del_select()
 
 void Pellanor::slot_del_all()
 {
+    clear_notice();
     file_map = QMap<QString, QString>();
     folder_map = QMap<QString, QString>();
     refresh_table();
@@ -373,7 +397,7 @@ void Pellanor::slot_open_dir()
 {
     // The folder only exists after the first packing; show it empty rather
     // than have the file manager complain about a missing path.
-    const QString path = work_folder_path();
+    const QString path = QDir(base_dir).filePath(working_folder_name());
     QDir().mkpath(path);
     open_url(QUrl::fromLocalFile(path));
 }
@@ -387,7 +411,7 @@ void Pellanor::slot_encryption()
     input.is_encryption = is_encryption;
     input.files = file_map.keys();
     input.folders = folder_map.keys();
-    input.base_dir = QDir::currentPath();
+    input.base_dir = base_dir;
 
     slot_start_work();
     job_abandoned = false;
@@ -402,12 +426,13 @@ void Pellanor::slot_encryption()
         start_thread([this, input, control] { do_work(input, control); });
     } catch (const std::system_error &error) {
         job_control.reset();
-        leave_busy_state();
-        report({{QStringLiteral("is_encryption"), input.is_encryption},
-                {QStringLiteral("is_ok"), false},
-                {QStringLiteral("reason"),
-                 QStringLiteral("The work could not be started: %1")
-                     .arg(QString::fromLocal8Bit(error.what()))}});
+        set_busy(false);
+        status_label.clear();
+        Package_Result failed;
+        failed.is_encryption = input.is_encryption;
+        failed.errors.append(QStringLiteral("The work could not be started: %1")
+                                 .arg(QString::fromLocal8Bit(error.what())));
+        report(failed);
     }
 }
 
@@ -418,29 +443,28 @@ void Pellanor::start_thread(std::function<void()> body)
 
 void Pellanor::do_work(const Job_Input &input, Job_Control *control)
 {
-    QVariantMap result;
+    Package_Result outcome;
     try {
-        const Package_Result outcome = input.is_encryption
-            ? run_encryption(input.files, input.folders, input.base_dir, control)
-            : run_decryption(input.files, control);
-        result = outcome.to_variant_map();
-        result.insert(QStringLiteral("is_cancelled"), outcome.is_cancelled);
-        result.insert(QStringLiteral("container_path"), outcome.container_path);
-        result.insert(QStringLiteral("output_folders"), outcome.output_folders);
+        outcome = input.is_encryption ? run_encryption(input.files, input.folders, input.base_dir, control)
+                                      : run_decryption(input.files, control);
     } catch (const std::exception &error) {
         // Whatever went wrong is reported; it must not end the program.
-        result = {{QStringLiteral("is_encryption"), input.is_encryption},
-                  {QStringLiteral("is_ok"), false},
-                  {QStringLiteral("reason"), QString::fromLocal8Bit(error.what())}};
+        outcome = Package_Result();
+        outcome.is_encryption = input.is_encryption;
+        outcome.errors.append(QString::fromLocal8Bit(error.what()));
     }
-    emit signal_end_work(QVariant(result));
+    emit signal_end_work(QVariant(outcome.to_variant_map()));
 }
 
 void Pellanor::slot_textChanged(const QString &type_text)
 {
-    const Basic_Text *text = Basic_Text::instance();
-    const bool to_encryption = type_text == text->txt_type_encryption;
+    clear_notice();
+    apply_mode(type_text == Basic_Text::instance()->txt_type_encryption);
+}
 
+void Pellanor::apply_mode(bool to_encryption)
+{
+    const Basic_Text *text = Basic_Text::instance();
     // What the table shows is what runs: entries of the other mode go.
     if (to_encryption != is_encryption) {
         file_map = QMap<QString, QString>();
@@ -464,21 +488,26 @@ void Pellanor::slot_textChanged(const QString &type_text)
 void Pellanor::slot_start_work()
 {
     const Basic_Text *text = Basic_Text::instance();
-    busy = true;
     status_label.setText((is_encryption ? text->txt_encryption : text->txt_decryption)
                          + text->txt_in_progress);
-    type_combo.setEnabled(false);
-    add_file_button.setEnabled(false);
-    add_dir_button.setEnabled(false);
-    delete_button.setEnabled(false);
-    clear_button.setEnabled(false);
-    start_button.setEnabled(false);
+    set_busy(true);
     progress_bar.setValue(0);
     progress_bar.setFormat(QStringLiteral("%p%"));
-    progress_bar.show();
-    cancel_button.setEnabled(true);
-    cancel_button.show();
     run_clock.start();
+}
+
+void Pellanor::set_busy(bool on)
+{
+    busy = on;
+    // What could change the lists or start a second run.
+    for (QWidget *control : std::initializer_list<QWidget *>{&type_combo, &add_file_button, &add_dir_button,
+                                                             &delete_button, &clear_button, &start_button})
+        control->setEnabled(!on);
+    if (!on)
+        add_dir_button.setEnabled(is_encryption);
+    progress_bar.setVisible(on);
+    cancel_button.setVisible(on);
+    cancel_button.setEnabled(on);
 }
 
 void Pellanor::slot_progress(qint64 done, qint64 total)
@@ -491,7 +520,8 @@ void Pellanor::slot_progress(qint64 done, qint64 total)
 
 void Pellanor::slot_cancel()
 {
-    // The engine notices between blocks and removes whatever it had begun.
+    // Encryption removes whatever it had begun; decryption keeps the files it
+    // finished, which a later run completes.
     if (!busy || !job_control)
         return;
     job_control->cancel();
@@ -505,56 +535,34 @@ void Pellanor::slot_end_work(const QVariant &result)
         worker.join();
     job_control.reset();
 
-    // A cancelled run is no failure: no box, and the list stays for another try.
-    const QVariantMap map = result.toMap();
-    const bool cancelled = map.value(QStringLiteral("is_cancelled")).toBool();
-    if (!job_abandoned && !cancelled)
-        report(map);
-    job_abandoned = false;
-    if (!cancelled)
-        slot_del_all();
-    leave_busy_state();
-    if (cancelled) {
-        const Basic_Text *text = Basic_Text::instance();
-        status_label.setText((map.value(QStringLiteral("is_encryption")).toBool() ? text->txt_encryption
-                                                                                 : text->txt_decryption)
-                             + text->txt_cancelled);
-    }
-}
-
-void Pellanor::leave_busy_state()
-{
-    status_label.setText(QString());
+    const Package_Result outcome = Package_Result::from_variant_map(result.toMap());
+    // The run is over: nothing to cancel beside the report.
     progress_bar.hide();
     cancel_button.hide();
-    type_combo.setEnabled(true);
-    add_file_button.setEnabled(true);
-    add_dir_button.setEnabled(is_encryption);
-    delete_button.setEnabled(true);
-    clear_button.setEnabled(true);
-    start_button.setEnabled(true);
-    busy = false;
+    // A cancelled run is no failure: no box, and the list stays for another try.
+    if (!job_abandoned && !outcome.is_cancelled)
+        report(outcome);
+    job_abandoned = false;
+    set_busy(false);
+    status_label.clear();
+    if (!outcome.is_cancelled) {
+        slot_del_all();
+        return;
+    }
+    const Basic_Text *text = Basic_Text::instance();
+    status_label.setText(outcome.is_encryption ? text->txt_encryption + text->txt_cancelled
+                                               : text->txt_decryption + text->txt_cancelled_kept);
 }
 
-void Pellanor::report(const QVariantMap &result)
+void Pellanor::report(const Package_Result &result)
 {
-    const Basic_Text *text = Basic_Text::instance();
-    const bool was_encryption = result.value(QStringLiteral("is_encryption")).toBool();
-    const bool is_ok = result.value(QStringLiteral("is_ok")).toBool();
-    const QString message = (was_encryption ? text->txt_encryption : text->txt_decryption)
-                            + (is_ok ? text->txt_successful : text->txt_failure);
-    // Where the result went, and what a success still left out.
-    QStringList places = result.value(QStringLiteral("output_folders")).toStringList();
-    const QString container = result.value(QStringLiteral("container_path")).toString();
-    if (!container.isEmpty())
-        places.prepend(QFileInfo(container).absoluteFilePath());
-    QStringList detail_lines;
-    if (!places.isEmpty())
-        detail_lines << text->txt_saved_to << places;
-    detail_lines << result.value(QStringLiteral("warnings")).toStringList();
-    const QString detail = !is_ok ? result.value(QStringLiteral("reason")).toString()
-                                  : detail_lines.join(QLatin1Char('\n'));
-    show_report(text->txt_title, message, detail, is_ok);
+    // A failed packing whose working folder cannot be written says what to do.
+    QString blocked;
+    if (result.is_encryption && !result.is_ok && !can_make_working_folder(base_dir))
+        blocked = QDir::toNativeSeparators(QDir(base_dir).filePath(working_folder_name()));
+    const Run_Report shown = make_run_report(result, blocked);
+    if (show_report(Basic_Text::instance()->txt_title, shown) && !shown.folder.isEmpty())
+        open_url(QUrl::fromLocalFile(shown.folder));
 }
 
 void Pellanor::stop_job()
@@ -569,7 +577,7 @@ void Pellanor::stop_job()
 
 void Pellanor::closeEvent(QCloseEvent *event)
 {
-    // Closing mid-run cancels the run; the engine removes what it had begun.
+    // Closing mid-run cancels the run, as the cancel button does.
     stop_job();
     Basic_From_Obj::closeEvent(event);
 }
@@ -586,16 +594,25 @@ QString Pellanor::choose_folder(const QString &caption)
                                              QFileDialog::ShowDirsOnly);
 }
 
-void Pellanor::show_report(const QString &title, const QString &text, const QString &detail,
-                           bool is_ok)
+bool Pellanor::show_report(const QString &title, const Run_Report &report)
 {
     QMessageBox box;
     box.setWindowTitle(title);
-    box.setText(text);
-    box.setIcon(is_ok ? QMessageBox::Information : QMessageBox::Warning);
-    if (!detail.isEmpty())
-        box.setDetailedText(detail);
+    box.setText(report.text);
+    box.setIcon(report.is_ok ? QMessageBox::Information : QMessageBox::Warning);
+    if (!report.summary.isEmpty()) {
+        // Paths are kept whole: the box grows to the widest one.
+        box.setTextFormat(Qt::PlainText);
+        box.setInformativeText(summary_html(report.summary));
+    }
+    if (!report.details.isEmpty())
+        box.setDetailedText(report.details);
+    QPushButton *open = nullptr;
+    if (!report.folder.isEmpty())
+        open = box.addButton(Basic_Text::instance()->txt_open_folder, QMessageBox::ActionRole);
+    box.setDefaultButton(box.addButton(QMessageBox::Ok));
     box.exec();
+    return open && box.clickedButton() == open;
 }
 
 void Pellanor::open_url(const QUrl &url)
@@ -604,34 +621,11 @@ void Pellanor::open_url(const QUrl &url)
     QDesktopServices::openUrl(url);
 }
 
-bool Pellanor::sort_drop(const QMimeData *mime, QStringList *files, QStringList *folders) const
-{
-    // Nothing can be added while a run works from the lists.
-    if (busy || !mime || !mime->hasUrls())
-        return false;
-    const QList<QUrl> urls = mime->urls();
-    for (const QUrl &url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
-        if (!info.exists())
-            continue;
-        // The same form the dialogs give: absolute, "/" separated, no trailing "/".
-        const QString path = QDir::cleanPath(info.absoluteFilePath());
-        if (info.isDir()) {
-            if (is_encryption)
-                folders->append(path);
-        } else if (is_encryption || is_container(path)) {
-            files->append(path);
-        }
-    }
-    return !files->isEmpty() || !folders->isEmpty();
-}
-
 void Pellanor::dragEnterEvent(QDragEnterEvent *event)
 {
-    QStringList files, folders;
-    if (sort_drop(event->mimeData(), &files, &folders))
+    // Nothing can be added while a run works from the lists.
+    const QMimeData *mime = event->mimeData();
+    if (!busy && mime && !sort_dropped(mime->urls(), is_encryption).is_empty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -639,15 +633,13 @@ void Pellanor::dragEnterEvent(QDragEnterEvent *event)
 
 void Pellanor::dropEvent(QDropEvent *event)
 {
-    QStringList files, folders;
-    if (!sort_drop(event->mimeData(), &files, &folders)) {
+    const QMimeData *mime = event->mimeData();
+    const Chosen_Paths chosen = mime ? sort_dropped(mime->urls(), is_encryption) : Chosen_Paths();
+    if (busy || chosen.is_empty()) {
         event->ignore();
         return;
     }
-    for (const QString &folder : std::as_const(folders))
-        folder_map.insert(folder, folder);
-    for (const QString &file : std::as_const(files))
-        file_map.insert(file, file);
-    refresh_table();
+    clear_notice();
+    add_chosen(chosen.files, chosen.folders);
     event->acceptProposedAction();
 }

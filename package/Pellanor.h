@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Basic_From_Obj.h"
+#include "run_report.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -20,7 +21,6 @@
 #include <thread>
 
 class Job_Control;
-class QMimeData;
 
 // The main window: the type switch, the selection lists and their table, and
 // the package job that runs on a worker thread while the window stays usable.
@@ -57,13 +57,22 @@ public:
     const QMap<QString, QString> &files() const { return file_map; }
     const QMap<QString, QString> &folders() const { return folder_map; }
 
+    // What paths given at start-up ask for: by their kind (only containers
+    // open decryption mode, anything else encryption mode), or one mode.
+    enum class Open_Mode { By_Kind, Pack, Unpack };
+
     // Adds paths exactly as the dialogs would (absolute, "/" separated).
     void add_files(const QStringList &paths);
     void add_folder(const QString &path);
     // Lists paths given on the command line, relative ones taken from the
-    // current directory: only containers open decryption mode, anything else
-    // encryption mode. Paths that cannot be used are left out and named in a box.
-    void open_paths(const QStringList &paths);
+    // current directory. Paths that cannot be used (in Unpack mode also those
+    // that are no container) are left out and named in a box.
+    void open_paths(const QStringList &paths, Open_Mode mode = Open_Mode::By_Kind);
+    // The folder whose "AddData" packing writes into.
+    QString base_folder() const { return base_dir; }
+    void set_base_folder(const QString &folder) { base_dir = folder; }
+    // Opens inside the available screen area, at the described size where it fits.
+    void place_on_screen();
 
 signals:
     void signal_end_work(QVariant result);
@@ -86,8 +95,8 @@ protected:
     virtual QStringList choose_files(const QString &caption, const QString &dir,
                                      const QString &filter);
     virtual QString choose_folder(const QString &caption);
-    virtual void show_report(const QString &title, const QString &text,
-                             const QString &detail, bool is_ok);
+    // Shows the end-of-run box; true when the user asked to open the result's folder.
+    virtual bool show_report(const QString &title, const Run_Report &report);
     virtual void open_url(const QUrl &url);
     // Starts the worker; throws std::system_error when no thread can be made.
     virtual void start_thread(std::function<void()> body);
@@ -96,6 +105,8 @@ protected:
     void do_work(const Job_Input &input, Job_Control *control);
 
     void closeEvent(QCloseEvent *event) override;
+    // Return and Enter press the focused button, as Space does.
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -109,12 +120,16 @@ private:
     void build_list_buttons();
     void build_status_row();
     void name_controls();
-    static QStringList sort_opened(const QStringList &paths, QStringList *files, QStringList *folders);
+    void set_up_keys();
+    // Switches mode without counting as the user's action.
+    void apply_mode(bool to_encryption);
+    void add_chosen(const QStringList &files, const QStringList &folders);
+    // Outside a run the status row is empty once the user does something.
+    void clear_notice();
+    // The one switch of the busy state: what a run locks, shows and hides.
+    void set_busy(bool on);
     void stop_job();
-    void leave_busy_state();
-    void report(const QVariantMap &result);
-    // Sorts dropped paths as the dialogs would take them; false when none is taken.
-    bool sort_drop(const QMimeData *mime, QStringList *files, QStringList *folders) const;
+    void report(const Package_Result &result);
 
     bool is_encryption = true;
     QGridLayout main_grid;
@@ -133,6 +148,7 @@ private:
     QPushButton cancel_button;
     QMap<QString, QString> file_map;
     QMap<QString, QString> folder_map;
+    QString base_dir;
 
     bool busy = false;
     // Set when the window is closed mid-run: the run's end is then not reported.

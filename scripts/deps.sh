@@ -12,6 +12,9 @@ packages=(
   libzip-dev zlib1g-dev
   libdeflate-dev libisal-dev   # faster deflate and inflate; the build falls back to zlib without them
   zip unzip             # the tests check interoperability with Info-ZIP
+  xvfb xauth xdotool    # the desktop test runs the program on a real X server
+  desktop-file-utils shared-mime-info appstream man-db   # checks of the menu entry, type, metainfo, manual pages
+  dpkg-dev file         # cpack -G DEB: dpkg-shlibdeps finds the dependencies
 )
 [ "${1:-}" = "--bench" ] && packages+=(libbenchmark-dev python3)
 

@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <iterator>
+
 QString gbk_text(const char* bytes)
 {
     QStringDecoder decoder("GBK");
@@ -19,7 +21,7 @@ struct Text_Pair
     const char* chinese;
 };
 
-const Text_Pair texts[33] = {
+const Text_Pair texts[] = {
     {"Encryption/Decryption", "\xBC\xD3\xC3\xDC/\xBD\xE2\xC3\xDC"},
     {"Choose The Type:", "\xD1\xA1\xD4\xF1\xC0\xE0\xD0\xCD\xA3\xBA"},
     {"Encryption", "\xBC\xD3\xC3\xDC\xC0\xE0\xD0\xCD"},
@@ -60,13 +62,37 @@ const Text_Pair texts[33] = {
     {"cannot be read", "\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1"},
     {"is neither a file nor a folder",
      "\xBC\xC8\xB2\xBB\xCA\xC7\xCE\xC4\xBC\xFE\xD2\xB2\xB2\xBB\xCA\xC7\xCE\xC4\xBC\xFE\xBC\xD0"},
+    {"Cancelled: finished files kept, a new run completes the rest",
+     "\xD2\xD1\xC8\xA1\xCF\xFB\xA3\xBA\xD2\xD1\xBD\xE2\xB3\xF6\xB5\xC4\xCE\xC4\xBC\xFE\xB1\xA3\xC1\xF4\xA3\xAC\xD4\xD9\xB4\xCE\xBD\xE2\xC3\xDC\xBF\xC9\xB2\xB9\xC8\xAB\xC6\xE4\xD3\xE0"},
+    {"Open Folder", "\xB4\xF2\xBF\xAA\xCE\xC4\xBC\xFE\xBC\xD0"},
+    {"Containers unpacked: %1 of %2", "\xD2\xD1\xBD\xE2\xB0\xFC\xB5\xC4\xC8\xDD\xC6\xF7\xA3\xBA%1 / %2"},
+    {"Files written: %1", "\xD0\xB4\xC8\xEB\xB5\xC4\xCE\xC4\xBC\xFE\xA3\xBA%1"},
+    {"Files already there, left as they were: %1",
+     "\xD2\xD1\xB4\xE6\xD4\xDA\xB6\xF8\xCE\xB4\xB8\xC4\xB6\xAF\xB5\xC4\xCE\xC4\xBC\xFE\xA3\xBA%1"},
+    {"Kept under a new name beside a different file:",
+     "\xD3\xEB\xD2\xD1\xD3\xD0\xB5\xC4\xB2\xBB\xCD\xAC\xCE\xC4\xBC\xFE\xCD\xAC\xC3\xFB\xA3\xAC"
+     "\xD2\xD4\xD0\xC2\xC3\xFB\xB3\xC6\xB1\xA3\xB4\xE6\xA3\xBA"},
+    {"What failed:", "\xCA\xA7\xB0\xDC\xB5\xC4\xCF\xEE\xC4\xBF\xA3\xBA"},
+    {"\xA1\xAD and %1 more, see the details",
+     "\xA1\xAD\xA1\xAD\xC1\xED\xD3\xD0 %1 \xCF\xEE\xA3\xAC\xBC\xFB\xCF\xEA\xCF\xB8\xD0\xC5\xCF\xA2"},
+    {"Left out: %1, see the details",
+     "\xCE\xB4\xB0\xFC\xBA\xAC\xB5\xC4\xCF\xEE\xC4\xBF\xA3\xBA%1\xA3\xAC\xBC\xFB\xCF\xEA\xCF\xB8\xD0\xC5\xCF\xA2"},
+    {"Corvanta cannot write its working folder %1. Start it from a folder you can write to, "
+     "or make that folder writable.",
+     "\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB\xB9\xA4\xD7\xF7\xCE\xC4\xBC\xFE\xBC\xD0 %1\xA1\xA3"
+     "\xC7\xEB\xB4\xD3\xBF\xC9\xD0\xB4\xC8\xEB\xB5\xC4\xCE\xC4\xBC\xFE\xBC\xD0\xC6\xF4\xB6\xAF"
+     "\xB1\xBE\xB3\xCC\xD0\xF2\xA3\xAC\xBB\xF2\xCA\xB9\xB8\xC3\xCE\xC4\xBC\xFE\xBC\xD0\xBF\xC9\xD0\xB4\xA1\xA3"},
+    {"The start folder cannot be written: containers go to %1",
+     "\xC6\xF4\xB6\xAF\xCE\xC4\xBC\xFE\xBC\xD0\xB2\xBB\xBF\xC9\xD0\xB4\xC8\xEB\xA3\xBA"
+     "\xC8\xDD\xC6\xF7\xBD\xAB\xB1\xA3\xB4\xE6\xB5\xBD %1"},
+    {"is not a container (*.kvxdata)", "\xB2\xBB\xCA\xC7\xC8\xDD\xC6\xF7\xCE\xC4\xBC\xFE (*.kvxdata)"},
 };
 
 } // namespace
 
 Basic_Text::Basic_Text()
 {
-    QString* const members[33] = {
+    QString* const members[] = {
         &txt_title, &txt_choose_type, &txt_type_encryption, &txt_type_decryption,
         &txt_hint_encryption, &txt_hint_decryption, &txt_encryption, &txt_decryption,
         &txt_successful, &txt_failure, &txt_in_progress, &txt_choose_encrypted_file,
@@ -75,10 +101,14 @@ Basic_Text::Basic_Text()
         &txt_delete, &txt_clear, &txt_open_dir, &txt_button_encryption,
         &txt_button_decryption, &txt_cancel, &txt_cancelled, &txt_time_left,
         &txt_saved_to, &txt_not_listed, &txt_no_such_path, &txt_cannot_read,
-        &txt_not_file_or_folder,
+        &txt_not_file_or_folder, &txt_cancelled_kept, &txt_open_folder,
+        &txt_containers_unpacked, &txt_files_written, &txt_files_already_there,
+        &txt_kept_beside, &txt_what_failed, &txt_more_in_details, &txt_left_out,
+        &txt_working_folder_advice, &txt_working_in_home, &txt_not_container,
     };
+    static_assert(std::size(members) == std::size(texts), "one member per text");
     const bool chinese = ui_language == 1;
-    for (int i = 0; i < 33; ++i)
+    for (std::size_t i = 0; i < std::size(texts); ++i)
         *members[i] = gbk_text(chinese ? texts[i].chinese : texts[i].english);
 }
 

@@ -53,4 +53,18 @@ public:
     QString txt_no_such_path;
     QString txt_cannot_read;
     QString txt_not_file_or_folder;
+    // The end of a run: a cancelled decryption keeps what it finished, and the
+    // report says what was done, where it went and what failed.
+    QString txt_cancelled_kept;
+    QString txt_open_folder;
+    QString txt_containers_unpacked;  // "%1 of %2"
+    QString txt_files_written;        // "%1" is a count, as are the next two
+    QString txt_files_already_there;
+    QString txt_kept_beside;
+    QString txt_what_failed;
+    QString txt_more_in_details;
+    QString txt_left_out;
+    QString txt_working_folder_advice;  // "%1" is the folder
+    QString txt_working_in_home;        // "%1" is the folder containers go to
+    QString txt_not_container;
 };

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -20,12 +21,18 @@ namespace {
 class Test_Window : public Pellanor
 {
 public:
-    struct Report { QString title, text, detail; };
+    struct Report
+    {
+        QString title;
+        Run_Report shown;
+        bool cancel_shown;  // a live Cancel beside the box
+    };
     QList<QStringList> file_answers;
     QStringList folder_answers;
     QString file_dir, file_filter;
     QList<Report> reports;
     QList<QUrl> opened;
+    bool open_folder = false;  // the answer to every report
     bool fail_thread_start = false;
     int threads_started = 0;
 
@@ -50,9 +57,11 @@ protected:
     {
         return folder_answers.isEmpty() ? QString() : folder_answers.takeFirst();
     }
-    void show_report(const QString &title, const QString &text, const QString &detail, bool) override
+    bool show_report(const QString &title, const Run_Report &shown) override
     {
-        reports.append({title, text, detail});
+        QWidget *cancel = find("cancel_button");
+        reports.append({title, shown, cancel->isVisibleTo(this) && cancel->isEnabled()});
+        return open_folder;
     }
     void open_url(const QUrl &url) override { opened.append(url); }
     void start_thread(std::function<void()> body) override
@@ -221,23 +230,33 @@ private slots:
         QVERIFY(window->status().isEmpty() && window->files().isEmpty() && window->folders().isEmpty()
                 && !window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
         QCOMPARE(usable(), all_controls);
-        QCOMPARE(window->reports[0].text, QStringLiteral("EncryptionSuccessful"));
+        const Run_Report &packed = window->reports[0].shown;
+        QCOMPARE(packed.text, QStringLiteral("EncryptionSuccessful"));
+        QVERIFY(!window->reports[0].cancel_shown);
         QVERIFY(QFile::remove(work_path("in/docs/pipe")));
         QCOMPARE(tree(work_path("in")), original); // inputs untouched
         const QStringList made = entries(work_path("AddData"));
         QVERIFY2(made.size() == 1 && QRegularExpression(R"(^\d{8}__\d{6}_[^./]+\.?\.kvxdata$)").match(made[0]).hasMatch(),
                  qPrintable(made.join(' ')));
         const QString container = work_path("AddData/" + made[0]);
-        QVERIFY2(window->reports[0].detail.startsWith("Saved to:\n" + container + "\n")
-                     && window->reports[0].detail.contains("docs/pipe"), qPrintable(window->reports[0].detail));
+        // Where it went is readable at once; what was left out is in the details.
+        QVERIFY(packed.summary.contains(Run_Report::Line{container, true}));
+        QCOMPARE(packed.folder, work_path("AddData"));
+        QVERIFY2(packed.details.startsWith("Saved to:\n" + container + "\n") && packed.details.contains("docs/pipe"),
+                 qPrintable(packed.details));
 
+        // The report's button opens the folder the result went to.
+        window->open_folder = true;
         run(text->txt_type_decryption, {container});
         wait_for_reports(2);
-        QCOMPARE(window->reports[1].text, QStringLiteral("DecryptionSuccessful"));
+        const Run_Report &unpacked = window->reports[1].shown;
+        QCOMPARE(unpacked.text, QStringLiteral("DecryptionSuccessful"));
         // Beside the container: the container and one folder named by its base name,
         // holding the packed folder by its name and the loose file at the top.
         const QString base = made[0].section(QLatin1Char('.'), 0, 0);
-        QCOMPARE(window->reports[1].detail, "Saved to:\n" + work_path("AddData/" + base));
+        QCOMPARE(unpacked.summary.first().text, QStringLiteral("Containers unpacked: 1 of 1"));
+        QVERIFY(unpacked.details.isEmpty()); // the summary has it all
+        QCOMPARE(window->opened, QList<QUrl>({QUrl::fromLocalFile(work_path("AddData/" + base))}));
         QCOMPARE(entries(work_path("AddData")), QStringList({base, made[0]}));
         QCOMPARE(tree(work_path("AddData/" + base)), original);
     }
@@ -250,19 +269,76 @@ private slots:
         wait_for_reports(1);
         QCOMPARE(entries(work_path("AddData")), QStringList()); // no container, no hidden part file
 
-        QVERIFY(write_file(work_path("box/foreign.kvxdata"), "this is not a container at all"));
-        run(text->txt_type_decryption, {work_path("box/foreign.kvxdata")});
-        wait_for_reports(2);
-        QCOMPARE(entries(work_path("box")), QStringList({"foreign.kvxdata"})); // nothing beside the container
-
         window->fail_thread_start = true;
         run(text->txt_type_encryption, {QStringLiteral("/x/a")});
         QVERIFY(!window->is_busy() && window->files().size() == 1);
         QCOMPARE(usable(), all_controls);
-        QCOMPARE(window->reports.size(), 3);
+        QCOMPARE(window->reports.size(), 2);
         for (const Test_Window::Report &r : std::as_const(window->reports))
-            QVERIFY(r.text.endsWith("Failure") && !r.detail.isEmpty());
-        QCOMPARE(window->reports[1].text, QStringLiteral("DecryptionFailure"));
+            QVERIFY(r.shown.text == "EncryptionFailure" && !r.shown.summary.isEmpty());
+    }
+
+    // Two bad containers and a good one: the good one is unpacked and said so,
+    // beside the two failures with their reasons.
+    void mixed_decryption_tells_what_was_done()
+    {
+        QVERIFY(write_file(work_path("in/a.txt"), "a"));
+        const Package_Result good = run_encryption({work_path("in/a.txt")}, {}, work_path("made"));
+        QVERIFY(good.is_ok && QDir().mkpath(work_path("box"))
+                && QFile::rename(good.container_path, work_path("box/good.kvxdata")));
+        QVERIFY(write_file(work_path("box/empty.kvxdata"), ""));
+        QVERIFY(write_file(work_path("box/text.kvxdata"), "just some text, renamed"));
+        run(text->txt_type_decryption,
+            {work_path("box/empty.kvxdata"), work_path("box/good.kvxdata"), work_path("box/text.kvxdata")});
+        wait_for_reports(1);
+        const Run_Report &shown = window->reports[0].shown;
+        QCOMPARE(shown.text, QStringLiteral("DecryptionFailure"));
+        QStringList lines;
+        for (const Run_Report::Line &line : shown.summary)
+            lines << line.text.section(':', 0, 0);
+        QCOMPARE(lines, QStringList({"Containers unpacked", "Saved to", work_path("box/good"), "What failed",
+                                     work_path("box/empty.kvxdata"), work_path("box/text.kvxdata")}));
+        QCOMPARE(shown.summary.first().text, QStringLiteral("Containers unpacked: 1 of 3"));
+        QCOMPARE(shown.folder, work_path("box/good"));
+        QCOMPARE(tree(work_path("box/good")), tree(work_path("in")));
+        // Nothing beside the containers that failed.
+        QCOMPARE(entries(work_path("box")), QStringList({"empty.kvxdata", "good", "good.kvxdata", "text.kvxdata"}));
+    }
+
+    // The end of a run as the window shows it: no live Cancel beside the box;
+    // a cancel is no failure and keeps the list; the status row says what a
+    // cancel kept and empties at the user's next action.
+    void end_of_run_data()
+    {
+        QTest::addColumn<bool>("encryption");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("packed") << true << false << QString();
+        QTest::newRow("packing cancelled") << true << true << "EncryptionCancelled";
+        QTest::newRow("unpacked") << false << false << QString();
+        QTest::newRow("unpacking cancelled")
+            << false << true << "DecryptionCancelled: finished files kept, a new run completes the rest";
+    }
+    void end_of_run()
+    {
+        QFETCH(bool, encryption);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, status);
+        window->choose(encryption ? text->txt_type_encryption : text->txt_type_decryption);
+        window->add_files({QStringLiteral("/x/a.kvxdata")});
+        window->slot_start_work();
+        Package_Result result;
+        result.is_encryption = encryption;
+        result.is_ok = !cancelled;
+        result.is_cancelled = cancelled;
+        window->slot_end_work(result.to_variant_map());
+        QCOMPARE(window->reports.size(), cancelled ? 0 : 1);
+        QVERIFY(cancelled || !window->reports[0].cancel_shown);
+        QCOMPARE(window->status(), status);
+        QCOMPARE(window->files().size(), cancelled ? 1 : 0);
+        QCOMPARE(usable(), encryption ? all_controls : QStringList(all_controls).mid(1));
+        window->choose(encryption ? text->txt_type_encryption : text->txt_type_decryption);
+        QVERIFY(window->status().isEmpty());
     }
 
     // Closing cancels and waits; destroying joins the worker, which must
@@ -312,79 +388,194 @@ private slots:
             QCOMPARE(read_all(work_path(QStringLiteral("in/big%1.bin").arg(i))), big);
     }
 
-    // Paths given at start-up are listed as if chosen; unusable ones are named.
+    // Paths given at start-up are listed as if chosen, in the mode they or
+    // the option ask for; what is left out is named.
     void start_up_paths_data()
     {
+        using Mode = Pellanor::Open_Mode;
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<Mode>("mode");
         QTest::addColumn<bool>("decryption");
         QTest::addColumn<QStringList>("listed");
-        QTest::newRow("containers") << QStringList{"box/a.kvxdata", "@box/b.KVXDATA", "gone.kvxdata"}
-                                    << true << QStringList{"box/a.kvxdata", "box/b.KVXDATA"};
-        QTest::newRow("mixed") << QStringList{"box/a.kvxdata", "box", "gone.txt"} << false
-                               << QStringList{"box", "box/a.kvxdata"};
+        QTest::addColumn<QString>("left_out");
+        QTest::newRow("containers") << QStringList{"box/a.kvxdata", "gone.kvxdata"} << Mode::By_Kind << true
+                                    << QStringList{"box/a.kvxdata"} << "gone.kvxdata: does not exist";
+        QTest::newRow("mixed") << QStringList{"box/a.kvxdata", "box"} << Mode::By_Kind << false
+                               << QStringList{"box", "box/a.kvxdata"} << "";
+        QTest::newRow("pack containers") << QStringList{"box/a.kvxdata"} << Mode::Pack << false
+                                         << QStringList{"box/a.kvxdata"} << "";
+        QTest::newRow("unpack") << QStringList{"box/a.kvxdata", "box"} << Mode::Unpack << true
+                                << QStringList{"box/a.kvxdata"} << "@box: is not a container (*.kvxdata)";
     }
     void start_up_paths()
     {
         QFETCH(QStringList, args);
+        QFETCH(Pellanor::Open_Mode, mode);
         QFETCH(bool, decryption);
         QFETCH(QStringList, listed);
-        QVERIFY(write_file(work_path("box/a.kvxdata"), "a") && write_file(work_path("box/b.KVXDATA"), "b"));
-        // "@": the same path made absolute.
-        for (QString &arg : args)
-            if (arg.startsWith('@'))
-                arg = work_path(arg.mid(1));
-        window->open_paths(args);
+        QFETCH(QString, left_out);
+        QVERIFY(write_file(work_path("box/a.kvxdata"), "a"));
+        if (left_out.startsWith('@')) // "@": made absolute, as the window names it
+            left_out = work_path(left_out.mid(1));
+        window->open_paths(args, mode);
         QCOMPARE(window->find<QComboBox>("type_combo")->currentIndex(), decryption ? 1 : 0);
         QCOMPARE(window->is_encryption_mode(), !decryption);
         QStringList expected;
         for (const QString &rel : listed)
             expected << work_path(rel) + (QFileInfo(work_path(rel)).isDir() ? "|IsDir" : "|IsFile");
         QCOMPARE(rows(), expected);
-        QTRY_COMPARE(window->reports.size(), 1);
-        QCOMPARE(window->reports[0].text, "These paths were not listed:\n" + args.last() + ": does not exist");
+        QCoreApplication::processEvents();
+        QCOMPARE(window->reports.size(), left_out.isEmpty() ? 0 : 1);
+        if (!left_out.isEmpty())
+            QCOMPARE(window->reports[0].shown.text, "These paths were not listed:\n" + left_out);
     }
 
     // Drops are added as if chosen; in decryption mode only containers.
     void dropped_paths_are_added_as_if_chosen()
     {
-        QVERIFY(write_file(work_path("drop/a.txt"), "a") && write_file(work_path("drop/c.kvxdata"), "c"));
-        QVERIFY(QDir().mkpath(work_path("drop/folder")));
-        QMimeData mime, plain;
+        QVERIFY(write_file(work_path("drop/a.txt"), "a") && write_file(work_path("drop/c.KVXDATA"), "c")
+                && QDir().mkpath(work_path("drop/folder")));
+        QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(work_path("drop/a.txt")), QUrl::fromLocalFile(work_path("drop/folder/")),
-                      QUrl::fromLocalFile(work_path("drop/c.kvxdata")), QUrl::fromLocalFile(work_path("drop/gone.txt")),
-                      QUrl(QStringLiteral("https://example.org/x.txt"))});
-        plain.setUrls({QUrl::fromLocalFile(work_path("drop/a.txt"))});
-        const auto drop = [&](QMimeData *data) {
-            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+                      QUrl::fromLocalFile(work_path("drop/c.KVXDATA")), QUrl::fromLocalFile(work_path("drop/gone")),
+                      QUrl(QStringLiteral("https://example.org/x.kvxdata"))});
+        const auto drop = [&] {
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             window->dragEnterEvent(&enter);
-            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             if (enter.isAccepted())
                 window->dropEvent(&drop);
             return enter.isAccepted();
         };
-        QVERIFY(drop(&mime));
+        QVERIFY(drop());
         QCOMPARE(rows(), QStringList({work_path("drop/folder") + "|IsDir", work_path("drop/a.txt") + "|IsFile",
-                                      work_path("drop/c.kvxdata") + "|IsFile"}));
+                                      work_path("drop/c.KVXDATA") + "|IsFile"}));
         window->choose(text->txt_type_decryption);
-        QVERIFY(drop(&mime));
-        QCOMPARE(rows(), QStringList({work_path("drop/c.kvxdata") + "|IsFile"}));
-        QVERIFY(!drop(&plain));
+        QVERIFY(drop());
+        QCOMPARE(rows(), QStringList({work_path("drop/c.KVXDATA") + "|IsFile"}));
+        mime.setUrls({QUrl::fromLocalFile(work_path("drop/a.txt"))});
+        QVERIFY(!drop());
     }
 
-    // The real report box: modal, no parent, the reason as its detail text.
-    void failure_box_carries_the_reason()
+    // The real report box: modal, no parent, wide enough for whole paths, the
+    // full list behind its details, a button to the result's folder.
+    void report_box_shows_where_and_why()
     {
         Pellanor window;
         window.init_window();
+        const QString folder = "/srv/" + QString(60, 'f') + "/holiday_20240102__043759_Mon";
         QStringList seen;
+        int box_width = 0;
         QTimer::singleShot(0, [&] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                seen << box->windowTitle() << box->text() << box->detailedText() << (box->parentWidget() ? "" : "no parent");
+                seen << box->windowTitle() << box->text() << box->detailedText()
+                     << (box->parentWidget() ? "" : "no parent");
+                for (QAbstractButton *button : box->buttons())
+                    seen << button->text();
+                seen << QString::number(box->informativeText().contains(folder));
+                box_width = box->width() - QFontMetrics(box->font()).horizontalAdvance(folder);
                 box->accept();
             }
         });
-        window.slot_end_work(QVariantMap{{"is_encryption", true}, {"is_ok", false}, {"reason", "disk full"}});
-        QCOMPARE(seen, QStringList({"Encryption/Decryption", "EncryptionFailure", "disk full", "no parent"}));
+        Package_Result result;
+        result.errors = {QStringLiteral("/x/e.kvxdata: the container is empty")};
+        result.output_folders = {folder};
+        result.containers_total = 2;
+        result.containers_unpacked = 1;
+        result.warnings = {QStringLiteral("/x/pipe: left out")};
+        window.slot_end_work(result.to_variant_map());
+        QCOMPARE(seen, QStringList({"Encryption/Decryption", "DecryptionFailure",
+                                    "/x/e.kvxdata: the container is empty\nSaved to:\n" + folder + "\n/x/pipe: left out", "no parent",
+                                    "OK", "Open Folder", "Show Details...", "1"}));
+        QVERIFY2(box_width > 0, "the box is narrower than the path it names");
+    }
+
+    // Keys: Tab visits every control in reading order and leaves the table;
+    // Delete removes the selected row, Ctrl+O adds files, Return and Enter
+    // press the focused button (Esc: ending_the_window_mid_run).
+    void keyboard_only()
+    {
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->add_files({QStringLiteral("/k/a"), QStringLiteral("/k/b")});
+        window->find<QComboBox>("type_combo")->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, QStringList({"file_table", "add_file_button", "add_dir_button", "delete_button",
+                                       "clear_button", "open_dir_button", "start_button", "type_combo"}));
+
+        table()->setFocus();
+        table()->selectRow(0);
+        QTest::keyClick(table(), Qt::Key_Delete);
+        QCOMPARE(window->files().keys(), QStringList({"/k/b"}));
+        window->file_answers = {{QStringLiteral("/k/c")}};
+        QTest::keyClick(table(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(window->files().keys(), QStringList({"/k/b", "/k/c"}));
+        QTest::keyClick(window->find("open_dir_button"), Qt::Key_Return);
+        QCOMPARE(window->opened.size(), 1);
+
+        QVERIFY(write_file(work_path("in/a.txt"), "a"));
+        window->click("clear_button");
+        window->folder_answers = {work_path("in")};
+        window->click("add_dir_button");
+        QTest::keyClick(window->find("start_button"), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(window->is_busy());
+        // Keys of locked buttons are locked with them.
+        QTest::keyClick(table(), Qt::Key_Delete);
+        QCOMPARE(window->folders().size(), 1);
+        wait_for_reports(1);
+    }
+
+    // Opens at the described size where the screen allows, and at its minimum
+    // size every text is still whole.
+    void size_and_minimum()
+    {
+        window->place_on_screen();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QRect screen = window->screen()->availableGeometry();
+        QCOMPARE(window->size(), QSize(600, 420).boundedTo(screen.size()));
+        QVERIFY(screen.contains(window->frameGeometry()));
+        window->resize(1, 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(window->size(), window->minimumSize());
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            const auto *label = qobject_cast<QLabel *>(w);
+            // Image labels (the title bar's buttons) have no text to cut.
+            if (!w->isVisible() || (label ? label->text().isEmpty() : !qobject_cast<QPushButton *>(w)))
+                continue;
+            const bool fits = label && label->wordWrap() ? w->height() >= w->heightForWidth(w->width())
+                                                        : w->width() >= w->minimumSizeHint().width();
+            QVERIFY2(fits, qPrintable(QStringLiteral("%1 \"%2\" is cut at the minimum size: %3 < %4")
+                                          .arg(w->metaObject()->className(), label ? label->text() : "")
+                                          .arg(w->width()).arg(w->minimumSizeHint().width())));
+        }
+    }
+
+    // Started where no working folder can be made (a launcher's "/"): the
+    // home folder's is used, and the status row says so until the next action.
+    void unwritable_start_folder_uses_home()
+    {
+        const QByteArray home = qgetenv("HOME");
+        QVERIFY(QDir().mkpath(work_path("home")));
+        qputenv("HOME", work_path("home").toLocal8Bit());
+        QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));
+        Test_Window started;
+        started.init_window();
+        qputenv("HOME", home);
+        QCOMPARE(started.base_folder(), work_path("home"));
+        QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
+        started.open_paths({work_path("home")});
+        QVERIFY(!started.status().isEmpty());
+        started.click("start_button");
+        QTRY_VERIFY_WITH_TIMEOUT(started.reports.size() == 1 && !started.is_busy(), 60000);
+        QCOMPARE(started.reports[0].shown.text, QStringLiteral("EncryptionSuccessful"));
+        QCOMPARE(started.reports[0].shown.folder, work_path("home/AddData"));
+        QVERIFY(started.status().isEmpty());
     }
 };
 

@@ -18,13 +18,13 @@ private slots:
         QTest::addColumn<int>("language");
         QTest::addColumn<QStringList>("expected");
         const QStringList english = {"OpenDir", QStringLiteral("Ing\u2026\u2026"), "Encryption", "Encryption",
-                                     "Cancelled"};
+                                     "Cancelled", "Open Folder"};
         QTest::newRow("0 English") << 0 << english;
         QTest::newRow("2 English") << 2 << english;
         QTest::newRow("1 Chinese") << 1 << QStringList{
             QStringLiteral("\u6587\u4EF6\u52A0\u5BC6\u89E3\u5BC6\u76EE\u5F55"), QStringLiteral("\u4E2D\u2026\u2026"),
             QStringLiteral("\u52A0\u5BC6\u7C7B\u578B"), QStringLiteral("\u52A0\u5BC6"),
-            QStringLiteral("\u5DF2\u53D6\u6D88")};
+            QStringLiteral("\u5DF2\u53D6\u6D88"), QStringLiteral("\u6253\u5F00\u6587\u4EF6\u5939")};
     }
     void textsFollowLanguage()
     {
@@ -33,7 +33,7 @@ private slots:
         ui_language = language;
         const Basic_Text t;
         QCOMPARE(QStringList({t.txt_open_dir, t.txt_in_progress, t.txt_type_encryption, t.txt_encryption,
-                              t.txt_cancelled}), expected);
+                              t.txt_cancelled, t.txt_open_folder}), expected);
     }
 
     void singletonsFixLanguageAtFirstUse()

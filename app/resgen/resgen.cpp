@@ -1,5 +1,6 @@
 // Draws the title-bar button strips and the window icon into a folder.
-// Regenerate the committed art with:
+// The hicolor icons are drawn at build time (--icons); the title-bar art is
+// committed. Regenerate it with:
 //   cmake --build build --target corvanta_resgen
 //   QT_QPA_PLATFORM=offscreen build/app/corvanta_resgen app/Resources
 #include <QColor>
@@ -75,13 +76,15 @@ void restore_glyph(QPainter& p)
     p.drawRect(3, 11, 7, 6);
 }
 
-QImage draw_icon()
+// Drawn on a 162-unit grid, scaled to the pixels asked for, so every size is sharp.
+QImage draw_icon(int pixels = 162)
 {
     const int size = 162;
-    QImage icon(size, size, QImage::Format_ARGB32);
+    QImage icon(pixels, pixels, QImage::Format_ARGB32);
     icon.fill(Qt::transparent);
     QPainter p(&icon);
     p.setRenderHint(QPainter::Antialiasing, true);
+    p.scale(double(pixels) / size, double(pixels) / size);
 
     // Dark rounded tile.
     QLinearGradient tile(0, 0, 0, size);
@@ -121,10 +124,22 @@ bool save(const QImage& image, const QString& path, const char* format)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    // --icons: the desktop icon at the standard sizes, in a hicolor tree.
+    const bool icons = args.size() == 3 && args.at(1) == QLatin1String("--icons");
+    if (icons)
+        args.removeAt(1);
     if (args.size() != 2) {
-        QTextStream(stderr) << "usage: corvanta_resgen OUTPUT_FOLDER\n";
+        QTextStream(stderr) << "usage: corvanta_resgen [--icons] OUTPUT_FOLDER\n";
         return 2;
+    }
+    if (icons) {
+        bool ok = true;
+        for (int px : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(args.at(1)).arg(px);
+            ok = QDir().mkpath(folder) && save(draw_icon(px), folder + QStringLiteral("/corvanta.png"), "png") && ok;
+        }
+        return ok ? 0 : 1;
     }
     const QDir out(args.at(1));
     if (!out.exists()) {

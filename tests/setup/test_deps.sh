@@ -53,6 +53,7 @@ scenario root 0 no none 0
 check root "exits 0" rc root 0
 check root "updates and installs with apt-get" logged root '^apt-get install -y -q .*qt6-base-dev.*libzip-dev'
 check root "never uses sudo" bash -c "! grep -q '^sudo' '$work/root/log'"
+check root "installs what the desktop and package tests need" logged root '^apt-get install -y -q .*xvfb.*appstream.*dpkg-dev'
 
 scenario user_sudo 1000 yes none 0
 check user_sudo "exits 0" rc user_sudo 0
@@ -73,5 +74,5 @@ scenario installed 1000 no all 0
 check installed "exits 0 with nothing missing" rc installed 0
 check installed "runs nothing" nothing_logged installed
 
-echo "$(( 15 - failures )) passed, $failures failed"
+echo "$(( 16 - failures )) passed, $failures failed"
 [ "$failures" -eq 0 ]

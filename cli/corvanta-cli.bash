@@ -1,0 +1,28 @@
+# bash completion for corvanta-cli
+# Commands first; then containers for decrypt, list and test, any path for
+# encrypt (and a folder after -C).
+_corvanta_cli()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local IFS=$'\n'
+    if [ "$COMP_CWORD" -eq 1 ]; then
+        COMPREPLY=($(compgen -W $'encrypt\ndecrypt\nlist\ntest\n--help\n--version' -- "$cur"))
+        return
+    fi
+    case ${COMP_WORDS[1]} in
+        encrypt)
+            if [ "$prev" = -C ]; then
+                COMPREPLY=($(compgen -d -- "$cur"))
+            elif [ "$COMP_CWORD" -eq 2 ] && [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W $'-C\n--' -- "$cur"))
+            else
+                COMPREPLY=($(compgen -f -- "$cur"))
+            fi
+            ;;
+        decrypt | list | test)
+            # Containers and the folders that may hold them.
+            COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X '!*.[kK][vV][xX][dD][aA][tT][aA]' -- "$cur"))
+            ;;
+    esac
+}
+complete -o filenames -F _corvanta_cli corvanta-cli

@@ -1,0 +1,65 @@
+#include "chosen_paths.h"
+
+#include "Basic_Text.h"
+#include "package_pipeline.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+void add_in_dialog_form(const QFileInfo &info, Chosen_Paths *chosen)
+{
+    const QString path = QDir::cleanPath(info.absoluteFilePath());
+    (info.isDir() ? chosen->folders : chosen->files).append(path);
+}
+
+} // namespace
+
+bool Chosen_Paths::only_containers() const
+{
+    return folders.isEmpty() && !files.isEmpty() && std::all_of(files.cbegin(), files.cend(), is_container);
+}
+
+bool is_container(const QString &path)
+{
+    return path.endsWith(container_suffix(), Qt::CaseInsensitive);
+}
+
+Chosen_Paths sort_opened(const QStringList &paths, const QDir &base)
+{
+    const Basic_Text *text = Basic_Text::instance();
+    Chosen_Paths chosen;
+    for (const QString &given : paths) {
+        const QFileInfo info(base, given);
+        QString why;
+        if (given.isEmpty() || !info.exists())
+            why = text->txt_no_such_path;
+        else if (!info.isFile() && !info.isDir())
+            why = text->txt_not_file_or_folder;
+        else if (!info.isReadable())
+            why = text->txt_cannot_read;
+        if (why.isEmpty())
+            add_in_dialog_form(info, &chosen);
+        else
+            chosen.problems.append(QStringLiteral("%1: %2").arg(given, why));
+    }
+    return chosen;
+}
+
+Chosen_Paths sort_dropped(const QList<QUrl> &urls, bool is_encryption)
+{
+    Chosen_Paths chosen;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo info(url.toLocalFile());
+        if (!info.exists())
+            continue;
+        // Folders are packed, never unpacked.
+        if (is_encryption || (info.isFile() && is_container(info.fileName())))
+            add_in_dialog_form(info, &chosen);
+    }
+    return chosen;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "package_pipeline.h"
+
+#include <QList>
+#include <QString>
+
+// What the end-of-run box says: the main text ("EncryptionSuccessful" and the
+// like), a summary readable without a click, the full lists behind "Show
+// Details", and the folder its button opens.
+struct Run_Report
+{
+    struct Line
+    {
+        QString text;
+        bool is_path = false;  // shown whole, never broken across lines
+        bool operator==(const Line &other) const = default;
+    };
+
+    bool is_ok = false;
+    QString text;
+    QList<Line> summary;
+    QString details;
+    QString folder;  // where the result went; empty when nothing was made
+};
+
+// `blocked_working_folder`: the working folder a failed encryption could not
+// write, or empty; the summary then says what to do about it.
+Run_Report make_run_report(const Package_Result &result, const QString &blocked_working_folder = QString());
+
+// The summary as the box's rich text.
+QString summary_html(const QList<Run_Report::Line> &summary);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+// Whether "<base_dir>/AddData" is, or can be made, a folder to write
+// containers in. Tried for real: permissions alone miss read-only places.
+bool can_make_working_folder(const QString &base_dir);
+
+// The folder whose AddData the runs use: the current one, or the home folder
+// when the current one cannot hold it (a launcher that starts the program in "/").
+QString choose_base_dir(const QString &current, const QString &home);
+
+// Where a window opens: the wanted size where the screen area allows, never
+// below its minimum, centred, its title bar on the screen.
+QRect fit_on_screen(const QSize &wanted, const QSize &minimum, const QRect &available);
