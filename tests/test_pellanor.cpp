@@ -296,7 +296,7 @@ private slots:
         QStringList lines;
         for (const Run_Report::Line &line : shown.summary)
             lines << line.text.section(':', 0, 0);
-        QCOMPARE(lines, QStringList({"Containers unpacked", "Saved to", work_path("box/good"), "What failed",
+        QCOMPARE(lines, QStringList({"Containers unpacked", "Files written", "Saved to", work_path("box/good"), "What failed",
                                      work_path("box/empty.kvxdata"), work_path("box/text.kvxdata")}));
         QCOMPARE(shown.summary.first().text, QStringLiteral("Containers unpacked: 1 of 3"));
         QCOMPARE(shown.folder, work_path("box/good"));
