@@ -5,10 +5,38 @@
 #include "job_control.h"
 #include "package_pipeline.h"
 
+#include <QLocale>
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using namespace test_support;
+
+namespace {
+
+// A clock for runs that must wait for the next second: it moves on at once.
+class Quick_Clock : public Run_Clock
+{
+public:
+    explicit Quick_Clock(const QDateTime &start) : start(start) {}
+    QDateTime now() override { return start.addSecs(seconds); }
+    void wait_for_next_second() override { ++seconds; }
+
+private:
+    QDateTime start;
+    int seconds = 0;
+};
+
+QString container_name(const QDateTime &t)
+{
+    return t.toString("yyyyMMdd__hhmmss_") + QLocale::system().dayName(t.date().dayOfWeek(), QLocale::ShortFormat)
+           + ".kvxdata";
+}
+
+} // namespace
 
 class Test_Pipeline : public QObject, Scratch
 {
@@ -109,6 +137,45 @@ private slots:
         QCOMPARE(tree(folder), expected);
     }
 
+    // Encryptions started at the same second each get a container of their
+    // own, whole; users' files under this second's and the next second's
+    // names stay as they are.
+    void simultaneous_encryptions()
+    {
+        const QString root = path("sim-enc");
+        for (int i = 0; i < 10; ++i)
+            make_file(QStringLiteral("%1/shared/f%2.txt").arg(root).arg(i), random_bytes(20000, quint32(i)));
+        const QDateTime start = QDateTime::currentDateTime();
+        for (const QDateTime &t : {start, start.addSecs(1)})
+            make_file(root + "/AddData/" + container_name(t), "user's");
+        std::vector<Package_Result> results(8);
+        {
+            std::vector<std::jthread> runs;
+            for (size_t i = 0; i < results.size(); ++i) {
+                make_file(QStringLiteral("%1/own%2.txt").arg(root).arg(i), QByteArray::number(qulonglong(i)));
+                runs.emplace_back([&, i] {
+                    Quick_Clock clock(start);
+                    Job_Control control;
+                    control.set_clock(&clock);
+                    results[i] = run_encryption({QStringLiteral("%1/own%2.txt").arg(root).arg(i)}, {root + "/shared"},
+                                                root, &control);
+                });
+            }
+        }
+        QSet<QString> containers;
+        for (size_t i = 0; i < results.size(); ++i) {
+            QVERIFY2(results[i].is_ok, qPrintable(results[i].errors.join('\n')));
+            containers.insert(results[i].container_path);
+            const Package_Result back = run_decryption({results[i].container_path});
+            QVERIFY2(back.is_ok, qPrintable(back.errors.join('\n')));
+            QCOMPARE(read_all(back.output_folders.value(0) + QStringLiteral("/own%1.txt").arg(i)), QByteArray::number(qulonglong(i)));
+            QCOMPARE(tree(back.output_folders.value(0) + "/shared"), tree(root + "/shared"));
+        }
+        QCOMPARE(containers.size(), int(results.size()));
+        for (const QDateTime &t : {start, start.addSecs(1)})
+            QCOMPARE(read_all(root + "/AddData/" + container_name(t)), QByteArray("user's"));
+    }
+
     void progress_and_cancel_data()
     {
         QTest::addColumn<bool>("encrypt");
@@ -118,11 +185,10 @@ private slots:
         QTest::newRow("encryption, cancelled before the start") << true << -1;
         QTest::newRow("encryption, cancelled at the second report") << true << 1;
         QTest::newRow("encryption, cancelled at the fourth report") << true << 3;
-        QTest::newRow("decryption, cancelled at the second report") << false << 1;
     }
 
     // Progress climbs, never back, to the total, in a bounded number of
-    // reports; a cancel at any point leaves nothing half written.
+    // reports; a cancelled encryption leaves nothing at all.
     void progress_and_cancel()
     {
         QFETCH(bool, encrypt);
@@ -153,10 +219,58 @@ private slots:
             return;
         }
         QVERIFY(!r.is_ok && r.is_cancelled);
-        QVERIFY(entries(base + "/AddData").isEmpty());
-        QCOMPARE(leftovers(base) + leftovers(path("made")), QStringList());
-        // Beside the container, not even an empty folder stays.
-        QCOMPARE(tree(QFileInfo(bulk_container).path()).keys(), QStringList(QFileInfo(bulk_container).fileName()));
+        QVERIFY(!QFileInfo::exists(base + "/AddData") && leftovers(path("made")).isEmpty());
+    }
+
+    // A decryption cancelled as its first file is complete keeps whole files
+    // only; started again, and again, it completes the tree exactly, with no
+    // numbered copies, and says what was already there.
+    void cancelled_decryption_resumes()
+    {
+        const QString folder = QFileInfo(bulk_container).path();
+        Job_Control control;
+        control.set_point_handler([&](Run_Point point) {
+            if (point == Run_Point::File_Unpacked)
+                control.cancel();
+        });
+        const Package_Result cancelled = run_decryption({bulk_container}, &control);
+        QVERIFY(!cancelled.is_ok && cancelled.is_cancelled);
+        const QString out = folder + "/" + QFileInfo(bulk_container).completeBaseName().section('.', 0, 0);
+        const QMap<QString, QByteArray> source = tree(path("bulk")), kept = tree(out + "/bulk");
+        QVERIFY(!kept.isEmpty() && kept.size() < source.size());
+        for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+            QCOMPARE(it.value(), source.value(it.key()));
+        QCOMPARE(leftovers(folder), QStringList());
+
+        const Package_Result resumed = run_decryption({bulk_container});
+        QVERIFY2(resumed.is_ok, qPrintable(resumed.errors.join('\n')));
+        QCOMPARE(tree(out + "/bulk"), source);
+        QCOMPARE(resumed.files_already_there + resumed.files_written, qint64(source.size()));
+        QCOMPARE(resumed.files_already_there, qint64(kept.size()));
+        QCOMPARE(mode_and_time(out + "/bulk"), mode_and_time(path("bulk")));
+
+        const Package_Result again = run_decryption({bulk_container});
+        QVERIFY(again.is_ok && again.files_written == 0 && again.kept_beside.isEmpty());
+        QCOMPARE(again.files_already_there, qint64(source.size()));
+        QCOMPARE(tree(out + "/bulk"), source);
+        QVERIFY(QDir(out).removeRecursively());
+    }
+
+    // A file the user changed in an unpacked tree is never overwritten: the
+    // container's version comes beside it, numbered, and the report says so.
+    void changed_file_is_kept_beside()
+    {
+        const Package_Result first = run_decryption({bulk_container});
+        QVERIFY(first.is_ok);
+        const QString out = first.output_folders.value(0);
+        QVERIFY(write_file(out + "/bulk/f1.dat", "changed by the user"));
+        const Package_Result second = run_decryption({bulk_container});
+        QVERIFY2(second.is_ok, qPrintable(second.errors.join('\n')));
+        QCOMPARE(read_all(out + "/bulk/f1.dat"), QByteArray("changed by the user"));
+        QCOMPARE(read_all(out + "/bulk/f1 (2).dat"), read_all(path("bulk/f1.dat")));
+        QCOMPARE(second.kept_beside, QStringList(out + "/bulk/f1 (2).dat"));
+        QCOMPARE(second.files_written, qint64(1));
+        QVERIFY(QDir(out).removeRecursively());
     }
 };
 

@@ -1,5 +1,7 @@
 #include "job_control.h"
 
+#include <QThread>
+
 #include <chrono>
 
 namespace {
@@ -10,7 +12,22 @@ qint64 monotonic_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+class System_Clock : public Run_Clock
+{
+public:
+    QDateTime now() override { return QDateTime::currentDateTime(); }
+    void wait_for_next_second() override
+    {
+        const QDateTime start = QDateTime::currentDateTime();
+        QThread::msleep(quint64(1000 - start.time().msec()));
+    }
+};
+
+System_Clock system_clock;
+
 } // namespace
+
+Job_Control::Job_Control() : run_clock(&system_clock) {}
 
 QString cancelled_message()
 {

@@ -11,7 +11,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
-#include <QThread>
 
 #include <cerrno>
 
@@ -63,7 +62,7 @@ public:
 private:
     Job_Control &control;
     Package_Result result;
-    QString stamp = time_stamp(QDateTime::currentDateTime());
+    QString stamp = time_stamp(control.clock().now());
     os::Path work;
     QList<os::Path> made_folders; // the working folder and its parents, where this run made them
     QString failure;
@@ -156,9 +155,8 @@ bool Encryption::publish(Private_File &part)
             return failed(QStringLiteral("%1: cannot save the container: %2").arg(display_path(container), os::reason(error)));
         if (control.is_cancelled())
             return false;
-        const QDateTime now = QDateTime::currentDateTime();
-        QThread::msleep(quint64(1000 - now.time().msec()));
-        stamp = time_stamp(QDateTime::currentDateTime());
+        control.clock().wait_for_next_second();
+        stamp = time_stamp(control.clock().now());
     }
     // The name itself on disk too.
     os::File folder;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include <atomic>
@@ -8,12 +9,33 @@
 // The one error line of a cancelled run.
 QString cancelled_message();
 
+// Where a run takes the time from. The system's clock, unless a test sets
+// one that moves on without waiting.
+class Run_Clock
+{
+public:
+    virtual ~Run_Clock() = default;
+    virtual QDateTime now() = 0;
+    // Returns once now() has passed into the next second.
+    virtual void wait_for_next_second() = 0;
+};
+
+// Points a run passes, named so that a test can act at one (cancel there)
+// instead of after some time has gone by.
+enum class Run_Point {
+    File_Unpacked // a file is complete, not yet named (from any of the unpacking threads)
+};
+
 // Shared between a running pipeline and whoever started it: the starter may
 // cancel from any thread, the pipeline reports progress from its own thread.
+// Runs started without one get one that nobody watches.
 class Job_Control
 {
 public:
     using Progress_Handler = std::function<void(qint64 done, qint64 total)>;
+    using Point_Handler = std::function<void(Run_Point point)>;
+
+    Job_Control();
 
     void cancel() { cancelled.store(true, std::memory_order_relaxed); }
     bool is_cancelled() const { return cancelled.load(std::memory_order_relaxed); }
@@ -34,6 +56,16 @@ public:
     qint64 done() const { return done_bytes.load(std::memory_order_relaxed); }
     qint64 total() const { return total_bytes.load(std::memory_order_relaxed); }
 
+    // Set before the pipeline starts. The handler may be called from any of the run's threads.
+    void set_point_handler(Point_Handler handler) { point_handler = std::move(handler); }
+    void set_clock(Run_Clock *test_clock) { run_clock = test_clock; }
+    void reached(Run_Point point) const
+    {
+        if (point_handler)
+            point_handler(point);
+    }
+    Run_Clock &clock() const { return *run_clock; }
+
 private:
     void report();
 
@@ -41,6 +73,8 @@ private:
     std::atomic<qint64> done_bytes{0};
     std::atomic<qint64> total_bytes{0};
     Progress_Handler progress_handler;
+    Point_Handler point_handler;
+    Run_Clock *run_clock;
     // Throttle state, touched only on the pipeline's thread.
     qint64 last_report_ms = -1;
     int last_report_permille = -1;

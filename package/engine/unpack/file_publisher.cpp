@@ -62,13 +62,6 @@ void File_Publisher::finish()
     publish_batch(std::move(batch));
 }
 
-void File_Publisher::discard()
-{
-    const std::lock_guard<std::mutex> lock(pending_mutex);
-    pending.clear();
-    pending_bytes = 0;
-}
-
 void File_Publisher::publish_batch(std::vector<Finished_File> batch)
 {
     if (batch.empty())

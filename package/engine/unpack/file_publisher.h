@@ -41,8 +41,6 @@ public:
     void add(Finished_File file);
     // Publishes what is left.
     void finish();
-    // After a cancel: what waits is dropped, unnamed.
-    void discard();
 
 private:
     static constexpr size_t batch_files = 128;

@@ -254,6 +254,7 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
         if (const int error = temporary->file().set_permissions(e.permissions | 0400))
             log.warning(QStringLiteral("%1: cannot set its permissions: %2").arg(entry, os::reason(error)));
     publisher.add({std::move(temporary), job.folder, name, e.path, e.size, e.crc, e.has_time, e.mtime});
+    control.reached(Run_Point::File_Unpacked);
 }
 
 // The entry's bytes into out, advancing progress as they come; false when
@@ -350,10 +351,8 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
         log.error(reason);
     if (ok) {
         unpack_files(za.get());
-        if (control.is_cancelled())
-            publisher.discard();
-        else
-            publisher.finish();
+        // Cancelled too: what is complete is kept, and a run started again goes on from there.
+        publisher.finish();
         make_links(za.get());
     }
     if (control.is_cancelled()) {
