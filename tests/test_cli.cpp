@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -17,6 +18,38 @@
 #include <csignal>
 
 using namespace test_support;
+
+namespace {
+
+// Where the local header and the central entry of the entry named name start.
+std::pair<qsizetype, qsizetype> headers_of(const QByteArray &zip, const QByteArray &name)
+{
+    std::pair<qsizetype, qsizetype> at{-1, -1};
+    const auto u16 = [&](qsizetype i) { return int(uchar(zip[i])) | int(uchar(zip[i + 1])) << 8; };
+    for (qsizetype i = zip.indexOf("PK\x03\x04"); i >= 0; i = zip.indexOf("PK\x03\x04", i + 1))
+        if (zip.mid(i + 30, u16(i + 26)) == name)
+            at.first = i;
+    for (qsizetype i = zip.indexOf("PK\x01\x02"); i >= 0; i = zip.indexOf("PK\x01\x02", i + 1))
+        if (zip.mid(i + 46, u16(i + 28)) == name)
+            at.second = i;
+    return at;
+}
+
+void put32(QByteArray &zip, qsizetype at, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        zip[at + i] = char(value >> (8 * i));
+}
+
+quint32 get32(const QByteArray &zip, qsizetype at)
+{
+    quint32 v = 0;
+    for (int i = 0; i < 4; ++i)
+        v |= quint32(uchar(zip[at + i])) << (8 * i);
+    return v;
+}
+
+} // namespace
 
 class Test_Cli : public QObject, Scratch
 {
@@ -48,6 +81,50 @@ class Test_Cli : public QObject, Scratch
     Run cli(const QStringList &args, const QString &working_dir = QString())
     {
         return finish(*start(args, false, working_dir));
+    }
+
+    // The archive of a container this program made, or of hand-made zips, with one kind of damage.
+    QByteArray damaged_archive(const QString &damage)
+    {
+        const QString src = path("damage-src");
+        if (!QFileInfo::exists(src)) {
+            make_file("damage-src/src/keep.txt", "keep");
+            make_file("damage-src/src/size.txt", "ten bytes!");
+            make_file("damage-src/src/sub/real.txt", "real");
+            if (!QFile::link("far/away", src + "/src/lnk")) // dangling: stored as a link
+                return QByteArray();
+        }
+        if (damage == "duplicate" || damage == "climbing name") {
+            const bool dup = damage == "duplicate";
+            QByteArray zip;
+            if (!write_zip(path("hand.zip"), {{dup ? "dup.txt" : "a.txt", "first"}, {dup ? "dup.txX" : "../x.txt", "second"}}))
+                return QByteArray();
+            return read_all(path("hand.zip")).replace("dup.txX", "dup.txt");
+        }
+        const Package_Result made = run_encryption({}, {src + "/src"}, path("damage-made"));
+        QByteArray zip = transformed(read_all(made.container_path), Cipher_Direction::Decrypt);
+        QFile::remove(made.container_path);
+        if (damage == "central name") {
+            zip[headers_of(zip, "src/keep.txt").second + 46 + 4] ^= 0x01;
+        } else if (damage == "overlap") {
+            // Two central entries for one local header's data, as a zip bomb has them.
+            const auto keep = headers_of(zip, "src/keep.txt"), size = headers_of(zip, "src/size.txt");
+            put32(zip, size.second + 42, get32(zip, keep.second + 42));
+            zip.replace(size.second + 46, 12, zip.mid(keep.second + 46, 12));
+            for (int field : {10, 16, 20, 24})
+                put32(zip, size.second + field, get32(zip, keep.second + field));
+        } else if (damage == "truncated") {
+            zip.chop(30);
+        } else if (damage == "link target") {
+            // The link's data, after the copy of its target in the local header's Unix field.
+            const qsizetype data = zip.indexOf("far/away", zip.indexOf("far/away") + 1);
+            zip.replace(data, 8, "far/awry");
+        } else if (damage == "size") {
+            const auto size = headers_of(zip, "src/size.txt");
+            put32(zip, size.first + 22, 11);
+            put32(zip, size.second + 24, 11);
+        }
+        return zip;
     }
 
 private slots:
@@ -141,6 +218,48 @@ private slots:
         QVERIFY2(test.err.contains("t/damaged.kvxdata: bad.bin: "), qPrintable(test.err));
         QVERIFY(test.out.contains("t/sound.kvxdata: OK") && !test.out.contains("damaged"));
         QVERIFY(tree(path("t")) == before); // nothing written
+    }
+
+    // One judgement of a container for test, list and decrypt. Damage to its
+    // structure (headers that disagree, entries that overlap or leave the
+    // archive) is refused by all three before anything is written. Damage to
+    // one entry is named by test and decrypt, which unpacks every sound entry;
+    // list reads no data, so it names only entries refused by their names.
+    // Duplicate names are no damage: the second one is numbered.
+    void test_list_and_decrypt_agree_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QList<int>>("exit_codes"); // test, list, decrypt
+        QTest::addColumn<QStringList>("unpacked");  // what decrypt leaves, below its folder
+        const QStringList sound{"src", "src/keep.txt", "src/lnk", "src/size.txt", "src/sub", "src/sub/real.txt"};
+        QTest::newRow("sound") << "" << QList<int>{0, 0, 0} << sound;
+        QTest::newRow("a name in the central directory") << "central name" << QList<int>{1, 1, 1} << QStringList();
+        QTest::newRow("overlapping entries") << "overlap" << QList<int>{1, 1, 1} << QStringList();
+        QTest::newRow("cut short") << "truncated" << QList<int>{1, 1, 1} << QStringList();
+        QTest::newRow("a link target, its CRC kept") << "link target" << QList<int>{1, 0, 1}
+                                                     << QStringList(sound).filter(QRegularExpression("^(?!src/lnk)"));
+        QTest::newRow("a wrong size in both headers") << "size" << QList<int>{1, 0, 1}
+                                                      << QStringList(sound).filter(QRegularExpression("^(?!src/size)"));
+        QTest::newRow("a name leading out") << "climbing name" << QList<int>{1, 1, 1} << QStringList{"a.txt"};
+        QTest::newRow("duplicate names") << "duplicate" << QList<int>{0, 0, 0} << QStringList{"dup (2).txt", "dup.txt"};
+    }
+
+    void test_list_and_decrypt_agree()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QList<int>, exit_codes);
+        QFETCH(QStringList, unpacked);
+        const QString box = path(QStringLiteral("agree/") + QTest::currentDataTag());
+        QByteArray zip = damaged_archive(damage);
+        QVERIFY(!zip.isEmpty());
+        QVERIFY(write_file(box + "/c.kvxdata", transformed(zip, Cipher_Direction::Encrypt)));
+        const Run test = cli({"test", box + "/c.kvxdata"}), list = cli({"list", box + "/c.kvxdata"});
+        const Run decrypt = cli({"decrypt", box + "/c.kvxdata"});
+        QCOMPARE((QList<int>{test.exit_code, list.exit_code, decrypt.exit_code}), exit_codes);
+        QCOMPARE(tree(box + "/c").keys(), unpacked);
+        // Each damaged entry is named with the same reason by test and decrypt.
+        for (const QString &line : test.err.trimmed().split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(decrypt.err.contains(line), qPrintable(line + " | " + decrypt.err));
     }
 
     // Decryptions of one container started at the same moment all succeed
