@@ -141,12 +141,18 @@ struct Entry_Data_Reader::Decoder
         });
     }
 
+    qint64 wrong_size()
+    {
+        reason = QStringLiteral("its data does not come to its recorded size");
+        return -1;
+    }
+
     // What every mode hands out passes here: counted and checksummed.
     qint64 deliver(const char *data, qint64 n)
     {
         produced += n;
         if (produced > size)
-            return failure(ZIP_ER_INCONS);
+            return wrong_size();
         crc = checksum_update(crc, data, n);
         return n;
     }
@@ -154,7 +160,7 @@ struct Entry_Data_Reader::Decoder
     qint64 finish()
     {
         if (produced != size)
-            return failure(ZIP_ER_INCONS);
+            return wrong_size();
         if (crc != expected_crc)
             return failure(ZIP_ER_CRC);
         ended = true;
@@ -287,7 +293,7 @@ struct Entry_Data_Reader::Decoder
                                                                    whole.data(), size_t(whole.size()), &out_size);
         libdeflate_free_decompressor(d);
         if (rc == LIBDEFLATE_INSUFFICIENT_SPACE)
-            return fail(ZIP_ER_INCONS);
+            return wrong_size() == 0;
         if (rc != LIBDEFLATE_SUCCESS)
             return fail(ZIP_ER_COMPRESSED_DATA);
         whole.truncate(qsizetype(out_size)); // a short result shows as a size mismatch at the end

@@ -24,9 +24,11 @@ namespace {
 
 constexpr qint64 copy_block = 256 * 1024;
 constexpr size_t queued_files = 64;
-// What a file or folder takes on disk beyond its bytes, and what is kept free besides.
+// What a file or folder takes on disk beyond its bytes, and what is kept free
+// besides: a mebibyte and a hundredth of the whole.
 constexpr qint64 disk_block = 4096;
-constexpr qint64 room_margin = 16 * 1024 * 1024;
+constexpr qint64 room_margin = 1024 * 1024;
+constexpr qint64 room_margin_share = 100;
 constexpr int progress_wait_ms = 50;
 
 using Kind = Archive_Entry::Kind;
@@ -130,8 +132,9 @@ bool Extractor::judge(zip_t *za)
         if (is_left_out(e))
             continue;
         compressed_total += e.compressed_size;
-        const bool there = resuming && e.kind == Kind::File && os::status(destination + '/' + e.path, false, &st) == 0
-                           && st.kind == os::Kind::File && st.size == e.size;
+        const bool there = resuming && os::status(destination + '/' + e.path, false, &st) == 0
+                           && (e.kind == Kind::Folder ? st.kind == os::Kind::Folder
+                                                      : st.kind == os::Kind::File && st.size == e.size);
         needed += there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size);
     }
     progress_scale = compressed_total > 0 ? double(progress_budget) / double(compressed_total) : 0.0;
@@ -140,7 +143,7 @@ bool Extractor::judge(zip_t *za)
         log.error(QStringLiteral("cannot tell the free space on the destination's disk: %1").arg(os::reason(error)));
         return false;
     }
-    if (needed + room_margin > free) {
+    if (needed > 0 && needed + room_margin + needed / room_margin_share > free) {
         log.error(QStringLiteral("not enough room: unpacking needs %1, and the disk holding %2 has %3 free")
                       .arg(data_size(needed), display_path(destination), data_size(free)));
         return false;
