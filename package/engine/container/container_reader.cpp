@@ -3,6 +3,7 @@
 #include "container/archive_entries.h"
 #include "container/container_source.h"
 #include "container/entry_data_reader.h"
+#include "core/sizes.h"
 
 #include <vector>
 
@@ -70,7 +71,7 @@ bool test_container(const QByteArray &container_path, QStringList *damaged, QStr
     const Zip_Ptr za = open_container(container_path, reason);
     if (!za)
         return false;
-    std::vector<char> buffer(256 * 1024);
+    std::vector<char> buffer(io_block);
     const zip_int64_t count = zip_get_num_entries(za.get(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         Archive_Entry e;

@@ -2,6 +2,7 @@
 
 #include "container/archive_check.h"
 #include "container/kvx_cipher.h"
+#include "core/sizes.h"
 #include "platform/system.h"
 
 #include <vector>
@@ -21,7 +22,7 @@ public:
 
     zip_int64_t read(char *out, zip_uint64_t length)
     {
-        const qint64 want = qMin<qint64>(qint64(qMin<zip_uint64_t>(length, 1u << 30)), size - position);
+        const qint64 want = qMin<qint64>(qint64(qMin<zip_uint64_t>(length, zip_uint64_t(largest_call))), size - position);
         qint64 copied = 0;
         while (copied < want) {
             if (!load(position, want - copied))

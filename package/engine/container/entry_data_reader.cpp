@@ -3,6 +3,7 @@
 #include "container/archive_entries.h"
 #include "core/checksum.h"
 #include "core/path_rules.h"
+#include "core/sizes.h"
 
 #include <zlib.h>
 
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr qint64 raw_block = 256 * 1024;
 // libdeflate inflates whole buffers: only entries this small are held in memory.
 [[maybe_unused]] constexpr qint64 whole_inflate_limit = 4 * 1024 * 1024;
 
@@ -108,7 +108,7 @@ struct Entry_Data_Reader::Decoder
         if (!file)
             return false;
         if (mode == Mode::Isal || mode == Mode::Zlib)
-            in.reset(new unsigned char[raw_block]);
+            in.reset(new unsigned char[io_block]);
 #ifdef CORVANTA_HAVE_ISAL
         if (mode == Mode::Isal) {
             isal_inflate_init(&isal);
@@ -188,7 +188,7 @@ struct Entry_Data_Reader::Decoder
 
     bool refill(const unsigned char **next, qint64 *available)
     {
-        const qint64 n = raw_read(in.get(), raw_block);
+        const qint64 n = raw_read(in.get(), io_block);
         if (n < 0)
             return false;
         input_end = n == 0;
@@ -200,7 +200,7 @@ struct Entry_Data_Reader::Decoder
     // One inflate step into buffer: bytes made, and whether the stream ended; false on bad data.
     bool inflate_step(char *buffer, qint64 length, qint64 *made, bool *stream_end)
     {
-        const uint32_t room = uint32_t(qMin<qint64>(length, 1 << 30));
+        const uint32_t room = uint32_t(qMin<qint64>(length, largest_call));
 #ifdef CORVANTA_HAVE_ISAL
         if (mode == Mode::Isal) {
             if (isal.avail_in == 0 && !input_end) {

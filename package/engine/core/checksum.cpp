@@ -1,5 +1,7 @@
 #include "core/checksum.h"
 
+#include "core/sizes.h"
+
 #ifdef CORVANTA_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #else
@@ -13,7 +15,7 @@ quint32 checksum_update(quint32 crc, const char *data, qint64 length)
 #else
     // zlib takes at most 4 GiB a call.
     while (length > 0) {
-        const uInt n = uInt(qMin<qint64>(length, 1 << 30));
+        const uInt n = uInt(qMin<qint64>(length, largest_call));
         crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(data), n));
         data += n;
         length -= n;

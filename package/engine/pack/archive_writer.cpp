@@ -3,6 +3,7 @@
 #include "container/archive_output.h"
 #include "container/zip_layout.h"
 #include "core/path_rules.h"
+#include "core/sizes.h"
 #include "core/zip_handles.h"
 #include "pack/deflate_pool.h"
 #include "pack/file_entry_source.h"
@@ -12,9 +13,6 @@
 #include <memory>
 
 namespace {
-
-// libzip asks for a gigabyte at the most, so a count always fits.
-constexpr zip_uint64_t largest_read = 1u << 30;
 
 // Times DOS can hold, 1980 to 2107, in local time: readers that know no
 // other field get the nearest one.
@@ -66,7 +64,7 @@ struct Archive_Sink
     zip_int64_t read(void *data, zip_uint64_t length)
     {
         const qint64 n = output->read(read_position, static_cast<char *>(data),
-                                      qint64(qMin<zip_uint64_t>(length, largest_read)));
+                                      qint64(qMin<zip_uint64_t>(length, zip_uint64_t(largest_call))));
         if (n < 0)
             return failed(ZIP_ER_READ);
         read_position += n;

@@ -2,6 +2,7 @@
 
 #include "core/checksum.h"
 #include "core/path_rules.h"
+#include "core/sizes.h"
 #include "job_control.h"
 #include "pack/pack_planner.h"
 #include "pack/input_file.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr qint64 read_block = 256 * 1024;
 // How far the deflating threads may run ahead of libzip's writer. Together
 // with the per-thread buffers this keeps memory flat whatever the input.
 constexpr qint64 ahead_budget = 32 * 1024 * 1024;
@@ -24,6 +24,8 @@ constexpr qint64 ahead_budget = 32 * 1024 * 1024;
 // file; it sleeps until a batch is ready instead.
 constexpr size_t wake_batch = 64;
 constexpr qint64 wake_bytes = 1024 * 1024;
+// Deflating threads: more than four gain little against one writer.
+constexpr int most_threads = 4;
 
 // Opens a piece's file as planned and ready to deflate from offset: "" or why not.
 QString open_piece(Input_File &file, const Pack_Entry &entry, const Piece_Deflater &z, qint64 offset)
@@ -45,7 +47,7 @@ Deflate_Pool::Deflate_Pool(Job_Control &control) : control(control) {}
 
 void Deflate_Pool::start()
 {
-    const int n = qBound(1, QThread::idealThreadCount(), 4);
+    const int n = qBound(1, QThread::idealThreadCount(), most_threads);
     for (int i = 0; i < n; ++i)
         threads.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
 }
@@ -273,13 +275,13 @@ bool Deflate_Pool::deflate_blocks(Input_File &file, Piece_Deflater &z, size_t it
                                   const std::stop_token &stop, quint32 *crc, qint64 *in_size, QString *reason)
 {
     const os::Path &path = item.entry->source_path;
-    std::unique_ptr<char[]> in(new char[read_block]);
+    std::unique_ptr<char[]> in(new char[io_block]);
     for (bool end = false; !end;) {
         if (cancelled()) {
             *reason = cancelled_message();
             return false;
         }
-        const qint64 n = file.read(in.get(), qMin(read_block, item.length - *in_size));
+        const qint64 n = file.read(in.get(), qMin(io_block, item.length - *in_size));
         if (n <= 0) {
             // One that ends sooner than planned has changed.
             *reason = n < 0 ? file.reason() : changed_reason(path);

@@ -1,6 +1,7 @@
 #include "pack/file_entry_source.h"
 
 #include "pack/deflate_pool.h"
+#include "core/sizes.h"
 #include "job_control.h"
 #include "pack/pack_planner.h"
 #include "pack/input_file.h"
@@ -50,7 +51,7 @@ struct Entry_Source
     {
         if (control->is_cancelled())
             return set_failure(ZIP_ER_CANCELLED, cancelled_message());
-        const qint64 want = qint64(qMin<zip_uint64_t>(length, 1u << 30));
+        const qint64 want = qint64(qMin<zip_uint64_t>(length, zip_uint64_t(largest_call)));
         if (pool)
             return read_deflated(data, want);
         // Exactly the planned size, and the file as planned before and after;

@@ -3,15 +3,10 @@
 #include "core/checksum.h"
 #include "core/free_name.h"
 #include "core/path_rules.h"
+#include "core/sizes.h"
 #include "unpack/extract_log.h"
 
 #include <cerrno>
-
-namespace {
-
-constexpr qint64 compare_block = 256 * 1024;
-
-} // namespace
 
 bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
 {
@@ -21,7 +16,7 @@ bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
     os::File file;
     if (file.open_read(path) != 0)
         return false;
-    QByteArray block(compare_block, Qt::Uninitialized);
+    QByteArray block(io_block, Qt::Uninitialized);
     quint32 sum = 0;
     qint64 total = 0;
     for (;;) {

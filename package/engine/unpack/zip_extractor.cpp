@@ -5,6 +5,7 @@
 #include "core/free_name.h"
 #include "core/path_rules.h"
 #include "core/private_file.h"
+#include "core/sizes.h"
 #include "job_control.h"
 #include "unpack/extract_folders.h"
 #include "unpack/file_publisher.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-constexpr qint64 copy_block = 256 * 1024;
 constexpr size_t queued_files = 64;
 // What a file or folder takes on disk beyond its bytes, and what is kept free
 // besides: a mebibyte and a hundredth of the whole.
@@ -264,13 +264,13 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
 // cancelled or on a failure, which is reported.
 bool Extractor::copy(Entry_Data_Reader &reader, os::File &out, const Archive_Entry &e)
 {
-    const auto buffer = std::make_unique_for_overwrite<char[]>(copy_block);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(io_block);
     qint64 written = 0, reported = 0;
     bool ok = true;
     while (ok) {
         if (control.is_cancelled())
             ok = false;
-        const qint64 n = ok ? reader.read(buffer.get(), copy_block) : 0;
+        const qint64 n = ok ? reader.read(buffer.get(), io_block) : 0;
         if (n < 0) {
             log.error(QStringLiteral("%1: %2").arg(e.display(), reader.error()), parent_of(e.path));
             ok = false;
