@@ -245,20 +245,28 @@ int read_containers(const QList<QByteArray> &args,
 // Entries that unpacking would refuse are named on standard error, as decrypt names them.
 bool list_one(const QByteArray &path, const QList<QByteArray> &containers)
 {
-    QList<Container_Entry> entries;
     QStringList refused;
     QString reason;
-    if (!list_container(path, &entries, &refused, &reason)) {
+    bool headed = containers.size() == 1;
+    const auto head = [&] {
+        if (!headed)
+            std::printf("%s%s:\n", path == containers.first() ? "" : "\n", path.constData());
+        headed = true;
+    };
+    const bool ok = list_container(
+        path,
+        [&](const Container_Entry &e) {
+            head();
+            const QString when = e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                                      : QStringLiteral("-------------------");
+            std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
+        },
+        &refused, &reason);
+    if (!ok) {
         print_failure(path, reason);
         return false;
     }
-    if (containers.size() > 1)
-        std::printf("%s%s:\n", path == containers.first() ? "" : "\n", path.constData());
-    for (const Container_Entry &e : entries) {
-        const QString when = e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                                                  : QStringLiteral("-------------------");
-        std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
-    }
+    head();
     for (const QString &line : std::as_const(refused))
         print_failure(path, line);
     return refused.isEmpty();

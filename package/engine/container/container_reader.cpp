@@ -36,7 +36,7 @@ QString judge_data(zip_t *za, const Archive_Entry &e, std::vector<char> &buffer)
 
 } // namespace
 
-bool list_container(const QByteArray &container_path, QList<Container_Entry> *entries, QStringList *refused,
+bool list_container(const QByteArray &container_path, const Listed_Entry &on_entry, QStringList *refused,
                     QString *reason)
 {
     const Zip_Ptr za = open_container(container_path, reason);
@@ -58,7 +58,7 @@ bool list_container(const QByteArray &container_path, QList<Container_Entry> *en
         listed.size = e.size;
         if (e.has_time)
             listed.modified = QDateTime::fromSecsSinceEpoch(e.mtime);
-        entries->append(listed);
+        on_entry(listed);
         problem = entry_problem(e);
         if (!problem.isEmpty())
             refused->append(line_for(e, problem));

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // One entry of a container, as listed: the name read as unpacking reads it.
 struct Container_Entry
 {
@@ -22,10 +24,12 @@ struct Container_Entry
 // come to the entry's size and checksum, is damage of that entry. Duplicate
 // names are no damage.
 
-// Reads a container's table of contents without writing anything. False
-// with a reason when the file cannot be read or its structure is damaged;
-// entries unpacking would refuse by their names add a line each to refused.
-bool list_container(const QByteArray &container_path, QList<Container_Entry> *entries, QStringList *refused,
+// Reads a container's table of contents without writing anything, handing
+// each entry on as it is read (nothing is kept: a container may hold millions).
+// False with a reason when the file cannot be read or its structure is
+// damaged; entries unpacking would refuse by their names add a line each to refused.
+using Listed_Entry = std::function<void(const Container_Entry &entry)>;
+bool list_container(const QByteArray &container_path, const Listed_Entry &on_entry, QStringList *refused,
                     QString *reason);
 
 // Reads every entry through the decipher and judges it as unpacking would,
