@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <condition_variable>
@@ -11,10 +12,10 @@
 #include <vector>
 
 #include "pack/deflate_codec.h"
-#include "job_control.h"
 
-struct Pack_Entry;
 class Input_File;
+class Job_Control;
+struct Planned_File;
 
 constexpr int deflate_level = 6;
 
@@ -28,7 +29,9 @@ constexpr int deflate_level_for(qint64 file_size)
 // Deflates files on worker threads, in archive order, into bounded queues that
 // libzip's writer drains from within zip_close on the pipeline's thread. Jobs
 // may be added while the workers run, so deflating starts while the chosen
-// folders are still being walked.
+// folders are still being walked. What the pool keeps per file lives only
+// from the moment a worker starts the file to the moment the writer is done
+// with it, so its memory does not grow with the number of files.
 class Deflate_Pool
 {
 public:
@@ -36,13 +39,15 @@ public:
     ~Deflate_Pool() { stop(); }
 
     void start();
-    // Job numbers follow the order of adding; the entry must stay where it is.
-    void add_job(const Pack_Entry *entry);
+    // The file's job number, in the order of adding; the file must stay where
+    // it is until the pool stops.
+    int add_job(const Planned_File *file);
     // No more jobs: workers that run out of them end.
     void close_jobs();
     // Stops the workers and waits for them.
     void stop();
 
+    // The writer's side, in job order: begin a job, read it to its end, ask for its result.
     void begin(int job);
     // Blocks until data, the stream's end (0) or a failure (-1, with reason).
     qint64 read(int job, char *out, qint64 length, QString *error);
@@ -58,67 +63,112 @@ private:
     // changes under it.
     struct Segment
     {
-        std::deque<QByteArray> blocks;
-        qint64 front_offset = 0;
+        // Deflated, not yet read by the writer: blocks[first] on. A list, not
+        // a deque: an empty deque costs half a kilobyte, and a segment is
+        // kept for every file in flight.
+        QList<QByteArray> blocks;
+        qsizetype first = 0;
+        qint64 front_offset = 0; // of blocks[first], already read
+        qint64 queued = 0;       // bytes in blocks, unread
         bool finished = false;
         bool failed = false;
         QString error;
         quint32 crc = 0;
         qint64 in_size = 0;
+        bool through() const { return finished || failed; }
     };
 
+    // One file's job, from its start by a worker to the writer's next job.
     struct Stream
     {
+        const Planned_File *file = nullptr;
         std::vector<Segment> segments;
-        size_t first_item = 0;
-        size_t current = 0; // segment the writer reads now
+        size_t taken = 0;          // segments handed to workers
+        size_t current = 0;        // the segment the writer reads now
+        quint64 first_sequence = 0; // segments are numbered across all streams, in archive order
     };
 
+    // A segment a worker deflates: which, and what part of the file.
     struct Work_Item
     {
-        const Pack_Entry *entry = nullptr;
+        const Planned_File *file = nullptr;
         int job = 0;
         size_t segment = 0;
         qint64 offset = 0;
         qint64 length = 0; // as planned; a file that ends sooner has changed
         bool last = true;
+        quint64 sequence = 0;
     };
 
     static constexpr qint64 segment_size = deflate_piece_size;
+    // How far the deflating threads may run ahead of libzip's writer. Together
+    // with the per-thread buffers this keeps memory flat whatever the input.
+    static constexpr qint64 ahead_budget = 32 * 1024 * 1024;
+    // The writer copies far faster than files deflate, so it keeps catching up.
+    // Waking it for each small file would cost a pair of thread switches per
+    // file; it sleeps until a batch is ready instead.
+    static constexpr quint64 wake_batch = 64;
+    static constexpr qint64 wake_bytes = 1024 * 1024;
 
-    // Deques: adding keeps the places of what is there.
-    std::deque<const Pack_Entry *> jobs;
-    std::deque<Stream> streams;
-    std::deque<Work_Item> items;
     Job_Control &control;
+
+    // Everything below is guarded by `mutex`.
+    //
+    // Jobs, in order: waiting (added, not started) follow the streams
+    // (started). streams.front() is job first_job; waiting.front() is job
+    // first_job + streams.size(). Workers take segments in archive order:
+    // the first stream with untaken segments is streams[open_stream], and a
+    // new stream is started from waiting only when every stream is taken.
+    // The writer starts a job itself when no worker has yet, and on begin()
+    // drops the streams before its job: it is done with them.
     std::mutex mutex;
+    std::deque<const Planned_File *> waiting;
+    std::deque<Stream> streams;
+    int first_job = 0;
+    int jobs_added = 0;
+    size_t open_stream = 0;
+    bool jobs_closed = false;
+    quint64 next_sequence = 0;
+    // The segment the writer reads now (its sequence number), and the bytes
+    // queued in all segments. A worker pushing a block waits on producer_wait
+    // while buffered >= ahead budget, unless its segment is head: the writer
+    // must always be able to make progress. The writer signals producer_wait
+    // whenever it frees a block or moves head.
+    quint64 head = 0;
+    qint64 buffered = 0;
+    // Every segment before frontier (by sequence) is through. frontier_stream
+    // is the stream that holds it.
+    quint64 frontier = 0;
+    size_t frontier_stream = 0;
+    // The writer, when its segment has nothing yet, waits on consumer_wait
+    // for: data and a whole batch through (frontier >= wake_at) or all jobs
+    // through, or enough queued for it, or the budget half full, or a
+    // failure or cancel.
+    // waiting_on is the segment it waits on (null when it does not wait);
+    // workers signal consumer_wait after a change only when it may go.
+    const Segment *waiting_on = nullptr;
+    quint64 wake_at = 0;
+    // Workers wait on work_wait for a job, or for the pool to close.
     std::condition_variable_any producer_wait;
     std::condition_variable_any consumer_wait;
     std::condition_variable_any work_wait;
-    size_t next_item = 0;
-    bool jobs_closed = false;
-    size_t head = 0;
-    qint64 buffered = 0;
-    // Items before this one are all through (finished or failed).
-    size_t frontier = 0;
-    // While the writer waits: the segment it waits on, and the frontier that wakes it.
-    const Segment *waiting_on = nullptr;
-    size_t wake_at = 0;
     // Last: destroyed first, so no worker outlives what it uses.
     std::vector<std::jthread> threads;
 
-    bool cancelled() const { return control.is_cancelled(); }
+    bool cancelled() const;
+    Stream &stream_of(int job) { return streams[size_t(job - first_job)]; }
+    Segment &segment_of(const Work_Item &item) { return stream_of(item.job).segments[item.segment]; }
+    void start_stream();
     bool writer_may_go(const Segment &s) const;
     void wake_writer();
-    Segment &segment_of(const Work_Item &item) { return streams[size_t(item.job)].segments[item.segment]; }
     qint64 end_of_stream(int job, QString *error);
 
     void work(std::stop_token stop);
-    bool take_item(size_t *index, Work_Item *item, const std::stop_token &stop);
-    bool push(size_t item, QByteArray block, const std::stop_token &stop);
-    void fail(size_t item, const QString &reason);
-    void finish(size_t item, quint32 crc, qint64 in_size);
-    bool deflate_item(size_t item_index, const Work_Item &item, const std::stop_token &stop);
-    bool deflate_blocks(Input_File &file, Piece_Deflater &z, size_t item_index, const Work_Item &item,
-                        const std::stop_token &stop, quint32 *crc, qint64 *in_size, QString *reason);
+    bool take_item(Work_Item *item, const std::stop_token &stop);
+    bool push(const Work_Item &item, QByteArray block, const std::stop_token &stop);
+    void fail(const Work_Item &item, const QString &reason);
+    void finish(const Work_Item &item, quint32 crc, qint64 in_size);
+    bool deflate_item(const Work_Item &item, const std::stop_token &stop);
+    bool deflate_blocks(Input_File &file, Piece_Deflater &z, const Work_Item &item, const std::stop_token &stop,
+                        quint32 *crc, qint64 *in_size, QString *reason);
 };

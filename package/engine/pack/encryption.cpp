@@ -5,7 +5,6 @@
 #include "core/private_file.h"
 #include "job_control.h"
 #include "pack/archive_writer.h"
-#include "pack/deflate_pool.h"
 #include "pack/pack_planner.h"
 
 #include <QDateTime>
@@ -13,6 +12,7 @@
 #include <QLocale>
 
 #include <cerrno>
+#include <deque>
 
 using namespace pipeline;
 
@@ -49,7 +49,9 @@ int make_folder(const os::Path &folder, QList<os::Path> *made)
     return st.kind == os::Kind::Folder ? 0 : ENOTDIR;
 }
 
-// One encryption run, phase by phase: plan, write the archive enciphered,
+// One encryption run, phase by phase: prepare the working folder and a
+// private file, walk the chosen items while their entries go into the archive
+// (and their files into the deflating threads), write the archive enciphered,
 // publish the container. A phase that fails leaves its reason in `failure`
 // (empty when the errors or a cancel already say it).
 class Encryption
@@ -73,9 +75,9 @@ private:
         return false;
     }
     QString work_name() const { return display_path(work); }
-    bool plan(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
-              Pack_Plan *plan, Deflate_Pool &pool);
-    bool write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &part);
+    bool prepare(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
+                 Private_File &part);
+    bool pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, Private_File &part);
     bool publish(Private_File &part);
     void remove_made_folders();
 };
@@ -83,13 +85,9 @@ private:
 Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByteArray> &folders,
                                const os::Path &base_dir)
 {
-    Pack_Plan pack_plan;
     // Private until the container is published complete.
     Private_File part;
-    // Deflates files while the walk goes on; stopped before the plan goes.
-    Deflate_Pool pool(control);
-    if (!plan(files, folders, base_dir, &pack_plan, pool) || !write(pack_plan, pool, part) || !publish(part)) {
-        pool.stop();
+    if (!prepare(files, folders, base_dir, part) || !pack(files, folders, part) || !publish(part)) {
         remove_made_folders();
         return fail(result, failure, control);
     }
@@ -98,8 +96,8 @@ Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByte
     return result;
 }
 
-bool Encryption::plan(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
-                      Pack_Plan *plan, Deflate_Pool &pool)
+bool Encryption::prepare(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
+                         Private_File &part)
 {
     if (files.isEmpty() && folders.isEmpty())
         return failed(QStringLiteral("Nothing to pack: no files or folders were chosen"));
@@ -109,30 +107,35 @@ bool Encryption::plan(const QList<QByteArray> &files, const QList<QByteArray> &f
         return failed(QStringLiteral("%1: cannot create the working folder: %2").arg(work_name(), os::reason(error)));
     // Temporaries of runs that ended without cleaning up (killed, power lost).
     remove_abandoned_temporaries(work);
-
-    pool.start();
-    plan_pack(files, folders, &result.errors, control, plan, [&](const Pack_Entry &e) {
-        control.add_total(e.size);
-        if (e.deflate)
-            pool.add_job(&e);
-    });
-    pool.close_jobs();
-    result.warnings = plan->warnings;
-    if (!result.errors.isEmpty() || control.is_cancelled())
-        return false;
-    if (plan->entries.empty())
-        return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
+    if (const int error = part.create(work, container_suffix().toUtf8() + ".part"))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work_name(), os::reason(error)));
     return true;
 }
 
-// The archive is enciphered on its way into the file: no plain copy is ever written.
-bool Encryption::write(const Pack_Plan &plan, Deflate_Pool &pool, Private_File &part)
+// The archive is enciphered on its way into the file: no plain copy is ever
+// written. Entries go into it as the walk finds them.
+bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, Private_File &part)
 {
-    if (const int error = part.create(work, container_suffix().toUtf8() + ".part"))
-        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work_name(), os::reason(error)));
-    QString reason;
-    if (!write_archive(plan, pool, part.file(), work_name(), Archive_Form::Enciphered, control, &reason))
-        return failed(reason);
+    // Before the writer: its deflating threads read the roots until it is gone.
+    std::deque<Pack_Root> roots;
+    Plan_Totals totals;
+    Archive_Writer writer(part.file(), work_name(), Archive_Form::Enciphered, control);
+    if (!writer.open())
+        return failed(writer.error());
+    bool written = true;
+    plan_pack(files, folders, &result.errors, control, &roots, &totals, [&](const Pack_Entry &e) {
+        control.add_total(e.size);
+        return written = writer.add(e);
+    });
+    result.warnings = totals.warnings;
+    if (!written)
+        return failed(writer.error());
+    if (!result.errors.isEmpty() || control.is_cancelled())
+        return false;
+    if (totals.entries == 0)
+        return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
+    if (!writer.finish())
+        return failed(writer.error());
     // On disk before it has a name: after a power cut no container stands short or empty.
     if (const int error = part.file().sync_data())
         return failed(QStringLiteral("%1: cannot write the container to disk: %2").arg(work_name(), os::reason(error)));

@@ -1,15 +1,27 @@
 #pragma once
 
+#include <QString>
+
 #include "core/zip_handles.h"
 
 class Deflate_Pool;
 class Job_Control;
-class QString;
-struct Pack_Entry;
+struct File_Entry;
+struct Planned_File;
+
+// What the file sources of one archive share.
+struct File_Sources
+{
+    Deflate_Pool &pool;
+    Job_Control &control;
+    QString first_error; // the first failure's reason
+};
 
 // libzip's source for one file entry: a stored file is read here, a deflated
-// one (pool given) comes from the pool with its compression already done, as
-// job's stream. The first failure's reason goes to first_error. Null when
-// libzip cannot make the source.
-Zip_Source_Ptr make_file_entry_source(const Pack_Entry &entry, Deflate_Pool *pool, int job, Job_Control &control,
-                                 QString *first_error);
+// one comes from the pool with its compression already done. Null when libzip
+// cannot make the source; otherwise *entry is the source's state, for
+// attach_file_entry() once libzip holds the entry.
+Zip_Source_Ptr make_file_entry_source(File_Sources &shared, const Planned_File &file, File_Entry **entry);
+// The entry is in the archive under name (libzip's copy): a deflated file
+// becomes a job of the pool.
+void attach_file_entry(File_Entry *entry, const char *name);

@@ -12,6 +12,27 @@ struct File_Identity
     quint64 inode = 0;
 };
 
+// A chosen item: where it is, and the name it has at the archive's root.
+struct Pack_Root
+{
+    os::Path source;
+    QByteArray name;
+};
+
+// A file as packing reads it later: what the plan saw of it, and its name in
+// the archive, from which its path follows. The name is libzip's own copy,
+// which stays where it is while the archive is open, so nothing per file is
+// kept twice.
+struct Planned_File
+{
+    const Pack_Root *root = nullptr;
+    const char *name = nullptr;
+    File_Identity identity;
+    bool deflate = false;
+
+    os::Path path() const { return root->source + QByteArray(name + root->name.size()); }
+};
+
 // A planned file, read for packing through a plain descriptor: a folder of
 // many small files costs more in status calls than in reading, so there are
 // no more than opening and one check needs.

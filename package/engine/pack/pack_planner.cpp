@@ -66,21 +66,31 @@ QByteArray root_name(const os::Path &path)
 class Planner
 {
 public:
-    Planner(QStringList *errors, Job_Control &control, Pack_Plan *plan, const Planned_File &on_file)
-        : plan(*plan), errors(errors), control(control), on_file(on_file)
+    Planner(QStringList *errors, Job_Control &control, std::deque<Pack_Root> *roots, Plan_Totals *totals,
+            const Planned_Entry &on_entry)
+        : errors(errors), control(control), roots(*roots), totals(*totals), on_entry(on_entry)
     {
     }
 
     void add_top(const os::Path &path);
+    bool stopped() const { return stop || control.is_cancelled(); }
 
 private:
-    Pack_Plan &plan;
     QStringList *errors;
     Job_Control &control;
-    const Planned_File &on_file;
+    std::deque<Pack_Root> &roots;
+    Plan_Totals &totals;
+    const Planned_Entry &on_entry;
     QSet<QByteArray> root_names;
     QList<os::Path> chosen; // canonical, for telling where a link leads
+    bool stop = false;
 
+    void hand_on(Pack_Entry &e)
+    {
+        e.root = &roots.back();
+        ++totals.entries;
+        stop = stop || !on_entry(e);
+    }
     void failed(const os::Path &path, const QString &what, int error)
     {
         errors->append(QStringLiteral("%1: %2%3").arg(display_path(path), what, os::reason(error)));
@@ -111,6 +121,7 @@ void Planner::add_top(const os::Path &path)
     for (int n = 2; root_names.contains(unique); ++n)
         unique = numbered_name(name, n, is_dir);
     root_names.insert(unique);
+    roots.push_back({path, unique});
     if (is_dir)
         add_folder(path, st, unique);
     else
@@ -141,12 +152,10 @@ void Planner::add_file(const os::Path &path, const os::Status &st, const QByteAr
     e.inode = st.inode;
     e.unix_mode = S_IFREG | (st.permissions & 0777);
     e.deflate = e.size > 0 && looks_compressible(path, e.size);
-    plan.total_bytes += e.size;
+    totals.bytes += e.size;
     if (e.deflate)
-        plan.deflate_bytes += e.size;
-    plan.entries.push_back(std::move(e));
-    if (on_file)
-        on_file(plan.entries.back());
+        totals.deflate_bytes += e.size;
+    hand_on(e);
 }
 
 // Stored as the link itself (Unix link mode, the target as content), as zip -y does.
@@ -158,7 +167,7 @@ void Planner::add_link(const os::Path &path, const os::Status &st, const QByteAr
     if (const int error = os::read_link(path, &e.link_target))
         return failed(path, QStringLiteral("cannot read the link: "), error);
     if (!link_target_is_safe(name, e.link_target)) {
-        plan.warnings.append(QStringLiteral("%1: left out: a link to \"%2\", which leads outside the packed items, "
+        totals.warnings.append(QStringLiteral("%1: left out: a link to \"%2\", which leads outside the packed items, "
                                             "could not be unpacked")
                                  .arg(display_path(path), display_path(e.link_target)));
         return;
@@ -166,19 +175,19 @@ void Planner::add_link(const os::Path &path, const os::Status &st, const QByteAr
     e.size = e.link_target.size();
     e.unix_mode = S_IFLNK | 0777;
     e.mtime = st.mtime_ns / ns_per_second;
-    plan.entries.push_back(std::move(e));
+    hand_on(e);
 }
 
 void Planner::add_folder(const os::Path &path, const os::Status &st, const QByteArray &name)
 {
-    if (control.is_cancelled())
+    if (stopped())
         return;
     Pack_Entry e;
     e.name = name + '/';
     e.is_dir = true;
     e.mtime = st.mtime_ns / ns_per_second;
     e.unix_mode = S_IFDIR | (st.permissions & 0777);
-    plan.entries.push_back(std::move(e));
+    hand_on(e);
 
     std::vector<QByteArray> children;
     if (int error = os::check_readable(path, true); error || (error = os::list_folder(path, &children)))
@@ -186,7 +195,8 @@ void Planner::add_folder(const os::Path &path, const os::Status &st, const QByte
     std::sort(children.begin(), children.end());
     const os::Path prefix = path.endsWith('/') ? path : path + '/';
     for (const QByteArray &child : children)
-        add_child(prefix + child, name + '/' + child);
+        if (!stopped())
+            add_child(prefix + child, name + '/' + child);
 }
 
 void Planner::add_child(const os::Path &path, const QByteArray &name)
@@ -201,7 +211,7 @@ void Planner::add_child(const os::Path &path, const QByteArray &name)
         os::Status target;
         if (os::status(path, true, &target) == 0 && target.kind == os::Kind::File) {
             if (!is_chosen(path))
-                plan.warnings.append(QStringLiteral("%1: a link to a file outside the chosen items; that file's "
+                totals.warnings.append(QStringLiteral("%1: a link to a file outside the chosen items; that file's "
                                                     "content is packed in its place")
                                          .arg(display_path(path)));
             add_file(path, target, name);
@@ -217,7 +227,7 @@ void Planner::add_child(const os::Path &path, const QByteArray &name)
         add_file(path, st, name);
         break;
     default:
-        plan.warnings.append(QStringLiteral("%1: left out: a %2 cannot be packed")
+        totals.warnings.append(QStringLiteral("%1: left out: a %2 cannot be packed")
                                  .arg(display_path(path), QLatin1String(special_kind(st.kind))));
         break;
     }
@@ -232,19 +242,21 @@ QString changed_reason(const os::Path &path)
 }
 
 void plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
-               Job_Control &control, Pack_Plan *plan, const Planned_File &on_file)
+               Job_Control &control, std::deque<Pack_Root> *roots, Plan_Totals *totals, const Planned_Entry &on_entry)
 {
-    Planner planner(errors, control, plan, on_file);
-    for (const os::Path &f : files)
-        planner.add_top(f);
-    for (const os::Path &f : folders)
-        planner.add_top(f);
+    Planner planner(errors, control, roots, totals, on_entry);
+    for (const os::Path &f : files + folders)
+        if (!planner.stopped())
+            planner.add_top(f);
 }
 
 Pack_Plan plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
                     Job_Control &control)
 {
     Pack_Plan plan;
-    plan_pack(files, folders, errors, control, &plan, Planned_File());
+    plan_pack(files, folders, errors, control, &plan.roots, &plan, [&](const Pack_Entry &e) {
+        plan.entries.push_back(e);
+        return true;
+    });
     return plan;
 }

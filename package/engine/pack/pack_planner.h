@@ -12,10 +12,11 @@
 
 class Job_Control;
 
-// One entry of the archive to be written.
+// One entry of the archive to be written, as the walk finds it.
 struct Pack_Entry
 {
-    os::Path source_path;  // empty for folders and links
+    const Pack_Root *root = nullptr; // the chosen item it was found under
+    os::Path source_path;  // where it is; empty for folders and links
     QByteArray name;       // in the archive, as the file system names it; folders end with "/"
     bool is_dir = false;
     bool is_link = false;  // stored as a link: link_target is its content
@@ -30,17 +31,22 @@ struct Pack_Entry
     File_Identity identity() const { return {size, mtime_ns, inode}; }
 };
 
-struct Pack_Plan
+// What a walk found besides its entries.
+struct Plan_Totals
 {
-    std::deque<Pack_Entry> entries; // a deque: entries keep their places as more are added
-    qint64 total_bytes = 0;      // bytes of file content to read
-    qint64 deflate_bytes = 0;    // of which to be deflated
-    QStringList warnings;        // what was left out or packed differently, and why
+    qint64 entries = 0;
+    qint64 bytes = 0;         // of file content to read
+    qint64 deflate_bytes = 0; // of which to be deflated
+    QStringList warnings;     // what was left out or packed differently, and why
 };
 
 // Walks the chosen files and folders, names as the system gives them, in
-// bytes. Each chosen item sits at the archive's root under its own name; a
-// later item whose name is taken gets "name (2).ext". Inside chosen folders:
+// bytes, handing each entry to on_entry as soon as it is found; nothing is
+// kept per entry, so a walk of millions of files takes no more memory than
+// one of a few. on_entry returning false stops the walk. Each chosen item
+// sits at the archive's root under its own name (in *roots, which must stay
+// put while its entries are used); a later item whose name is taken gets
+// "name (2).ext". Inside chosen folders:
 // - a link to a file is packed as the file it points to, with a warning when
 //   that file lies outside the chosen items;
 // - other links (to folders, dangling) are stored as links and not followed,
@@ -49,12 +55,17 @@ struct Pack_Plan
 //   items) is left out with a warning;
 // - sockets, pipes and devices are left out with a warning.
 // Appends one line per problem to errors (which fail the run), with the system's reason.
+using Planned_Entry = std::function<bool(const Pack_Entry &entry)>;
+void plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
+               Job_Control &control, std::deque<Pack_Root> *roots, Plan_Totals *totals, const Planned_Entry &on_entry);
+
+// The whole plan at once, for small trees.
+struct Pack_Plan : Plan_Totals
+{
+    std::deque<Pack_Root> roots;
+    std::deque<Pack_Entry> entries;
+};
 Pack_Plan plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
                     Job_Control &control);
-// The same into *plan, calling on_file for each file as soon as it is in the
-// plan, where it stays: work on it can start while the walk goes on.
-using Planned_File = std::function<void(const Pack_Entry &)>;
-void plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
-               Job_Control &control, Pack_Plan *plan, const Planned_File &on_file);
 
 QString changed_reason(const os::Path &path);
