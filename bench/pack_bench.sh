@@ -3,10 +3,15 @@
 # side by side in one run (interleaved), and prints medians of wall and CPU
 # time, sizes, ratios and peak memory.
 #
-# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR] [--runs N]
+# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N]
 #   --tree DIR  measures on a copy of a real folder instead of the corpus. Links
 #               to folders are left out of the copy: zip -r follows them and
 #               corvanta-cli does not, so both then pack the same entries.
+#   --files N   measures on N small text files (1-3 KB) instead: time per file
+#               and peak memory of every command, beside libzip's own needs
+#               (bench/libzip_floor). With several counts it also prints the
+#               memory kept per entry: the slope of peak memory from the
+#               first count to the last.
 # Environment: CORVANTA_CLI (default build/cli/corvanta-cli), CORVANTA_CLI_BASE
 #   (optional: an earlier build, measured in the same runs as "before"),
 #   CORVANTA_CORPUS_SCRIPT (default ../shared/bench/make_corpus.py beside the
@@ -20,13 +25,15 @@ base=${CORVANTA_CLI_BASE:-}
 corpus_script=${CORVANTA_CORPUS_SCRIPT:-$root/../shared/bench/make_corpus.py}
 variant=mixed
 tree=
+files=
 runs=5
-usage="usage: $0 [--variant mixed|small | --tree DIR] [--runs N]"
+usage="usage: $0 [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --variant) variant=$2; shift 2 ;;
     --tree) tree=$(cd "$2" && pwd); shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --files) files=$2; shift 2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -38,28 +45,6 @@ mkdir -p "$work"
 cleanup() { [ "${KEEP_BENCH_DIR:-0}" = 1 ] || [ -n "${BENCH_DIR:-}" ] || rm -rf "$work"; }
 trap cleanup EXIT
 cd "$work"
-
-if [ -n "$tree" ]; then
-  name=$(basename "$tree")
-  if [ ! -d "in/$name" ]; then
-    echo "Copying $tree to $work/in/$name ..."
-    mkdir -p in && cp -a "$tree" "in/$name"
-    dropped=$(find "in/$name" \( -xtype d -o -xtype l \) -type l -print -delete | wc -l)
-    [ "$dropped" -eq 0 ] || echo "Left out $dropped links to folders or to nothing (zip -r would follow or refuse them)."
-  fi
-  label="tree $tree"
-else
-  name=corpus
-  if [ ! -d in/corpus ]; then
-    [ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
-    echo "Making the $variant corpus in $work/in/corpus ..."
-    mkdir -p in && python3 "$corpus_script" --variant "$variant" in/corpus >/dev/null
-  fi
-  label="corpus ($variant variant)"
-fi
-input_bytes=$(du -sb "in/$name" | cut -f1)
-input_files=$(find "in/$name" -type f | wc -l)
-tar cf - "in/$name" >/dev/null # warm the page cache
 
 # Runs a command; appends "seconds peak_kB cpu_seconds" to the named file and
 # keeps its standard output in .stdout. GNU time gives the child's own peak;
@@ -86,6 +71,77 @@ PY
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 col_median() { cut -d' ' -f"$2" "$1" | median; }
 max_kb() { awk '$2>m{m=$2} END{print m}' "$1"; }
+
+# Many small files: every command, and libzip alone, per count of files.
+if [ -n "$files" ]; then
+  floor=${LIBZIP_FLOOR:-$root/build/bench/libzip_floor}
+  [ -x "$floor" ] || { echo "libzip_floor not found at $floor (build the benchmarks first)" >&2; exit 2; }
+  printf "%-9s %-22s %8s %10s %8s\n" files command "wall s" "us/file" "peak MB"
+  IFS=, read -r -a counts <<<"$files"
+  for n in "${counts[@]}"; do
+    [ -d "in/files-$n" ] || { echo "Making $n small files ..."; python3 "$root/bench/make_small_files.py" "$n" "in/files-$n"; }
+    tar cf - "in/files-$n" >/dev/null # warm the page cache
+    rm -f ./*.t
+    for i in $(seq "$runs"); do
+      rm -rf "out-$n" ref.zip unzipped && mkdir -p "out-$n" unzipped
+      (cd in && measure "../zip-$n.t" zip -r -q ../ref.zip "files-$n")
+      measure "encrypt-$n.t" "$cli" encrypt -C "$work/out-$n" "$work/in/files-$n"
+      container=$(cat "$work/.stdout")
+      (cd unzipped && measure "../unzip-$n.t" unzip -q ../ref.zip)
+      measure "decrypt-$n.t" "$cli" decrypt "$container"
+      measure "list-$n.t" "$cli" list "$container"
+      measure "test-$n.t" "$cli" test "$container"
+      "$floor" decipher "$container" floor.zip
+      measure "libzip-read-$n.t" "$floor" read floor.zip
+      measure "libzip-write-$n.t" "$floor" write "$n" floor-written.zip
+    done
+    diff -r "in/files-$n" "$(dirname "$container")/$(basename "$container" .kvxdata)/files-$n" >/dev/null \
+      && same=yes || same=NO
+    for c in zip encrypt unzip decrypt list test libzip-read libzip-write; do
+      printf "%-9s %-22s %8.2f %10.2f %8.1f\n" "$n" "$c" "$(col_median "$c-$n.t" 1)" \
+        "$(awk -v s="$(col_median "$c-$n.t" 1)" -v n="$n" 'BEGIN{print s*1e6/n}')" \
+        "$(awk -v k="$(max_kb "$c-$n.t")" 'BEGIN{print k/1024}')"
+      cp "$c-$n.t" "$c-$n.kept"
+    done
+    echo "          unpacked tree identical to the input: $same"
+  done
+  if [ "${#counts[@]}" -gt 1 ]; then
+    a=${counts[0]}; b=${counts[${#counts[@]}-1]}
+    slope() { awk -v x="$(max_kb "$1-$a.kept")" -v y="$(max_kb "$1-$b.kept")" -v a="$a" -v b="$b" \
+      'BEGIN{printf "%.0f", (y-x)*1024/(b-a)}'; }
+    printf "\nKept per entry from %s to %s files (slope of peak memory), bytes:\n" "$a" "$b"
+    for c in encrypt decrypt list test; do
+      ref=libzip-read; [ "$c" = encrypt ] && ref=libzip-write
+      printf "  %-8s %6s   libzip's own (%s) %6s   ratio %s\n" "$c" "$(slope "$c")" "$ref" "$(slope "$ref")" \
+        "$(awk -v x="$(slope "$c")" -v y="$(slope "$ref")" 'BEGIN{printf "%.2f", x/y}')"
+    done
+    printf "  (libzip reading alone: %s)\n" "$(slope libzip-read)"
+  fi
+  exit 0
+fi
+
+if [ -n "$tree" ]; then
+  name=$(basename "$tree")
+  if [ ! -d "in/$name" ]; then
+    echo "Copying $tree to $work/in/$name ..."
+    mkdir -p in && cp -a "$tree" "in/$name"
+    dropped=$(find "in/$name" \( -xtype d -o -xtype l \) -type l -print -delete | wc -l)
+    [ "$dropped" -eq 0 ] || echo "Left out $dropped links to folders or to nothing (zip -r would follow or refuse them)."
+  fi
+  label="tree $tree"
+else
+  name=corpus
+  if [ ! -d in/corpus ]; then
+    [ -f "$corpus_script" ] || { echo "corpus script not found at $corpus_script" >&2; exit 2; }
+    echo "Making the $variant corpus in $work/in/corpus ..."
+    mkdir -p in && python3 "$corpus_script" --variant "$variant" in/corpus >/dev/null
+  fi
+  label="corpus ($variant variant)"
+fi
+input_bytes=$(du -sb "in/$name" | cut -f1)
+input_files=$(find "in/$name" -type f | wc -l)
+tar cf - "in/$name" >/dev/null # warm the page cache
+
 out_dir_of() { echo "$(dirname "$1")/$(basename "$1" | cut -d. -f1)"; }
 
 # Each corvanta-cli packs into its own folder, so the two never meet.

@@ -63,7 +63,7 @@ struct Entry_Data_Reader::Decoder
     z_stream z{};
     bool z_ready = false;
 #ifdef CORVANTA_HAVE_ISAL
-    inflate_state isal{};
+    inflate_state isal; // large: isal_inflate_init() sets what it needs, nothing is cleared twice
 #endif
     QByteArray whole;
 

@@ -9,39 +9,21 @@
 #include "job_control.h"
 #include "unpack/extract_folders.h"
 #include "unpack/file_publisher.h"
+#include "unpack/unpack_check.h"
+#include "unpack/work_queue.h"
 
-#include <QLocale>
 #include <QThread>
 
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr size_t queued_files = 64;
-// What a file or folder takes on disk beyond its bytes, and what is kept free
-// besides: a mebibyte and a hundredth of the whole.
-constexpr qint64 disk_block = 4096;
-constexpr qint64 room_margin = 1024 * 1024;
-constexpr qint64 room_margin_share = 100;
-constexpr int progress_wait_ms = 50;
 
 using Kind = Archive_Entry::Kind;
-
-qint64 on_disk(qint64 size)
-{
-    return (size + disk_block - 1) / disk_block * disk_block + disk_block;
-}
-
-QString data_size(qint64 bytes)
-{
-    return QLocale::c().formattedDataSize(bytes, 1);
-}
 
 struct File_Job
 {
@@ -71,20 +53,11 @@ private:
     bool resuming = false; // the destination held something before this run
     qint64 progress_budget = 0;
     double progress_scale = 1.0;
-    // Files on their way from the reading thread to the unpacking ones.
-    std::mutex queue_mutex;
-    std::condition_variable queue_changed;
-    std::deque<File_Job> queue;
-    bool queue_closed = false;
-    int workers_running = 0;
 
     void advance(qint64 compressed) { control.add_done(qint64(double(compressed) * progress_scale)); }
     // The next sound entry from index on, or false at the end; problems are reported once, by judge().
     bool next_entry(zip_t *za, zip_uint64_t *index, Archive_Entry *e);
-    bool judge(zip_t *za);
     void unpack_files(zip_t *za);
-    void enqueue(File_Job job);
-    void work(zip_t *za);
     void extract_file(zip_t *za, const File_Job &job);
     bool copy(Entry_Data_Reader &reader, os::File &out, const Archive_Entry &e);
     void make_links(zip_t *za);
@@ -104,91 +77,15 @@ bool Extractor::next_entry(zip_t *za, zip_uint64_t *index, Archive_Entry *e)
     return false;
 }
 
-// Every entry is judged before anything is written: what cannot be unpacked
-// is named, and the whole must fit the destination's free space. A file
-// already there with its size (a run started again) needs no more room.
-bool Extractor::judge(zip_t *za)
-{
-    os::Status st;
-    std::vector<QByteArray> present;
-    os::list_folder(destination, &present);
-    resuming = !present.empty();
-    qint64 needed = 0, compressed_total = 0;
-    const zip_uint64_t count = zip_uint64_t(zip_get_num_entries(za, 0));
-    for (zip_uint64_t i = 0; i < count && !control.is_cancelled(); ++i) {
-        Archive_Entry e;
-        QString problem;
-        if (!read_archive_entry(za, i, &e, &problem)) {
-            log.error(problem);
-            continue;
-        }
-        problem = entry_problem(e);
-        if (!problem.isEmpty()) {
-            log.error(QStringLiteral("%1: %2").arg(e.display(), problem), parent_of(e.path));
-            continue;
-        }
-        if (e.kind == Kind::Special)
-            log.warning(QStringLiteral("%1: left out: a special file (socket, pipe or device) is not unpacked").arg(e.display()));
-        if (is_left_out(e))
-            continue;
-        compressed_total += e.compressed_size;
-        const bool there = resuming && os::status(destination + '/' + e.path, false, &st) == 0
-                           && (e.kind == Kind::Folder ? st.kind == os::Kind::Folder
-                                                      : st.kind == os::Kind::File && st.size == e.size);
-        needed += there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size);
-    }
-    progress_scale = compressed_total > 0 ? double(progress_budget) / double(compressed_total) : 0.0;
-    qint64 free = 0;
-    if (const int error = os::free_space(destination, &free)) {
-        log.error(QStringLiteral("cannot tell the free space on the destination's disk: %1").arg(os::reason(error)));
-        return false;
-    }
-    if (needed > 0 && needed + room_margin + needed / room_margin_share > free) {
-        log.error(QStringLiteral("not enough room: unpacking needs %1, and the disk holding %2 has %3 free")
-                      .arg(data_size(needed), display_path(destination), data_size(free)));
-        return false;
-    }
-    return !control.is_cancelled();
-}
-
-void Extractor::enqueue(File_Job job)
-{
-    std::unique_lock<std::mutex> lock(queue_mutex);
-    while (queue.size() >= queued_files) {
-        queue_changed.wait_for(lock, std::chrono::milliseconds(progress_wait_ms));
-        control.report_progress();
-    }
-    queue.push_back(std::move(job));
-    queue_changed.notify_all();
-}
-
-void Extractor::work(zip_t *za)
-{
-    for (;;) {
-        File_Job job;
-        {
-            std::unique_lock<std::mutex> lock(queue_mutex);
-            queue_changed.wait(lock, [&] { return !queue.empty() || queue_closed; });
-            if (queue.empty()) {
-                --workers_running;
-                queue_changed.notify_all();
-                return;
-            }
-            job = std::move(queue.front());
-            queue.pop_front();
-            queue_changed.notify_all();
-        }
-        if (!control.is_cancelled())
-            extract_file(za, job);
-    }
-}
-
+// Entries are read and folders made on this thread; files are unpacked by
+// two others, while this one reports progress.
 void Extractor::unpack_files(zip_t *za)
 {
-    std::vector<std::jthread> workers;
-    workers_running = QThread::idealThreadCount() > 1 ? 2 : 1;
-    for (int i = 0; i < workers_running; ++i)
-        workers.emplace_back([this, za] { work(za); });
+    Work_Queue<File_Job> queue(queued_files, [this] { control.report_progress(); });
+    queue.start(QThread::idealThreadCount() > 1 ? 2 : 1, [this, za](File_Job &job) {
+        if (!control.is_cancelled())
+            extract_file(za, job);
+    });
     Archive_Entry e;
     for (zip_uint64_t index = 0; !control.is_cancelled() && next_entry(za, &index, &e);) {
         if (e.kind == Kind::Folder) {
@@ -200,22 +97,11 @@ void Extractor::unpack_files(zip_t *za)
             if (folder.path.isEmpty())
                 advance(e.compressed_size); // reported with the folder
             else
-                enqueue({e, folder.path, folder.created || (folder.path == destination && !resuming)});
+                queue.push({e, folder.path, folder.created || (folder.path == destination && !resuming)});
         }
         control.report_progress();
     }
-    // Progress is reported from this thread while the last files are unpacked.
-    std::unique_lock<std::mutex> lock(queue_mutex);
-    queue_closed = true;
-    queue_changed.notify_all();
-    while (workers_running > 0) {
-        queue_changed.wait_for(lock, std::chrono::milliseconds(progress_wait_ms));
-        lock.unlock();
-        control.report_progress();
-        lock.lock();
-    }
-    lock.unlock();
-    workers.clear(); // joins
+    queue.finish();
 }
 
 void Extractor::extract_file(zip_t *za, const File_Job &job)
@@ -349,7 +235,10 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
     QString reason;
     const Zip_Ptr za = open_checked_archive(open_source, &reason);
     this->progress_budget = progress_budget;
-    bool ok = za && judge(za.get());
+    Unpack_Check check;
+    bool ok = za && check_before_unpacking(za.get(), destination, control, log, &check);
+    resuming = check.resuming;
+    progress_scale = check.compressed_total > 0 ? double(progress_budget) / double(check.compressed_total) : 0.0;
     if (!za)
         log.error(reason);
     if (ok) {

@@ -1,0 +1,78 @@
+#include "unpack/unpack_check.h"
+
+#include "container/archive_entries.h"
+#include "core/path_rules.h"
+#include "job_control.h"
+#include "unpack/extract_log.h"
+
+#include <QLocale>
+
+#include <vector>
+
+namespace {
+
+using Kind = Archive_Entry::Kind;
+
+// What a file or folder takes on disk beyond its bytes, and what is kept free
+// besides: a mebibyte and a hundredth of the whole.
+constexpr qint64 disk_block = 4096;
+constexpr qint64 room_margin = 1024 * 1024;
+constexpr qint64 room_margin_share = 100;
+
+qint64 on_disk(qint64 size)
+{
+    return (size + disk_block - 1) / disk_block * disk_block + disk_block;
+}
+
+QString data_size(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1);
+}
+
+} // namespace
+
+bool check_before_unpacking(zip_t *za, const os::Path &destination, Job_Control &control, Extract_Log &log,
+                            Unpack_Check *check)
+{
+    os::Status st;
+    std::vector<QByteArray> present;
+    os::list_folder(destination, &present);
+    const bool resuming = check->resuming = !present.empty();
+    qint64 needed = 0, compressed_total = 0;
+    const zip_uint64_t count = zip_uint64_t(zip_get_num_entries(za, 0));
+    for (zip_uint64_t i = 0; i < count && !control.is_cancelled(); ++i) {
+        Archive_Entry e;
+        QString problem;
+        if (!read_archive_entry(za, i, &e, &problem)) {
+            log.error(problem);
+            continue;
+        }
+        problem = entry_problem(e);
+        if (!problem.isEmpty()) {
+            log.error(QStringLiteral("%1: %2").arg(e.display(), problem), parent_of(e.path));
+            continue;
+        }
+        if (e.kind == Kind::Special)
+            log.warning(QStringLiteral("%1: left out: a special file (socket, pipe or device) is not unpacked").arg(e.display()));
+        if (is_left_out(e))
+            continue;
+        compressed_total += e.compressed_size;
+        const bool there = resuming && os::status(destination + '/' + e.path, false, &st) == 0
+                           && (e.kind == Kind::Folder ? st.kind == os::Kind::Folder
+                                                      : st.kind == os::Kind::File && st.size == e.size);
+        needed += there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size);
+    }
+    check->compressed_total = compressed_total;
+    qint64 free = 0;
+    if (const int error = os::free_space(destination, &free)) {
+        log.error(QStringLiteral("cannot tell the free space on the destination's disk: %1").arg(os::reason(error)));
+        return false;
+    }
+    if (needed > 0 && needed + room_margin + needed / room_margin_share > free) {
+        log.error(QStringLiteral("not enough room: unpacking needs %1, and the disk holding %2 has %3 free")
+                      .arg(data_size(needed), display_path(destination), data_size(free)));
+        return false;
+    }
+    return !control.is_cancelled();
+}
+

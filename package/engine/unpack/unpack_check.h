@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/system.h"
+
+#include <zip.h>
+
+class Extract_Log;
+class Job_Control;
+
+// What the check before unpacking learnt.
+struct Unpack_Check
+{
+    bool resuming = false;        // the destination held something already
+    qint64 compressed_total = 0;  // of the entries to unpack
+};
+
+// Every entry is judged before anything is written: what cannot be unpacked
+// is named in log, and the whole must fit the destination's free space. A
+// file already there with its size (a run started again) needs no more room.
+// False when the whole is refused.
+bool check_before_unpacking(zip_t *za, const os::Path &destination, Job_Control &control, Extract_Log &log,
+                            Unpack_Check *check);
