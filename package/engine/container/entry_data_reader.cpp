@@ -1,25 +1,14 @@
 #include "container/entry_data_reader.h"
 
 #include "container/archive_entries.h"
+#include "container/inflater.h"
 #include "core/checksum.h"
 #include "core/path_rules.h"
 #include "core/sizes.h"
 
-#include <zlib.h>
-
-#ifdef CORVANTA_HAVE_LIBDEFLATE
-#include <libdeflate.h>
-#endif
-#ifdef CORVANTA_HAVE_ISAL
-#include <isa-l/igzip_lib.h>
-#endif
-
 #include <cstring>
 
 namespace {
-
-// libdeflate inflates whole buffers: only entries this small are held in memory.
-[[maybe_unused]] constexpr qint64 whole_inflate_limit = 4 * 1024 * 1024;
 
 QString zip_error_text(int code)
 {
@@ -44,7 +33,9 @@ auto locked(std::mutex *lock, F f)
 
 struct Entry_Data_Reader::Decoder
 {
-    enum class Mode { Stored, Isal, Whole, Zlib, Libzip };
+    // Stored and deflated data is read raw and inflated here (a stream at a
+    // time, or whole); anything else libzip decompresses.
+    enum class Mode { Stored, Streamed, Whole, Libzip };
 
     Mode mode = Mode::Libzip;
     zip_t *za = nullptr;
@@ -57,15 +48,10 @@ struct Entry_Data_Reader::Decoder
     qint64 produced = 0;
     quint32 crc = 0;
     bool ended = false;
-    // Raw input for the inflaters.
-    std::unique_ptr<unsigned char[]> in;
-    bool input_end = false;
-    z_stream z{};
-    bool z_ready = false;
-#ifdef CORVANTA_HAVE_ISAL
-    inflate_state isal; // large: isal_inflate_init() sets what it needs, nothing is cleared twice
-#endif
+    std::unique_ptr<Stream_Inflater> inflater;
+    std::unique_ptr<unsigned char[]> in; // raw input for the inflater
     QByteArray whole;
+    bool inflated = false;
 
     Decoder(zip_t *za, const Archive_Entry &e, std::mutex *lock, QString &reason)
         : za(za), lock(lock), reason(reason), size(e.size), compressed_size(e.compressed_size), expected_crc(e.crc)
@@ -73,28 +59,13 @@ struct Entry_Data_Reader::Decoder
         if (!e.encrypted && e.method == ZIP_CM_STORE)
             mode = Mode::Stored;
         else if (!e.encrypted && e.method == ZIP_CM_DEFLATE)
-            mode = inflater_for(e);
+            mode = whole_inflate_fits(e.size, e.compressed_size) ? Mode::Whole : Mode::Streamed;
     }
 
     ~Decoder()
     {
-        if (z_ready)
-            inflateEnd(&z);
         if (file)
             locked(lock, [&] { file.reset(); });
-    }
-
-    static Mode inflater_for(const Archive_Entry &e)
-    {
-#if defined(CORVANTA_HAVE_ISAL)
-        Q_UNUSED(e);
-        return Mode::Isal;
-#elif defined(CORVANTA_HAVE_LIBDEFLATE)
-        return e.size <= whole_inflate_limit && e.compressed_size <= whole_inflate_limit ? Mode::Whole : Mode::Zlib;
-#else
-        Q_UNUSED(e);
-        return Mode::Zlib;
-#endif
     }
 
     bool open(zip_uint64_t index)
@@ -107,16 +78,12 @@ struct Entry_Data_Reader::Decoder
         });
         if (!file)
             return false;
-        if (mode == Mode::Isal || mode == Mode::Zlib)
+        if (mode == Mode::Streamed) {
+            inflater = std::make_unique<Stream_Inflater>();
             in.reset(new unsigned char[io_block]);
-#ifdef CORVANTA_HAVE_ISAL
-        if (mode == Mode::Isal) {
-            isal_inflate_init(&isal);
-            isal.crc_flag = ISAL_DEFLATE;
+            if (!inflater->is_ready())
+                return fail(ZIP_ER_MEMORY);
         }
-#endif
-        if (mode == Mode::Zlib && !(z_ready = inflateInit2(&z, -MAX_WBITS) == Z_OK))
-            return fail(ZIP_ER_MEMORY);
         return true;
     }
 
@@ -130,6 +97,11 @@ struct Entry_Data_Reader::Decoder
         fail(code);
         return -1;
     }
+    qint64 wrong_size()
+    {
+        reason = QStringLiteral("its data does not come to its recorded size");
+        return -1;
+    }
 
     qint64 raw_read(void *out, qint64 length)
     {
@@ -139,12 +111,6 @@ struct Entry_Data_Reader::Decoder
                 reason = QString::fromUtf8(zip_file_strerror(file.get()));
             return n;
         });
-    }
-
-    qint64 wrong_size()
-    {
-        reason = QStringLiteral("its data does not come to its recorded size");
-        return -1;
     }
 
     // What every mode hands out passes here: counted and checksummed.
@@ -179,73 +145,25 @@ struct Entry_Data_Reader::Decoder
         }
         case Mode::Whole:
             return read_whole(buffer, length);
-        case Mode::Isal:
-        case Mode::Zlib:
+        case Mode::Streamed:
             return read_streaming(buffer, length);
         }
         return -1;
     }
 
-    bool refill(const unsigned char **next, qint64 *available)
-    {
-        const qint64 n = raw_read(in.get(), io_block);
-        if (n < 0)
-            return false;
-        input_end = n == 0;
-        *next = in.get();
-        *available = n;
-        return true;
-    }
-
-    // One inflate step into buffer: bytes made, and whether the stream ended; false on bad data.
-    bool inflate_step(char *buffer, qint64 length, qint64 *made, bool *stream_end)
-    {
-        const uint32_t room = uint32_t(qMin<qint64>(length, largest_call));
-#ifdef CORVANTA_HAVE_ISAL
-        if (mode == Mode::Isal) {
-            if (isal.avail_in == 0 && !input_end) {
-                const unsigned char *next = nullptr;
-                qint64 available = 0;
-                if (!refill(&next, &available))
-                    return false;
-                isal.next_in = const_cast<uint8_t *>(next);
-                isal.avail_in = uint32_t(available);
-            }
-            isal.next_out = reinterpret_cast<uint8_t *>(buffer);
-            isal.avail_out = room;
-            if (isal_inflate(&isal) != ISAL_DECOMP_OK)
-                return fail(ZIP_ER_COMPRESSED_DATA);
-            *made = qint64(room - isal.avail_out);
-            *stream_end = isal.block_state == ISAL_BLOCK_FINISH;
-            return *made > 0 || *stream_end || isal.avail_in > 0 || !input_end || fail(ZIP_ER_COMPRESSED_DATA);
-        }
-#endif
-        if (z.avail_in == 0 && !input_end) {
-            const unsigned char *next = nullptr;
-            qint64 available = 0;
-            if (!refill(&next, &available))
-                return false;
-            z.next_in = const_cast<Bytef *>(next);
-            z.avail_in = uInt(available);
-        }
-        z.next_out = reinterpret_cast<Bytef *>(buffer);
-        z.avail_out = room;
-        const int rc = inflate(&z, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-            return fail(ZIP_ER_COMPRESSED_DATA);
-        *made = qint64(room - z.avail_out);
-        *stream_end = rc == Z_STREAM_END;
-        // The data ending inside the stream is damage.
-        return *made > 0 || *stream_end || z.avail_in > 0 || !input_end || fail(ZIP_ER_COMPRESSED_DATA);
-    }
-
     qint64 read_streaming(char *buffer, qint64 length)
     {
         for (;;) {
+            if (inflater->needs_input()) {
+                const qint64 n = raw_read(in.get(), io_block);
+                if (n < 0)
+                    return -1;
+                inflater->give(in.get(), n, n == 0);
+            }
             qint64 made = 0;
             bool stream_end = false;
-            if (!inflate_step(buffer, length, &made, &stream_end))
-                return -1;
+            if (!inflater->step(buffer, length, &made, &stream_end))
+                return failure(ZIP_ER_COMPRESSED_DATA);
             if (made > 0)
                 return deliver(buffer, made);
             if (stream_end)
@@ -255,51 +173,28 @@ struct Entry_Data_Reader::Decoder
 
     qint64 read_whole(char *buffer, qint64 length)
     {
-#ifdef CORVANTA_HAVE_LIBDEFLATE
-        if (whole.isNull() && !inflate_whole())
-            return -1;
+        if (!inflated) {
+            inflated = true;
+            QByteArray raw(qsizetype(compressed_size), Qt::Uninitialized);
+            for (qint64 got = 0; got < compressed_size;) {
+                const qint64 n = raw_read(raw.data() + got, compressed_size - got);
+                if (n < 0)
+                    return -1;
+                if (n == 0)
+                    return failure(ZIP_ER_EOF);
+                got += n;
+            }
+            if (!inflate_whole(raw, size, &whole))
+                return failure(ZIP_ER_COMPRESSED_DATA);
+        }
         const qint64 n = qMin(length, qint64(whole.size()) - produced);
-        if (n == 0) {
+        if (n <= 0) {
             whole = QByteArray();
             return finish();
         }
         memcpy(buffer, whole.constData() + produced, size_t(n));
         return deliver(buffer, n);
-#else
-        Q_UNUSED(buffer);
-        Q_UNUSED(length);
-        return failure(ZIP_ER_INTERNAL);
-#endif
     }
-
-#ifdef CORVANTA_HAVE_LIBDEFLATE
-    bool inflate_whole()
-    {
-        QByteArray raw(qsizetype(compressed_size), Qt::Uninitialized);
-        for (qint64 got = 0; got < compressed_size;) {
-            const qint64 n = raw_read(raw.data() + got, compressed_size - got);
-            if (n < 0)
-                return false;
-            if (n == 0)
-                return fail(ZIP_ER_EOF);
-            got += n;
-        }
-        whole = QByteArray(qsizetype(size), Qt::Uninitialized);
-        libdeflate_decompressor *d = libdeflate_alloc_decompressor();
-        if (!d)
-            return fail(ZIP_ER_MEMORY);
-        size_t out_size = 0;
-        const libdeflate_result rc = libdeflate_deflate_decompress(d, raw.constData(), size_t(raw.size()),
-                                                                   whole.data(), size_t(whole.size()), &out_size);
-        libdeflate_free_decompressor(d);
-        if (rc == LIBDEFLATE_INSUFFICIENT_SPACE)
-            return wrong_size() == 0;
-        if (rc != LIBDEFLATE_SUCCESS)
-            return fail(ZIP_ER_COMPRESSED_DATA);
-        whole.truncate(qsizetype(out_size)); // a short result shows as a size mismatch at the end
-        return true;
-    }
-#endif
 };
 
 Entry_Data_Reader::Entry_Data_Reader(zip_t *archive, const Archive_Entry &entry, std::mutex *archive_lock)

@@ -10,8 +10,9 @@
 // survive packing and unpacking unchanged. Failures come back as errno
 // values, so every message can carry the system's own reason.
 //
-// The engine supports Linux (system_linux.cpp). Another system gets a file of
-// its own beside it; nothing else in the engine calls the system directly.
+// The engine supports Linux (system_linux.cpp for paths, file_linux.cpp for
+// descriptors). Another system gets files of its own beside them; nothing
+// else in the engine calls the system directly.
 namespace os {
 
 using Path = QByteArray;

@@ -1,0 +1,198 @@
+#include "platform/system.h"
+
+#include "platform/linux_status.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// os::File on Linux; the path-based calls are in system_linux.cpp.
+
+namespace os {
+
+namespace {
+
+int result_of(int rc)
+{
+    return rc == 0 ? 0 : errno;
+}
+
+// Linking an unnamed file into place needs /proc, or the right to link by handle.
+bool can_link_unnamed()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+    return can;
+}
+
+} // namespace
+
+File &File::operator=(File &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+int File::close()
+{
+    if (fd < 0)
+        return 0;
+    const int rc = ::close(fd);
+    fd = -1;
+    // After close() the descriptor is gone whatever it says; EINTR is no data loss on Linux.
+    return rc == 0 || errno == EINTR ? 0 : errno;
+}
+
+int File::open_read(const Path &path)
+{
+    close();
+    fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    return fd < 0 ? errno : 0;
+}
+
+int File::open_folder(const Path &path)
+{
+    close();
+    fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? errno : 0;
+}
+
+int File::create_unnamed(const Path &folder)
+{
+    close();
+    if (!can_link_unnamed())
+        return EOPNOTSUPP;
+    fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    return fd < 0 ? errno : 0;
+}
+
+int File::create_new(const Path &path)
+{
+    close();
+    fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    return fd < 0 ? errno : 0;
+}
+
+qint64 File::read(char *data, qint64 length, int *error)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, data, size_t(length));
+        if (n >= 0)
+            return qint64(n);
+        if (errno != EINTR) {
+            *error = errno;
+            return -1;
+        }
+    }
+}
+
+qint64 File::read_at(qint64 offset, char *data, qint64 length, int *error)
+{
+    for (;;) {
+        const ssize_t n = ::pread(fd, data, size_t(length), off_t(offset));
+        if (n >= 0)
+            return qint64(n);
+        if (errno != EINTR) {
+            *error = errno;
+            return -1;
+        }
+    }
+}
+
+int File::write_all(const char *data, qint64 length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, size_t(length));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        length -= n;
+    }
+    return 0;
+}
+
+int File::write_all_at(qint64 offset, const char *data, qint64 length)
+{
+    while (length > 0) {
+        const ssize_t n = ::pwrite(fd, data, size_t(length), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        offset += n;
+        length -= n;
+    }
+    return 0;
+}
+
+int File::truncate(qint64 size)
+{
+    return result_of(::ftruncate(fd, off_t(size)));
+}
+
+int File::status(Status *out) const
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    fill(st, out);
+    return 0;
+}
+
+int File::sync_data()
+{
+    return result_of(::fdatasync(fd));
+}
+
+int File::sync_all()
+{
+    return result_of(::fsync(fd));
+}
+
+int File::sync_file_system()
+{
+    return result_of(::syncfs(fd));
+}
+
+int File::set_permissions(quint32 permissions)
+{
+    return result_of(::fchmod(fd, mode_t(permissions)));
+}
+
+int File::set_time(qint64 mtime_s)
+{
+    timespec times[2];
+    times_for(mtime_s, times);
+    return result_of(::futimens(fd, times));
+}
+
+int File::lock(bool wait)
+{
+    for (;;) {
+        if (::flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+int File::link_unnamed(const Path &path)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT || ::access("/proc/self/fd", X_OK) == 0)
+        return errno;
+    return result_of(::linkat(fd, "", AT_FDCWD, path.constData(), AT_EMPTY_PATH));
+}
+
+} // namespace os

@@ -1,0 +1,47 @@
+#pragma once
+
+// What the two Linux files share: the status of a path or descriptor in the
+// engine's terms, and the times a change of time sets.
+
+#include "platform/system.h"
+
+#include <sys/stat.h>
+
+namespace os {
+
+inline Kind kind_of(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return Kind::File;
+    if (S_ISDIR(mode))
+        return Kind::Folder;
+    if (S_ISLNK(mode))
+        return Kind::Link;
+    if (S_ISSOCK(mode))
+        return Kind::Socket;
+    if (S_ISFIFO(mode))
+        return Kind::Pipe;
+    return Kind::Device;
+}
+
+inline void fill(const struct stat &st, Status *out)
+{
+    out->kind = kind_of(st.st_mode);
+    out->size = st.st_size;
+    out->mtime_ns = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out->ctime_ns = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    out->permissions = st.st_mode & 07777;
+    out->inode = st.st_ino;
+    out->device = st.st_dev;
+}
+
+// The access time too, as unzip sets it: FUSE file systems (exFAT on a USB
+// stick) drop a change that leaves it out.
+inline void times_for(qint64 mtime_s, timespec *times)
+{
+    times[0].tv_sec = time_t(mtime_s);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+}
+
+} // namespace os
