@@ -83,13 +83,16 @@ QString usage_text()
         "  corvanta-cli decrypt CONTAINER...\n"
         "      Unpacks each container into the folder beside it named by its file\n"
         "      name up to the first \".\". Existing files are never overwritten:\n"
-        "      a name already taken gets a number, as in \"name (2).ext\".\n"
+        "      one with the entry's content is left as it is (run again, decrypt\n"
+        "      completes what a cancel or a crash left), a different one keeps\n"
+        "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"
         "  corvanta-cli list CONTAINER...\n"
         "      Prints one line per entry: size in bytes, modification time, path\n"
         "      (last on the line; folders end in \"/\"). Writes no file.\n"
         "  corvanta-cli test CONTAINER...\n"
-        "      Reads every entry through the decipher and checks its CRC, writing\n"
-        "      no file. Prints \"CONTAINER: OK\" for each sound container.\n"
+        "      Reads every entry through the decipher and judges it as decrypt\n"
+        "      would (headers, names, sizes, CRCs), writing no file. Prints\n"
+        "      \"CONTAINER: OK\" for each sound container.\n"
         "  corvanta-cli --help | --version\n"
         "\n"
         "The cipher has no key: anyone with this program, or who knows the\n"
@@ -98,9 +101,11 @@ QString usage_text()
         "protect it from someone who wants to read it.\n"
         "\n"
         "Exit status: 0 on success, 1 when any item failed (one line per failure,\n"
-        "or per damaged entry, on standard error), 2 on a usage error. Ctrl+C cancels and leaves no\n"
-        "partial container or temporary file. What a successful run left out\n"
-        "(sockets, pipes, devices) is named on standard error.\n")
+        "or per damaged entry, on standard error), 2 on a usage error. Ctrl+C\n"
+        "cancels: encrypt leaves no partial container or temporary file, decrypt\n"
+        "keeps the files it finished. What a successful run left out or changed\n"
+        "(sockets, pipes, links, names the disk cannot hold) is named on standard\n"
+        "error.\n")
         .arg(working_folder_name(), container_suffix());
 }
 
