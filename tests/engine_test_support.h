@@ -4,6 +4,7 @@
 // with libzip and turning them into containers.
 
 #include "container/kvx_cipher.h"
+#include "remove_tree.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -59,6 +60,7 @@ inline bool write_raw(const QByteArray &path, const QByteArray &data)
 // A scratch folder for one test class; mixed into the class after QObject.
 struct Scratch
 {
+    ~Scratch() { remove_tree(dir.path()); }
     QTemporaryDir dir;
     QString path(const QString &rel) const { return QDir(dir.path()).filePath(rel); }
     // rel may also be absolute.

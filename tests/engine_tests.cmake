@@ -3,6 +3,8 @@ corvanta_add_test(test_kvx_cipher SOURCES test_kvx_cipher.cpp LIBS corvanta_engi
 corvanta_add_test(test_archive SOURCES test_archive.cpp engine_test_support.h LIBS corvanta_engine_internals)
 corvanta_add_test(test_pipeline SOURCES test_pipeline.cpp engine_test_support.h LIBS corvanta_engine_internals)
 corvanta_add_test(test_round_trip SOURCES test_round_trip.cpp engine_test_support.h LIBS corvanta_engine_internals)
+# A container made by the program as it was before names, times and modes were kept as they are now.
+target_compile_definitions(test_round_trip PRIVATE CORVANTA_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 corvanta_add_test(test_file_systems SOURCES test_file_systems.cpp engine_test_support.h LIBS corvanta_engine_internals)
 corvanta_add_test(test_cli SOURCES test_cli.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_cli PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>"

@@ -237,6 +237,34 @@ private slots:
         QCOMPARE(mode_of(out + "/item"), quint32(unpacked));
     }
 
+    // A container made before names, times and modes were stored as they
+    // are now (names flagged UTF-8, DOS times only) unpacks as it always did;
+    // its link now gets its stored time too.
+    void containers_made_before_unpack_as_before()
+    {
+        const Time_Zone utc("UTC"); // the DOS times were written in UTC
+        QVERIFY(QDir().mkpath(path("old")));
+        QVERIFY(QFile::copy(QStringLiteral(CORVANTA_TEST_DATA "/made-before.kvxdata"), path("old/c.kvxdata")));
+        const Package_Result r = run_decryption({path("old/c.kvxdata")});
+        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
+        QMap<QString, QString> unpacked;
+        const QMap<QByteArray, QByteArray> found = raw_tree(raw("old/c"));
+        for (auto it = found.cbegin(); it != found.cend(); ++it)
+            unpacked.insert(QString::fromUtf8(it.key()), QStringLiteral("%1 %2 %3")
+                                                             .arg(mode_of(raw("old/c/") + it.key()), 0, 8)
+                                                             .arg(mtime_of(raw("old/c/") + it.key()))
+                                                             .arg(QString::fromUtf8(it.value())));
+        const QMap<QString, QString> expected{
+            {"before", "755 1500000000 /"},
+            {"before/empty dir", "750 1500000000 /"},
+            {"before/link", QStringLiteral("777 1600000000 -> 数据")},
+            {"before/readme.txt", "640 1600000000 plain"},
+            {"before/script.sh", "755 1600000000 #!/bin/sh\n"},
+            {QStringLiteral("before/数据"), "755 1600000000 /"},
+            {QStringLiteral("before/数据/名 字.txt"), "644 1600000000 chinese"}};
+        QCOMPARE(unpacked, expected);
+    }
+
     // A tree deeper than the system takes paths fails with the system's
     // reason, packed or unpacked, and unpacking leaves no empty folders.
     void deep_paths_fail_with_the_system_reason()

@@ -8,6 +8,7 @@
 
 #include "container/kvx_cipher.h"
 #include "container_reader.h"
+#include "remove_tree.h"
 #include "package_pipeline.h"
 
 #include <QByteArray>
@@ -23,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -34,19 +34,6 @@ namespace {
 // <root>/outer is the only thing in root; <root>/outer/box holds the container.
 // "../.." from the destination thus still lands inside root, where it shows.
 QString root;
-
-// Removes folder and all in it, making folders writable first: an archive
-// may set any permission bits on what it made.
-void remove_tree(const QString &folder)
-{
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder.toStdString(), ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (!it->is_symlink(ec) && it->is_directory(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(folder.toStdString(), ec);
-}
 
 [[noreturn]] void fail(const QString &what)
 {
