@@ -52,6 +52,18 @@ bool apply_zip64(const QByteArray &extra, qint64 *size, qint64 *compressed, qint
     return true;
 }
 
+// From the flags field on, a local header and a central entry agree.
+void read_common(const uchar *flags_field, Common_Header *out)
+{
+    const uchar *p = flags_field;
+    out->flags = le16(p);
+    out->method = le16(p + 2);
+    out->dos_time = le32(p + 4);
+    out->crc = le32(p + 8);
+    out->compressed_size = le32(p + 12);
+    out->size = le32(p + 16);
+}
+
 int year_of(quint32 dos_time)
 {
     return int(dos_time >> 25) + 1980;
@@ -102,12 +114,7 @@ bool parse_central(const QByteArray &directory, qint64 *at, Central_Entry *out)
     if (*at + total > directory.size())
         return false;
     out->made_by = le16(p + 4);
-    out->flags = le16(p + 8);
-    out->method = le16(p + 10);
-    out->dos_time = le32(p + 12);
-    out->crc = le32(p + 16);
-    out->compressed_size = le32(p + 20);
-    out->size = le32(p + 24);
+    read_common(p + 8, out);
     out->external_attributes = le32(p + 38);
     out->local_offset = le32(p + 42);
     out->name = directory.mid(*at + central_entry_size, name_length);
@@ -124,12 +131,7 @@ bool parse_local_fixed(const QByteArray &fixed, Local_Header *out)
     const uchar *p = bytes_of(fixed);
     if (le32(p) != local_signature)
         return false;
-    out->flags = le16(p + 6);
-    out->method = le16(p + 8);
-    out->dos_time = le32(p + 10);
-    out->crc = le32(p + 14);
-    out->compressed_size = le32(p + 18);
-    out->size = le32(p + 22);
+    read_common(p + 6, out);
     out->name_length = le16(p + 26);
     out->extra_length = le16(p + 28);
     return true;

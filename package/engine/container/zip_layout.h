@@ -43,34 +43,32 @@ inline quint64 le64(const uchar *p)
     return quint64(le32(p)) | quint64(le32(p + 4)) << 32;
 }
 
-struct Central_Entry
+// What a local header and its central entry both hold, in the same order
+// from the flags on.
+struct Common_Header
 {
-    quint16 made_by = 0;
     quint16 flags = 0;
     quint16 method = 0;
     quint32 dos_time = 0; // time, then date
     quint32 crc = 0;
     qint64 compressed_size = 0;
     qint64 size = 0;
-    quint32 external_attributes = 0;
-    qint64 local_offset = 0;
-    bool zip64 = false;
     QByteArray name;
     QByteArray extra;
 };
 
-struct Local_Header
+struct Central_Entry : Common_Header
 {
-    quint16 flags = 0;
-    quint16 method = 0;
-    quint32 dos_time = 0;
-    quint32 crc = 0;
-    qint64 compressed_size = 0;
-    qint64 size = 0;
+    quint16 made_by = 0;
+    quint32 external_attributes = 0;
+    qint64 local_offset = 0;
+    bool zip64 = false;
+};
+
+struct Local_Header : Common_Header
+{
     qint64 name_length = 0;
     qint64 extra_length = 0;
-    QByteArray name;
-    QByteArray extra;
 };
 
 // The central entry at *at in the directory; *at moves past it. False when it
