@@ -104,6 +104,7 @@ if [ -n "$files" ]; then
       cp "$c-$n.t" "$c-$n.kept"
     done
     echo "          unpacked tree identical to the input: $same"
+    rm -rf "out-$n" unzipped ref.zip floor.zip floor-written.zip # room for the next count
   done
   if [ "${#counts[@]}" -gt 1 ]; then
     a=${counts[0]}; b=${counts[${#counts[@]}-1]}

@@ -205,7 +205,7 @@ private slots:
         while (repeated.size() < 300000)
             repeated += block;
         const QList<std::pair<QByteArray, bool>> files{
-            {noise, false}, {noise.left(60000), true}, {log_text(300000), true}, {repeated, true},
+            {noise, false}, {log_text(300000), true}, {repeated, true},
             {log_text(70000) + noise, true}, {noise.left(70000) + log_text(300000), false}};
         for (const auto &[data, deflated] : files) {
             make_file("sample/f", data);
@@ -280,7 +280,11 @@ private slots:
         QVERIFY(!QFileInfo::exists("/tmp/corvanta-absolute-test.txt"));
         QCOMPARE(QDir(path("box")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList({"dest"}));
-        QCOMPARE(errors.size(), 11);
+        // Each refused entry is named, once.
+        for (const QString name : {"../escaped.txt", "a/../../escaped2.txt", "/tmp/corvanta-absolute-test.txt",
+                                   "C:/corvanta-drive.txt", "C:drive-relative.txt", "/Windows/evil.txt",
+                                   "../escaped3.txt", "up: link", "abs: link", "sub/out: link", "sub/via: link"})
+            QVERIFY2(errors.filter(name).size() == 1, qPrintable(name + QLatin1String(" | ") + errors.join('\n')));
         // What is safe still comes out: a file under "up" lands in a real folder,
         // links whose targets stay inside are made, and no set-uid bit survives.
         const QMap<QString, QByteArray> expected{

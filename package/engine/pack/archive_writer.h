@@ -46,7 +46,7 @@ private:
     Job_Control &control;
     Archive_Output output;
     Deflate_Pool pool;
-    File_Sources sources{pool, control, QString()};
+    File_Sources sources{pool, control};
     Zip_Ptr za;
     QString failure;
     std::pair<qint64, qint64> dos_times; // what DOS's time field can hold

@@ -17,10 +17,9 @@ namespace {
 // Opens a piece's file as planned and ready to deflate from offset: "" or why not.
 QString open_piece(Input_File &file, const Planned_File &planned, const Piece_Deflater &z, qint64 offset)
 {
+    // Whether it is the planned file shows once it is read: one status call a file.
     if (!file.open())
         return file.reason();
-    if (!file.is_as_planned(planned.identity))
-        return changed_reason(planned.path());
     if (!z.is_ready())
         return QStringLiteral("%1: cannot start compression").arg(display_path(planned.path()));
     if (!file.seek(offset))

@@ -8,22 +8,26 @@
 
 #include <memory>
 
+File_Sources::File_Sources(Deflate_Pool &pool, Job_Control &control) : pool(pool), control(control)
+{
+    zip_error_init(&error);
+}
+
+File_Sources::~File_Sources()
+{
+    zip_error_fini(&error);
+}
+
 // Kept per file for as long as the archive is open: small on purpose.
 struct File_Entry
 {
     Planned_File file;
-    File_Sources *shared = nullptr;
     int job = -1;
-    std::unique_ptr<Input_File> input; // while a stored file is read
-    qint64 read_so_far = 0;
-    zip_error_t error;
-
-    File_Entry() { zip_error_init(&error); }
-    ~File_Entry() { zip_error_fini(&error); }
+    File_Sources *shared = nullptr;
 
     zip_int64_t set_failure(int code, const QString &reason)
     {
-        zip_error_set(&error, code, 0);
+        zip_error_set(&shared->error, code, 0);
         if (shared->first_error.isEmpty())
             shared->first_error = reason;
         return -1;
@@ -35,13 +39,12 @@ struct File_Entry
             shared->pool.begin(job);
             return 0;
         }
+        auto &input = shared->input;
         input = std::make_unique<Input_File>(file.path());
         if (!input->open())
             return set_failure(ZIP_ER_OPEN, input->reason());
-        read_so_far = 0;
-        if (!input->is_as_planned(file.identity))
-            return set_failure(ZIP_ER_READ, changed_reason(file.path()));
-        return 0;
+        shared->read_so_far = 0;
+        return 0; // whether it is the planned file shows once it is read
     }
 
     zip_int64_t read(char *data, zip_uint64_t length)
@@ -53,13 +56,14 @@ struct File_Entry
             return read_deflated(data, want);
         // Exactly the planned size, and the file as planned before and after;
         // at the planned end one more byte is asked for, which must not come.
-        const qint64 left = file.identity.size - read_so_far;
-        const qint64 n = input->read(data, left > 0 ? qMin(want, left) : 1);
+        Input_File &input = *shared->input;
+        const qint64 left = file.identity.size - shared->read_so_far;
+        const qint64 n = input.read(data, left > 0 ? qMin(want, left) : 1);
         if (n < 0)
-            return set_failure(ZIP_ER_READ, input->reason());
-        if ((n == 0) != (left == 0) || (n == left && !input->is_as_planned(file.identity)))
+            return set_failure(ZIP_ER_READ, input.reason());
+        if ((n == 0) != (left == 0) || (n == left && !input.is_as_planned(file.identity)))
             return set_failure(ZIP_ER_READ, changed_reason(file.path()));
-        read_so_far += n;
+        shared->read_so_far += n;
         shared->control.advance(n);
         return n;
     }
@@ -76,7 +80,7 @@ struct File_Entry
 
     zip_int64_t stat(void *data, zip_uint64_t length)
     {
-        zip_stat_t *st = answer_stat(data, length, &error, file.identity.size);
+        zip_stat_t *st = answer_stat(data, length, &shared->error, file.identity.size);
         if (!st)
             return -1;
         st->valid |= ZIP_STAT_COMP_METHOD;
@@ -105,15 +109,21 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
     case ZIP_SOURCE_READ:
         return s->read(static_cast<char *>(data), length);
     case ZIP_SOURCE_CLOSE:
-        s->input.reset();
+        s->shared->input.reset();
         return 0;
     case ZIP_SOURCE_STAT:
         return s->stat(data, length);
     case ZIP_SOURCE_SUPPORTS:
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
                                               ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&s->shared->error, data, length);
+    case ZIP_SOURCE_FREE:
+        delete s;
+        return 0;
     default:
-        return answer_common_command(s, data, length, command);
+        zip_error_set(&s->shared->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
     }
 }
 

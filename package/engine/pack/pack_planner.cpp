@@ -141,8 +141,7 @@ bool Planner::is_chosen(const os::Path &path) const
 // st: the file itself, a link to it already followed.
 void Planner::add_file(const os::Path &path, const os::Status &st, const QByteArray &name)
 {
-    if (const int error = os::check_readable(path, false))
-        return failed(path, QStringLiteral("cannot read the file: "), error);
+    // Whether it can be read shows when it is opened: a failure then fails the run with the reason.
     Pack_Entry e;
     e.source_path = path;
     e.name = name;
@@ -190,7 +189,7 @@ void Planner::add_folder(const os::Path &path, const os::Status &st, const QByte
     hand_on(e);
 
     std::vector<QByteArray> children;
-    if (int error = os::check_readable(path, true); error || (error = os::list_folder(path, &children)))
+    if (const int error = os::list_folder(path, &children))
         return failed(path, QStringLiteral("cannot read the folder: "), error);
     std::sort(children.begin(), children.end());
     const os::Path prefix = path.endsWith('/') ? path : path + '/';

@@ -38,8 +38,6 @@ int status(const Path &path, bool follow_link, Status *out);
 int read_link(const Path &path, QByteArray *target);
 // The names in a folder, without "." and "..", in no particular order.
 int list_folder(const Path &path, std::vector<QByteArray> *names);
-// 0 when the caller may read path (and, for a folder, look inside), else the errno value.
-int check_readable(const Path &path, bool folder);
 int make_folder(const Path &path);
 int remove_folder(const Path &path); // only an empty one
 int remove_file(const Path &path);

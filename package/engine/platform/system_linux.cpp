@@ -78,11 +78,6 @@ int list_folder(const Path &path, std::vector<QByteArray> *names)
     return error;
 }
 
-int check_readable(const Path &path, bool folder)
-{
-    return result_of(::access(path.constData(), folder ? R_OK | X_OK : R_OK));
-}
-
 int make_folder(const Path &path)
 {
     return result_of(::mkdir(path.constData(), 0777));
