@@ -2,6 +2,7 @@
 // how long the GUI thread is ever kept from running its event loop.
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/bench_window [megabytes]
+//   QT_QPA_PLATFORM=offscreen build/bench/bench_window --folder DIR   (an existing folder, say of many small files)
 
 #include "Basic_Style.h"
 #include "Basic_Text.h"
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProgressBar>
@@ -91,17 +93,26 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     ui_language = 0;
-    const int megabytes = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 256;
+    const QStringList args = app.arguments().mid(1);
+    const bool given = args.size() == 2 && args[0] == QLatin1String("--folder");
+    const QString folder = given ? QDir(args[1]).absolutePath() : QString();
+    double megabytes = !given && !args.isEmpty() ? qMax(1, args[0].toInt()) : 256;
 
     QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path()))
         return 1;
+    if (given) {
+        qint64 bytes = 0;
+        for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            bytes += it.nextFileInfo().size();
+        megabytes = double(bytes) / (1024 * 1024);
+    }
 
     // Half incompressible, half text-like, in files of 8 MB.
     QDir().mkpath(QStringLiteral("in/data"));
     QRandomGenerator generator(7);
     const qsizetype file_size = 8 * 1024 * 1024;
-    for (int i = 0; i * 8 < megabytes; ++i) {
+    for (int i = 0; !given && i * 8 < megabytes; ++i) {
         QByteArray bytes(file_size, '\0');
         if (i % 2 == 0)
             generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), file_size / 4);
@@ -117,7 +128,7 @@ int main(int argc, char *argv[])
     window.init_window();
     window.show();
 
-    window.folder = QDir::current().absoluteFilePath(QStringLiteral("in/data"));
+    window.folder = given ? folder : QDir::current().absoluteFilePath(QStringLiteral("in/data"));
     window.slot_select_dir();
     print("encrypt", run(window), megabytes, window.last_report);
 

@@ -72,6 +72,10 @@ bool info_zip(const QString &tool, const QStringList &args, const QString &worki
 {
     QProcess p;
     p.setWorkingDirectory(working_dir);
+    // Another time zone than the packing's: times must not depend on it.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TZ", "Asia/Tokyo");
+    p.setProcessEnvironment(env);
     p.start(QStandardPaths::findExecutable(tool), args);
     return p.waitForFinished(300000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -91,20 +95,15 @@ class Test_Archive : public QObject, Scratch
 private slots:
     void init() { QVERIFY(dir.isValid()); }
 
-    // Names with commas, spaces and Chinese, clashing names, empty folders,
-    // times and modes all come back as they went in.
+    // Names with commas, spaces and Chinese come back as they went in;
+    // chosen items whose names clash get numbered ones (times, modes and
+    // other names: test_round_trip).
     void packing_round_trip()
     {
         make_file("in/Q1, Q2 report.txt", "commas");
         make_file("in/my files/数据 报告.md", "chinese and spaces");
         make_file("other/Q1, Q2 report.txt", "same name, other file");
-        make_file("in/script.sh", "#!/bin/sh\n");
-        make_file("in/secret.txt", "s");
         make_file("second/in/y.txt", "folder with a taken name");
-        set_mode_and_time(path("in/script.sh"), 0750, 1500000000);
-        set_mode_and_time(path("in/secret.txt"), 0600, 1500000000);
-        // A folder's mode and time, set after its contents were made.
-        set_mode_and_time(path("in/my files"), 0750, 1600000000);
         QStringList errors;
         const QString zip = path("out.zip");
         QVERIFY2(pack_zip({path("in/Q1, Q2 report.txt"), path("other/Q1, Q2 report.txt")},
@@ -116,9 +115,6 @@ private slots:
         QCOMPARE(read_all(out + "/Q1, Q2 report (2).txt"), QByteArray("same name, other file"));
         QCOMPARE(read_all(out + "/in (2)/y.txt"), QByteArray("folder with a taken name"));
         QCOMPARE(tree(out + "/in"), tree(path("in")));
-        QCOMPARE(QStringList({mode_and_time(out + "/in/script.sh"), mode_and_time(out + "/in/secret.txt"),
-                              mode_and_time(out + "/in/my files")}),
-                 QStringList({"750 1500000000", "600 1500000000", "750 1600000000"}));
     }
 
     // A failure gives the system's reason: an unusable destination is named,
@@ -322,43 +318,6 @@ private slots:
         QCOMPARE(tree(out), expected);
     }
 
-    void damaged_data_is_reported_and_leaves_no_partial_file_data()
-    {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<QString>("reason"); // a pattern; libzip's zlib and the faster inflaters word it apart
-        QTest::newRow("a byte in the middle") << "middle" << "";
-        QTest::newRow("deflate stream") << "stream" << "Compressed data invalid|data error";
-        QTest::newRow("stored checksum") << "crc" << "CRC error";
-    }
-    void damaged_data_is_reported_and_leaves_no_partial_file()
-    {
-        QFETCH(QString, damage);
-        QFETCH(QString, reason);
-        const QString zip = path("crc.zip");
-        QByteArray big(200000, 'a');
-        for (int i = 0; i < big.size(); i += 7)
-            big[i] = char('a' + i % 13);
-        QVERIFY(write_zip(zip, {{"big.txt", big}}));
-        QByteArray bytes = read_all(zip);
-        const auto u16 = [&](int at) { return int(uchar(bytes[at])) | int(uchar(bytes[at + 1])) << 8; };
-        if (damage == "middle") {
-            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x55);
-        } else if (damage == "stream") {
-            bytes[30 + u16(26) + u16(28)] = char(0x07); // a final block of the reserved type
-        } else {
-            // The checksum in the local header and in the central directory.
-            for (const int at : {14, int(bytes.lastIndexOf("PK\x01\x02")) + 16})
-                bytes[at] = char(bytes[at] ^ 0x01);
-        }
-        QVERIFY(write_file(zip, bytes));
-        const QString out = path("crc-out");
-        QStringList errors;
-        QVERIFY(!extract_zip(zip, out, &errors));
-        QVERIFY2(!errors.isEmpty() && errors.join('\n').contains(QRegularExpression(reason)),
-                 qPrintable(errors.join('\n')));
-        QVERIFY(tree(out).isEmpty());
-    }
-
     // Files are deflated in pieces side by side, joined into one stream:
     // sizes about a piece's, and pieces of text and of noise, come back whole,
     // and Info-ZIP's unzip accepts the joined stream.
@@ -388,8 +347,10 @@ private slots:
         QDir(path("pieces-out")).removeRecursively();
     }
 
-    // Our container holds a zip that Info-ZIP's unzip accepts, and a tree that
-    // Info-ZIP's zip packed comes out of a container unchanged.
+    // Our container holds a zip that Info-ZIP's unzip (in another time zone)
+    // accepts and unpacks with the same names, bytes, links and times, and a
+    // tree that Info-ZIP's zip packed, names that are not UTF-8 too, comes
+    // out of a container unchanged.
     void info_zip_interplay()
     {
         if (QStandardPaths::findExecutable("zip").isEmpty() || QStandardPaths::findExecutable("unzip").isEmpty())
@@ -400,22 +361,27 @@ private slots:
         make_file("uz/noise.bin", random_bytes(300000, 1));
         make_file("uz/empty", "");
         make_file(QStringLiteral("uz/数据/名 字.txt"), "name");
+        make_file("uz/back\\slash.txt", "bs");
+        QVERIFY(write_raw(QFile::encodeName(path("uz/caf")) + "\xe9.txt", "latin"));
+        set_mode_and_time(path("uz/big.log"), 0644, 1600000001);
         QDir().mkpath(path("uz/empty dir"));
         QVERIFY(QFile::link(QStringLiteral("数据"), path("uz/linkdir")));
         QVERIFY(QFile::link("nowhere", path("uz/dangling")));
+        const QMap<QByteArray, QByteArray> packed = raw_tree(QFile::encodeName(path("uz")));
 
         const Package_Result r = run_encryption({}, {path("uz")}, path("uz-base"));
         QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
         QVERIFY(write_file(path("uz.zip"), transformed(read_all(r.container_path), Cipher_Direction::Decrypt)));
         QVERIFY(unzip_accepts(path("uz.zip")));
         QVERIFY(info_zip("unzip", {"-q", path("uz.zip"), "-d", path("uz-out")}));
-        QCOMPARE(tree(path("uz-out/uz")), tree(path("uz")));
+        QCOMPARE(raw_tree(QFile::encodeName(path("uz-out/uz"))), packed);
+        QCOMPARE(mode_and_time(path("uz-out/uz/big.log")), QStringLiteral("644 1600000001"));
 
         QVERIFY(info_zip("zip", {"-r", "-y", "-q", "../iz.zip", "uz"}, path("uz-out")));
         QVERIFY(make_container(path("iz.zip"), path("iz.kvxdata")));
         const Package_Result d = run_decryption({path("iz.kvxdata")});
         QVERIFY2(d.is_ok, qPrintable(d.errors.join('\n')));
-        QCOMPARE(tree(d.output_folders.value(0) + "/uz"), tree(path("uz")));
+        QCOMPARE(raw_tree(QFile::encodeName(d.output_folders.value(0) + "/uz")), packed);
     }
 };
 

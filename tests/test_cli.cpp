@@ -123,6 +123,15 @@ class Test_Cli : public QObject, Scratch
             const auto size = headers_of(zip, "src/size.txt");
             put32(zip, size.first + 22, 11);
             put32(zip, size.second + 24, 11);
+        } else if (damage == "crc") {
+            const auto keep = headers_of(zip, "src/keep.txt");
+            put32(zip, keep.first + 14, get32(zip, keep.first + 14) ^ 1);
+            put32(zip, keep.second + 16, get32(zip, keep.second + 16) ^ 1);
+        } else if (damage == "stream") {
+            // keep.txt is deflated: its first block becomes one of the reserved type.
+            const qsizetype local = headers_of(zip, "src/keep.txt").first;
+            zip[local + 30 + (uchar(zip[local + 26]) | uchar(zip[local + 27]) << 8)
+                + (uchar(zip[local + 28]) | uchar(zip[local + 29]) << 8)] = char(0x07);
         }
         return zip;
     }
@@ -240,6 +249,10 @@ private slots:
                                                      << QStringList(sound).filter(QRegularExpression("^(?!src/lnk)"));
         QTest::newRow("a wrong size in both headers") << "size" << QList<int>{1, 0, 1}
                                                       << QStringList(sound).filter(QRegularExpression("^(?!src/size)"));
+        QTest::newRow("a CRC in both headers") << "crc" << QList<int>{1, 0, 1}
+                                               << QStringList(sound).filter(QRegularExpression("^(?!src/keep)"));
+        QTest::newRow("a broken deflate stream") << "stream" << QList<int>{1, 0, 1}
+                                                 << QStringList(sound).filter(QRegularExpression("^(?!src/keep)"));
         QTest::newRow("a name leading out") << "climbing name" << QList<int>{1, 1, 1} << QStringList{"a.txt"};
         QTest::newRow("duplicate names") << "duplicate" << QList<int>{0, 0, 0} << QStringList{"dup (2).txt", "dup.txt"};
     }

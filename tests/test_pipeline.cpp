@@ -120,31 +120,6 @@ private slots:
         QCOMPARE(read_all(path("blocker/AddData")), QByteArray("a file where the working folder should be"));
     }
 
-    void foreign_and_damaged_containers_fail_plainly()
-    {
-        const QString folder = path("bad");
-        make_file(folder + "/noise.kvxdata", random_bytes(50000, 2));
-        QVERIFY(write_zip(folder + "/foreign.kvxdata", {{"a.txt", QByteArray(9000, 'a')}})); // a plain zip
-        QVERIFY(write_container(folder + "/whole.kvxdata", {{"a.txt", QByteArray(9000, 'a')}}));
-        const QByteArray whole = read_all(folder + "/whole.kvxdata");
-        QVERIFY(write_file(folder + "/truncated.kvxdata", whole.left(whole.size() - 30)));
-        QVERIFY(write_file(folder + "/empty.kvxdata", ""));
-
-        const QMap<QString, QByteArray> before = tree(folder);
-        for (const QString name : {"noise", "foreign", "truncated", "empty"}) {
-            const Package_Result r = run_decryption({folder + "/" + name + ".kvxdata"});
-            QVERIFY2(!r.is_ok && r.errors.join('\n').contains(name + ".kvxdata"),
-                     qPrintable(name + ": " + r.errors.join('\n')));
-        }
-        // The containers unchanged, no stray empty folder.
-        QCOMPARE(tree(folder), before);
-        // One bad container does not stop the good one, but the run is not a success.
-        const Package_Result mixed = run_decryption({folder + "/noise.kvxdata", folder + "/whole.kvxdata"});
-        QVERIFY(!mixed.is_ok);
-        QCOMPARE(read_all(folder + "/whole/a.txt"), QByteArray(9000, 'a'));
-        QVERIFY(leftovers(folder).isEmpty());
-    }
-
     // Each container unpacks beside it into the folder named by its base name;
     // containers sharing a base name share the folder, taken in ascending order.
     void destination_folders_never_overwrite()

@@ -7,8 +7,6 @@
 #include "package_pipeline.h"
 #include "platform/system.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTimeZone>
 #include <QTest>
 
@@ -55,14 +53,6 @@ quint32 mode_of(const QByteArray &path)
     struct stat st = {};
     ::lstat(path.constData(), &st);
     return st.st_mode & 07777;
-}
-
-bool run_tool(const QString &tool, const QStringList &args, const QString &working_dir)
-{
-    QProcess p;
-    p.setWorkingDirectory(working_dir);
-    p.start(QStandardPaths::findExecutable(tool), args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // The container's archive, deciphered.
@@ -127,21 +117,6 @@ private slots:
         QVERIFY(archive.contains("lone\xff"));
     }
 
-    // Info-ZIP on Linux stores names as bytes; they come out as the same bytes.
-    void info_zip_names_come_back_as_bytes()
-    {
-        if (QStandardPaths::findExecutable("zip").isEmpty())
-            QSKIP("Info-ZIP zip is not installed");
-        QVERIFY(::mkdir(raw("iz"), 0755) == 0);
-        QVERIFY(write_raw(raw("iz/") + "caf\xe9.txt", "latin"));
-        QVERIFY(write_file(path("iz/back\\slash.txt"), "bs"));
-        QVERIFY(run_tool("zip", {"-r", "-q", "iz.zip", "iz"}, dir.path()));
-        QVERIFY(make_container(path("iz.zip"), path("out/iz.kvxdata")));
-        const Package_Result r = run_decryption({path("out/iz.kvxdata")});
-        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
-        QCOMPARE(raw_tree(raw("out/iz/iz")), raw_tree(raw("iz")));
-    }
-
     // Packed in one time zone and unpacked in another, files and folders get
     // their times to the second, odd seconds and years DOS cannot hold too;
     // the DOS field holds the nearest time it can for readers that know no other.
@@ -180,27 +155,6 @@ private slots:
         QVERIFY(zip_stat(za, qPrintable(tag + "/folder/file.txt"), 0, &st) == 0);
         QCOMPARE(QDateTime::fromSecsSinceEpoch(st.mtime, QTimeZone::utc()).toString("yyyy-MM-dd hh:mm:ss"), dos);
         zip_discard(za);
-    }
-
-    // Info-ZIP reads the times of an archive this program wrote.
-    void info_zip_reads_the_times()
-    {
-        if (QStandardPaths::findExecutable("unzip").isEmpty())
-            QSKIP("Info-ZIP unzip is not installed");
-        make_file("uz/odd.txt", "odd");
-        set_mode_and_time(path("uz/odd.txt"), 0644, 1600000001);
-        QString container;
-        {
-            const Time_Zone utc("UTC");
-            const Package_Result r = run_encryption({}, {path("uz")}, path("work/uz"));
-            QVERIFY(r.is_ok);
-            container = r.container_path;
-        }
-        QVERIFY(write_file(path("uz.zip"), archive_of(container)));
-        const Time_Zone tokyo("Asia/Tokyo");
-        QVERIFY(run_tool("unzip", {"-t", "-q", "uz.zip"}, dir.path()));
-        QVERIFY(run_tool("unzip", {"-q", "uz.zip", "-d", "uz-out"}, dir.path()));
-        QCOMPARE(mtime_of(raw("uz-out/uz/odd.txt")), qint64(1600000001));
     }
 
     // Permission bits for group and others come back as stored, 000 too; the

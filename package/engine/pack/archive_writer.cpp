@@ -73,8 +73,10 @@ Archive_Writer::Archive_Writer(os::File &archive, const QString &archive_name, A
 
 Archive_Writer::~Archive_Writer()
 {
-    // The workers read what libzip's sources hold: they stop before the archive goes.
+    // The workers read the files the pool keeps: they stop before anything goes.
     pool.stop();
+    const File_Sources_In_Use in_use(sources);
+    za.reset();
 }
 
 bool Archive_Writer::failed(const QString &what)
@@ -96,6 +98,7 @@ bool Archive_Writer::open()
 
 bool Archive_Writer::add(const Pack_Entry &e)
 {
+    const File_Sources_In_Use in_use(sources);
     const zip_int64_t index = e.is_dir    ? zip_dir_add(za.get(), e.name.constData(), name_encoding(e.name))
                               : e.is_link ? add_link(e)
                                           : add_file(e);
@@ -123,13 +126,15 @@ zip_int64_t Archive_Writer::add_link(const Pack_Entry &e)
 
 zip_int64_t Archive_Writer::add_file(const Pack_Entry &e)
 {
-    File_Entry *entry = nullptr;
-    Zip_Source_Ptr source = make_file_entry_source(sources, {e.root, nullptr, e.identity(), e.deflate}, &entry);
+    Planned_File *planned = nullptr;
+    Zip_Source_Ptr source = make_file_entry_source(sources, {e.root, nullptr, e.identity(), e.deflate}, &planned);
     const zip_int64_t index = source ? zip_file_add(za.get(), e.name.constData(), source.get(), name_encoding(e.name)) : -1;
     if (index < 0)
         return -1;
     source.release(); // the archive owns it now
-    attach_file_entry(entry, zip_get_name(za.get(), zip_uint64_t(index), ZIP_FL_ENC_RAW));
+    planned->name = zip_get_name(za.get(), zip_uint64_t(index), ZIP_FL_ENC_RAW);
+    if (e.deflate)
+        pool.add_job(planned); // only now: a worker needs its name
     const bool set = e.deflate ? zip_set_file_compression(za.get(), zip_uint64_t(index), ZIP_CM_DEFLATE, deflate_level) == 0
                                : zip_set_file_compression(za.get(), zip_uint64_t(index), ZIP_CM_STORE, 0) == 0;
     return set ? index : -1;
@@ -137,6 +142,7 @@ zip_int64_t Archive_Writer::add_file(const Pack_Entry &e)
 
 bool Archive_Writer::finish()
 {
+    const File_Sources_In_Use in_use(sources);
     pool.close_jobs();
     // libzip writes everything here; deflated entries stream in from the pool.
     if (zip_close(za.get()) < 0) {

@@ -19,6 +19,8 @@ constexpr int most_threads = 4;
 
 } // namespace
 
+static_assert(sizeof(Planned_File) <= 48, "every file of an archive is kept: keep it small");
+
 Deflate_Pool::Deflate_Pool(Job_Control &control) : control(control) {}
 
 bool Deflate_Pool::cancelled() const
@@ -33,12 +35,19 @@ void Deflate_Pool::start()
         threads.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
 }
 
-int Deflate_Pool::add_job(const Planned_File *file)
+Planned_File *Deflate_Pool::add_file(const Planned_File &file)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    waiting.push_back(file);
+    Planned_File &kept = files.emplace_back(file);
+    kept.job = -1;
+    return &kept;
+}
+
+void Deflate_Pool::add_job(Planned_File *file)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    file->job = jobs_added++;
     work_wait.notify_all();
-    return jobs_added++;
 }
 
 void Deflate_Pool::close_jobs()
@@ -58,9 +67,11 @@ void Deflate_Pool::stop()
 // Under the lock: the next waiting job becomes a stream, its segments numbered.
 void Deflate_Pool::start_stream()
 {
+    while (files[next_file].job < 0)
+        ++next_file; // stored, or never made it into the archive
     Stream &stream = streams.emplace_back();
-    stream.file = waiting.front();
-    waiting.pop_front();
+    stream.file = &files[next_file++];
+    ++jobs_started;
     const qint64 size = stream.file->identity.size;
     stream.segments.resize(size_t(size > segment_size ? (size + segment_size - 1) / segment_size : 1));
     stream.first_sequence = next_sequence;
@@ -77,7 +88,7 @@ void Deflate_Pool::begin(int job)
         open_stream = open_stream > 0 ? open_stream - 1 : 0;
         frontier_stream = frontier_stream > 0 ? frontier_stream - 1 : 0;
     }
-    while (job - first_job >= int(streams.size()) && !waiting.empty())
+    while (job - first_job >= int(streams.size()) && jobs_waiting())
         start_stream();
     head = stream_of(job).first_sequence;
     producer_wait.notify_all();
@@ -174,7 +185,7 @@ bool Deflate_Pool::writer_may_go(const Segment &s) const
     if (s.queued == 0 && !s.finished)
         return false;
     // The last jobs may be fewer than a batch.
-    const bool all_through = jobs_closed && waiting.empty() && frontier >= next_sequence;
+    const bool all_through = jobs_closed && !jobs_waiting() && frontier >= next_sequence;
     return frontier >= wake_at || all_through || s.queued >= wake_bytes || buffered >= ahead_budget / 2;
 }
 

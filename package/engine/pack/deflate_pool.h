@@ -42,9 +42,12 @@ public:
     ~Deflate_Pool() { stop(); }
 
     void start();
-    // The file's job number, in the order of adding; the file must stay where
-    // it is until the pool stops.
-    int add_job(const Planned_File *file);
+    // Keeps a planned file of the archive, stored or deflated, in archive
+    // order: the one place files are kept while the archive is written (48
+    // bytes each). The place stays put until the pool goes.
+    Planned_File *add_file(const Planned_File &file);
+    // A deflated file, its name set, becomes a job, numbered in the order of adding.
+    void add_job(Planned_File *file);
     // No more jobs: workers that run out of them end.
     void close_jobs();
     // Stops the workers and waits for them.
@@ -117,18 +120,21 @@ private:
 
     // Everything below is guarded by `mutex`.
     //
-    // Jobs, in order: waiting (added, not started) follow the streams
-    // (started). streams.front() is job first_job; waiting.front() is job
-    // first_job + streams.size(). Workers take segments in archive order:
-    // the first stream with untaken segments is streams[open_stream], and a
-    // new stream is started from waiting only when every stream is taken.
-    // The writer starts a job itself when no worker has yet, and on begin()
-    // drops the streams before its job: it is done with them.
+    // Jobs, in order: waiting ones (added, not started) follow the streams
+    // (started). streams.front() is job first_job; the next job to start is
+    // first_job + streams.size() == jobs_started, found in files from
+    // next_file on. Workers take segments in archive order: the first stream
+    // with untaken segments is streams[open_stream], and a new stream is
+    // started only when every stream is taken. The writer starts a job itself
+    // when no worker has yet, and on begin() drops the streams before its
+    // job: it is done with them.
     std::mutex mutex;
-    std::deque<const Planned_File *> waiting;
+    std::deque<Planned_File> files;
+    size_t next_file = 0;
     std::deque<Stream> streams;
     int first_job = 0;
     int jobs_added = 0;
+    int jobs_started = 0;
     size_t open_stream = 0;
     bool jobs_closed = false;
     quint64 next_sequence = 0;
@@ -159,6 +165,7 @@ private:
     std::vector<std::jthread> threads;
 
     bool cancelled() const;
+    bool jobs_waiting() const { return jobs_started < jobs_added; }
     Stream &stream_of(int job) { return streams[size_t(job - first_job)]; }
     Segment &segment_of(const Work_Item &item) { return stream_of(item.job).segments[item.segment]; }
     void start_stream();

@@ -47,13 +47,13 @@ bool Deflate_Pool::take_item(Work_Item *item, const std::stop_token &stop)
             ++open_stream;
         if (open_stream < streams.size())
             break;
-        if (!waiting.empty()) {
+        if (jobs_waiting()) {
             start_stream();
             continue;
         }
         if (jobs_closed || stop.stop_requested())
             return false;
-        work_wait.wait(lock, stop, [&] { return !waiting.empty() || jobs_closed || open_stream < streams.size(); });
+        work_wait.wait(lock, stop, [&] { return jobs_waiting() || jobs_closed || open_stream < streams.size(); });
     }
     Stream &stream = streams[open_stream];
     const size_t segment = stream.taken++;

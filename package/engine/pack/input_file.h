@@ -29,6 +29,7 @@ struct Planned_File
     const char *name = nullptr;
     File_Identity identity;
     bool deflate = false;
+    qint32 job = -1; // a deflated file's job in the deflate pool, once it is one
 
     os::Path path() const { return root->source + QByteArray(name + root->name.size()); }
 };
