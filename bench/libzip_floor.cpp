@@ -74,7 +74,6 @@ int write(long count, const char *archive)
     if (!za)
         return 1;
     const zip_uint8_t timestamp[5] = {1, 0, 0, 0, 0x59};
-    const zip_uint8_t unix_field[14] = {};
     char name[64];
     for (long i = 0; i < count; ++i) {
         std::snprintf(name, sizeof name, "files/d%04ld/f%07ld.txt", i / 1000, i);
@@ -84,10 +83,9 @@ int write(long count, const char *archive)
             return 1;
         zip_set_file_compression(za, zip_uint64_t(index), ZIP_CM_STORE, 0);
         zip_file_set_mtime(za, zip_uint64_t(index), 1500000000, 0);
-        zip_file_set_external_attributes(za, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX, 0100644u << 16);
+        zip_file_set_external_attributes(za, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX, 0100644u << 16 | 0x80);
         zip_file_extra_field_set(za, zip_uint64_t(index), 0x5455, ZIP_EXTRA_FIELD_NEW, timestamp, 5,
                                  ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
-        zip_file_extra_field_set(za, zip_uint64_t(index), 0x756e, ZIP_EXTRA_FIELD_NEW, unix_field, 14, ZIP_FL_LOCAL);
     }
     return zip_close(za) == 0 ? 0 : 1;
 }

@@ -187,6 +187,8 @@ bool Checker::check_entry(qint64 index, const Central_Entry &central)
         || !bytes.read(central.local_offset + local_header_size, local.name_length + local.extra_length, &variable)
         || !parse_local_variable(variable, &local))
         return fail(QStringLiteral("%1: its local header cannot be read").arg(which));
+    if (!type_agrees(central.external_attributes))
+        return fail(QStringLiteral("%1: its Unix type disagrees with its DOS attributes").arg(which));
     const QString mismatch = compare_headers(central, local);
     if (!mismatch.isEmpty())
         return fail(QStringLiteral("%1: the local header does not match the central directory (%2)").arg(which, mismatch));

@@ -13,8 +13,8 @@
 //   entries share bytes (the overlapping entries of a zip bomb);
 // - a local header disagrees with its central entry: name, method, flags for
 //   encryption and UTF-8 names, time, and (unless a data descriptor follows
-//   the data) checksum and sizes; extended timestamps and Unix fields given in
-//   both must agree too, and a Unix field carries a checksum of its own.
+//   the data) checksum and sizes; times given in both must agree too;
+// - an entry's Unix type disagrees with the type its DOS attributes name.
 // Reads through source, which must be seekable; does not take it over.
 // False with *damage naming the first fault; *entry_count is the number of
 // entries the central directory holds.

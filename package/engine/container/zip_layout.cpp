@@ -1,7 +1,5 @@
 #include "container/zip_layout.h"
 
-#include <zlib.h>
-
 namespace zip_layout {
 
 namespace {
@@ -86,20 +84,6 @@ QString compare_times(const Central_Entry &central, const Local_Header &local)
     return QString();
 }
 
-// A local Unix field must be sound, and the central entry's mode must be its.
-QString compare_mode(const Central_Entry &central, const Local_Header &local)
-{
-    QByteArray data;
-    if (!find_field(local.extra, unix_field, &data))
-        return QString();
-    quint32 mode = 0;
-    if (!unix_mode(data, &mode))
-        return QStringLiteral("Unix field");
-    if ((central.external_attributes >> 16) != mode)
-        return QStringLiteral("Unix mode");
-    return QString();
-}
-
 } // namespace
 
 bool parse_central(const QByteArray &directory, qint64 *at, Central_Entry *out)
@@ -168,7 +152,7 @@ QString compare_headers(const Central_Entry &central, const Local_Header &local)
     if (malformed)
         return QStringLiteral("extra field");
     const QString times = compare_times(central, local);
-    return times.isEmpty() ? compare_mode(central, local) : times;
+    return times;
 }
 
 bool find_field(const QByteArray &extra, quint16 id, QByteArray *data, bool *malformed)
@@ -214,19 +198,6 @@ QByteArray ntfs_data(qint64 mtime)
     return out;
 }
 
-QByteArray unix_data(quint32 mode, const QByteArray &link_target)
-{
-    QByteArray body;
-    put16(&body, quint16(mode));
-    put32(&body, quint32(link_target.size()));
-    put16(&body, 0); // user and group are not carried
-    put16(&body, 0);
-    body.append(link_target);
-    QByteArray out;
-    put32(&out, quint32(crc32(0, bytes_of(body), uInt(body.size()))));
-    return out + body;
-}
-
 bool timestamp_mtime(const QByteArray &data, int dos_year, qint64 *mtime)
 {
     if (data.size() < 5 || !(uchar(data[0]) & 1))
@@ -252,16 +223,25 @@ bool ntfs_mtime(const QByteArray &data, qint64 *mtime)
     return false;
 }
 
-bool unix_mode(const QByteArray &data, quint32 *mode)
+quint32 dos_attributes_for(quint32 unix_mode)
 {
-    if (data.size() < 14)
-        return false;
-    const QByteArray body = data.mid(4);
-    if (le32(bytes_of(data)) != quint32(crc32(0, bytes_of(body), uInt(body.size())))
-        || 10 + qint64(le32(bytes_of(body, 2))) != body.size())
-        return false;
-    *mode = le16(bytes_of(body));
-    return true;
+    switch (unix_mode & 0170000) {
+    case 0040000:
+        return dos_directory;
+    case 0120000:
+        return dos_reparse_point;
+    default:
+        return dos_normal;
+    }
+}
+
+bool type_agrees(quint32 external_attributes)
+{
+    const quint32 type = (external_attributes >> 16) & 0170000;
+    const auto agrees = [&](quint32 mark, quint32 named) {
+        return !(external_attributes & mark) || type == named || (type == 0 && mark != dos_reparse_point);
+    };
+    return agrees(dos_normal, 0100000) && agrees(dos_directory, 0040000) && agrees(dos_reparse_point, 0120000);
 }
 
 } // namespace zip_layout

@@ -4,8 +4,8 @@
 #include <QString>
 
 // The pieces of the zip format the engine reads and writes itself: the
-// headers, for the structure check, and the extra fields that carry times
-// and Unix modes, which libzip stores but does not interpret.
+// headers, for the structure check, the extra fields that carry times, which
+// libzip stores but does not interpret, and the attributes beside the Unix mode.
 namespace zip_layout {
 
 constexpr quint32 local_signature = 0x04034b50;
@@ -28,7 +28,6 @@ constexpr quint16 flag_utf8 = 0x0800;
 constexpr quint16 zip64_field = 0x0001;
 constexpr quint16 ntfs_field = 0x000a;         // times in 100 ns steps since 1601
 constexpr quint16 timestamp_field = 0x5455;    // "UT": Unix seconds, UTC
-constexpr quint16 unix_field = 0x756e;         // "nu" (ASi Unix): mode and link target, with a checksum
 
 inline quint16 le16(const uchar *p)
 {
@@ -88,13 +87,21 @@ bool find_field(const QByteArray &extra, quint16 id, QByteArray *data, bool *mal
 // Field contents (without the four-byte id and length), as written and read.
 QByteArray timestamp_data(qint64 mtime);        // only for 0 <= mtime < 2^31
 QByteArray ntfs_data(qint64 mtime);
-QByteArray unix_data(quint32 mode, const QByteArray &link_target);
 // Seconds since the epoch from a field's data; false when it holds no modification time.
 // dos_year helps to read a 32-bit time past 2038, as Info-ZIP does.
 bool timestamp_mtime(const QByteArray &data, int dos_year, qint64 *mtime);
 bool ntfs_mtime(const QByteArray &data, qint64 *mtime);
-// The mode a Unix field holds; false when its checksum or length is wrong.
-bool unix_mode(const QByteArray &data, quint32 *mode);
+
+// The DOS attributes that go with a Unix type: FILE_ATTRIBUTE_NORMAL for a
+// file, DIRECTORY for a folder, REPARSE_POINT (Windows's own mark of a link)
+// for a link. Written beside the Unix mode, they make a damaged type show:
+// an entry whose Unix type disagrees with the one its DOS attributes name is
+// damaged. Entries without them (other tools, or made before) are not judged.
+constexpr quint32 dos_normal = 0x80;
+constexpr quint32 dos_directory = 0x10;
+constexpr quint32 dos_reparse_point = 0x400;
+quint32 dos_attributes_for(quint32 unix_mode);
+bool type_agrees(quint32 external_attributes);
 
 // Times outside what the extended timestamp holds unambiguously need the NTFS field.
 constexpr bool fits_timestamp_field(qint64 mtime)

@@ -58,9 +58,7 @@ bool set_metadata(zip_t *za, zip_uint64_t index, const Pack_Entry &e, const std:
                                                         : set_field(za, index, ntfs_field, ntfs_data(e.mtime), both);
     return time_set && zip_file_set_mtime(za, index, time_t(qBound(dos.first, e.mtime, dos.second)), 0) == 0
            && zip_file_set_external_attributes(za, index, 0, ZIP_OPSYS_UNIX,
-                                               (e.unix_mode << 16) | (e.is_dir ? 0x10u : 0u)) == 0
-           && set_field(za, index, unix_field, unix_data(e.unix_mode, e.is_link ? e.link_target : QByteArray()),
-                        ZIP_FL_LOCAL);
+                                               (e.unix_mode << 16) | dos_attributes_for(e.unix_mode)) == 0;
 }
 
 } // namespace

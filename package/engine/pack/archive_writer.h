@@ -25,8 +25,9 @@ enum class Archive_Form { Plain, Enciphered };
 // Each entry carries what unpacking needs to give it back exactly: its name
 // in bytes (flagged UTF-8 when it is valid UTF-8), its time in UTC seconds
 // (extended timestamp, or the NTFS field for times before 1970 or past 2038)
-// beside a DOS time clamped to what DOS can hold, and its Unix type and mode,
-// repeated with a checksum in the local header so damage to either shows.
+// in the local header and the central directory, beside a DOS time clamped to
+// what DOS can hold, and its Unix type and mode with the DOS attributes that
+// name the same type, so damage to either shows.
 class Archive_Writer
 {
 public:
