@@ -46,7 +46,7 @@ int local_year(time_t when)
 void read_time(zip_t *za, const zip_stat_t &st, Archive_Entry *e)
 {
     zip_uint16_t length = 0;
-    const int dos_year = (st.valid & ZIP_STAT_MTIME) ? local_year(st.mtime) : 0;
+    const auto dos_year = [&] { return (st.valid & ZIP_STAT_MTIME) ? local_year(st.mtime) : 0; };
     if (const zip_uint8_t *data = zip_file_extra_field_get_by_id(za, e->index, zip_layout::timestamp_field, 0,
                                                                  &length, ZIP_FL_CENTRAL)) {
         e->has_time = zip_layout::timestamp_mtime(QByteArray(reinterpret_cast<const char *>(data), length), dos_year,

@@ -72,8 +72,10 @@ QString compare_times(const Central_Entry &central, const Local_Header &local)
 {
     QByteArray c, l;
     qint64 ct = 0, lt = 0;
-    const bool c_stamp = find_field(central.extra, timestamp_field, &c) && timestamp_mtime(c, year_of(central.dos_time), &ct);
-    const bool l_stamp = find_field(local.extra, timestamp_field, &l) && timestamp_mtime(l, year_of(local.dos_time), &lt);
+    const bool c_stamp = find_field(central.extra, timestamp_field, &c)
+                         && timestamp_mtime(c, [&] { return year_of(central.dos_time); }, &ct);
+    const bool l_stamp = find_field(local.extra, timestamp_field, &l)
+                         && timestamp_mtime(l, [&] { return year_of(local.dos_time); }, &lt);
     if (c_stamp != l_stamp || ct != lt)
         return QStringLiteral("extended timestamp");
     ct = lt = 0;
@@ -198,13 +200,13 @@ QByteArray ntfs_data(qint64 mtime)
     return out;
 }
 
-bool timestamp_mtime(const QByteArray &data, int dos_year, qint64 *mtime)
+bool timestamp_mtime(const QByteArray &data, const std::function<int()> &dos_year, qint64 *mtime)
 {
     if (data.size() < 5 || !(uchar(data[0]) & 1))
         return false;
     const quint32 raw = le32(bytes_of(data, 1));
     // Signed, as written before 2038; Info-ZIP wraps later times, which the DOS date then tells.
-    *mtime = (raw & 0x80000000u) && dos_year >= 2038 ? qint64(raw) : qint64(qint32(raw));
+    *mtime = (raw & 0x80000000u) && dos_year() >= 2038 ? qint64(raw) : qint64(qint32(raw));
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // The pieces of the zip format the engine reads and writes itself: the
 // headers, for the structure check, the extra fields that carry times, which
 // libzip stores but does not interpret, and the attributes beside the Unix mode.
@@ -88,8 +90,9 @@ bool find_field(const QByteArray &extra, quint16 id, QByteArray *data, bool *mal
 QByteArray timestamp_data(qint64 mtime);        // only for 0 <= mtime < 2^31
 QByteArray ntfs_data(qint64 mtime);
 // Seconds since the epoch from a field's data; false when it holds no modification time.
-// dos_year helps to read a 32-bit time past 2038, as Info-ZIP does.
-bool timestamp_mtime(const QByteArray &data, int dos_year, qint64 *mtime);
+// dos_year tells a 32-bit time past 2038 from one before 1970, as Info-ZIP
+// does; it is asked only for such a time.
+bool timestamp_mtime(const QByteArray &data, const std::function<int()> &dos_year, qint64 *mtime);
 bool ntfs_mtime(const QByteArray &data, qint64 *mtime);
 
 // The DOS attributes that go with a Unix type: FILE_ATTRIBUTE_NORMAL for a

@@ -95,6 +95,12 @@ QByteArray safe_relative_path(const QByteArray &name)
 {
     if (name.startsWith('/') || name.contains('\0'))
         return QByteArray();
+    // Most names need nothing done: no empty, "." or ".." parts.
+    const QByteArray bare = name.endsWith('/') ? name.chopped(1) : name;
+    if (!bare.isEmpty() && !bare.contains("//") && !bare.startsWith("./") && !bare.startsWith("../")
+        && bare != "." && bare != ".." && !bare.contains("/./") && !bare.contains("/../") && !bare.endsWith("/.")
+        && !bare.endsWith("/.."))
+        return bare;
     QByteArray out;
     for (const QByteArray &part : parts_of(name)) {
         if (part.isEmpty() || part == ".")

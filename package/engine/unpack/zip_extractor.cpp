@@ -60,6 +60,7 @@ private:
     void unpack_files(zip_t *za);
     void extract_file(zip_t *za, const File_Job &job);
     bool copy(Entry_Data_Reader &reader, os::File &out, const Archive_Entry &e);
+    std::vector<zip_uint64_t> links; // found by unpack_files(), made last
     void make_links(zip_t *za);
     void make_link(zip_t *za, const Archive_Entry &e);
 };
@@ -92,6 +93,8 @@ void Extractor::unpack_files(zip_t *za)
             folders.folder_for(e.path);
             folders.remember(e.path, e.has_permissions, e.permissions, e.has_time, e.mtime);
             advance(e.compressed_size);
+        } else if (e.kind == Kind::Link) {
+            links.push_back(e.index);
         } else if (e.kind == Kind::File) {
             const Extract_Folders::Folder folder = folders.folder_for(parent_of(e.path));
             if (folder.path.isEmpty())
@@ -178,10 +181,14 @@ bool Extractor::copy(Entry_Data_Reader &reader, os::File &out, const Archive_Ent
 
 void Extractor::make_links(zip_t *za)
 {
-    Archive_Entry e;
-    for (zip_uint64_t index = 0; !control.is_cancelled() && next_entry(za, &index, &e);)
-        if (e.kind == Kind::Link)
+    for (const zip_uint64_t index : links) {
+        Archive_Entry e;
+        QString problem;
+        if (control.is_cancelled())
+            return;
+        if (read_archive_entry(za, index, &e, &problem))
             make_link(za, e);
+    }
 }
 
 // A link already there with the same target counts as already there.
