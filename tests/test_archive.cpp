@@ -141,7 +141,7 @@ private slots:
     // file brings the file's content, with a warning when that file lies
     // outside the chosen items; a link unpacking would refuse (absolute, or
     // leading out of the packed items) is left out with a warning, as are
-    // special files. Nothing outside the chosen items is followed.
+    // special files (named by the command line's test). Nothing outside the chosen items is followed.
     void links_come_back_or_are_named_data()
     {
         QTest::addColumn<QString>("target"); // "@" stands for the scratch folder
@@ -177,17 +177,6 @@ private slots:
         QVERIFY(unzip_accepts(root + "/links.zip"));
         QVERIFY2(extract_zip(root + "/links.zip", root + "/out", &errors), qPrintable(errors.join('\n')));
         QCOMPARE(tree(root + "/out").value("chosen/link"), unpacked);
-    }
-
-    void special_files_are_named()
-    {
-        make_file("special/file", "f");
-        if (!make_pipe(path("special/pipe")))
-            QSKIP("no named pipes here");
-        QStringList errors;
-        const Pack_Plan plan = plan_of({}, {path("special")}, &errors);
-        QCOMPARE(plan.warnings, QStringList(path("special/pipe") + ": left out: a pipe cannot be packed"));
-        QCOMPARE(plan.entries.size(), size_t(2));
     }
 
     // Media and archives are stored, not deflated for nothing; the start of

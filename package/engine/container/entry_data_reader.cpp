@@ -52,6 +52,10 @@ struct Entry_Data_Reader::Decoder
     std::unique_ptr<unsigned char[]> in; // raw input for the inflater
     QByteArray whole;
     bool inflated = false;
+    // Raw data read beforehand, handed out from read_at on.
+    QByteArray preloaded;
+    qint64 read_at = 0;
+    bool is_preloaded = false;
 
     Decoder(zip_t *za, const Archive_Entry &e, std::mutex *lock, QString &reason)
         : za(za), lock(lock), reason(reason), size(e.size), compressed_size(e.compressed_size), expected_crc(e.crc)
@@ -71,13 +75,15 @@ struct Entry_Data_Reader::Decoder
     bool open(zip_uint64_t index)
     {
         const bool raw = mode != Mode::Libzip;
-        locked(lock, [&] {
-            file.reset(zip_fopen_index(za, index, raw ? ZIP_FL_COMPRESSED : 0));
+        if (!is_preloaded) {
+            locked(lock, [&] {
+                file.reset(zip_fopen_index(za, index, raw ? ZIP_FL_COMPRESSED : 0));
+                if (!file)
+                    reason = QString::fromUtf8(zip_strerror(za));
+            });
             if (!file)
-                reason = QString::fromUtf8(zip_strerror(za));
-        });
-        if (!file)
-            return false;
+                return false;
+        }
         if (mode == Mode::Streamed) {
             inflater = std::make_unique<Stream_Inflater>();
             in.reset(new unsigned char[io_block]);
@@ -105,6 +111,12 @@ struct Entry_Data_Reader::Decoder
 
     qint64 raw_read(void *out, qint64 length)
     {
+        if (is_preloaded) {
+            const qint64 n = qMin(length, qint64(preloaded.size()) - read_at);
+            memcpy(out, preloaded.constData() + read_at, size_t(n));
+            read_at += n;
+            return n;
+        }
         return locked(lock, [&]() -> qint64 {
             const zip_int64_t n = zip_fread(file.get(), out, zip_uint64_t(length));
             if (n < 0)
@@ -204,7 +216,40 @@ Entry_Data_Reader::Entry_Data_Reader(zip_t *archive, const Archive_Entry &entry,
         decoder.reset();
 }
 
+Entry_Data_Reader::Entry_Data_Reader(const Archive_Entry &entry, QByteArray raw)
+    : decoder(std::make_unique<Decoder>(nullptr, entry, nullptr, reason))
+{
+    decoder->preloaded = std::move(raw);
+    decoder->is_preloaded = true;
+    if (!decoder->open(entry.index))
+        decoder.reset();
+}
+
 Entry_Data_Reader::~Entry_Data_Reader() = default;
+
+bool Entry_Data_Reader::can_read_raw(const Archive_Entry &e)
+{
+    return !e.encrypted && (e.method == ZIP_CM_STORE || e.method == ZIP_CM_DEFLATE) && e.compressed_size <= io_block;
+}
+
+bool Entry_Data_Reader::read_raw(zip_t *archive, const Archive_Entry &e, QByteArray *raw, QString *problem)
+{
+    const Zip_File_Ptr file(zip_fopen_index(archive, e.index, ZIP_FL_COMPRESSED));
+    if (!file) {
+        *problem = QString::fromUtf8(zip_strerror(archive));
+        return false;
+    }
+    raw->resize(qsizetype(e.compressed_size));
+    for (qint64 got = 0; got < raw->size();) {
+        const zip_int64_t n = zip_fread(file.get(), raw->data() + got, zip_uint64_t(raw->size() - got));
+        if (n <= 0) {
+            *problem = n < 0 ? QString::fromUtf8(zip_file_strerror(file.get())) : zip_error_text(ZIP_ER_EOF);
+            return false;
+        }
+        got += n;
+    }
+    return true;
+}
 
 bool Entry_Data_Reader::is_open() const
 {

@@ -19,6 +19,8 @@ class Entry_Data_Reader
 {
 public:
     Entry_Data_Reader(zip_t *archive, const Archive_Entry &entry, std::mutex *archive_lock = nullptr);
+    // The same over an entry's raw data read beforehand (see read_raw()): no libzip call at all.
+    Entry_Data_Reader(const Archive_Entry &entry, QByteArray raw);
     ~Entry_Data_Reader();
     Entry_Data_Reader(const Entry_Data_Reader &) = delete;
     Entry_Data_Reader &operator=(const Entry_Data_Reader &) = delete;
@@ -27,6 +29,11 @@ public:
     // Bytes read, 0 at the end once the checks passed, -1 with error().
     qint64 read(char *buffer, qint64 length);
     QString error() const { return reason; }
+
+    // Whether read_raw() can take the entry: stored or deflated, and small.
+    static bool can_read_raw(const Archive_Entry &entry);
+    // The entry's raw data, whole; false with *problem.
+    static bool read_raw(zip_t *archive, const Archive_Entry &entry, QByteArray *raw, QString *problem);
 
     // The whole data of a small entry (a link's target), checked; false with error().
     bool read_all(QByteArray *out, qint64 limit);

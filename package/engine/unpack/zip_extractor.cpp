@@ -30,6 +30,10 @@ struct File_Job
     Archive_Entry entry;
     os::Path folder;
     bool folder_is_new = false;
+    // A small entry's raw data, read on the reading thread: the unpacking
+    // threads then never wait for libzip, which one thread at a time may use.
+    QByteArray raw;
+    bool has_raw = false;
 };
 
 class Extractor
@@ -87,8 +91,13 @@ void Extractor::unpack_files(zip_t *za)
         if (!control.is_cancelled())
             extract_file(za, job);
     });
+    // Workers may be in libzip for a big entry: libzip is only used under the lock.
+    const auto next = [&](zip_uint64_t *index, Archive_Entry *e) {
+        const std::lock_guard<std::mutex> lock(archive_lock);
+        return next_entry(za, index, e);
+    };
     Archive_Entry e;
-    for (zip_uint64_t index = 0; !control.is_cancelled() && next_entry(za, &index, &e);) {
+    for (zip_uint64_t index = 0; !control.is_cancelled() && next(&index, &e);) {
         if (e.kind == Kind::Folder) {
             folders.folder_for(e.path);
             folders.remember(e.path, e.has_permissions, e.permissions, e.has_time, e.mtime);
@@ -97,10 +106,17 @@ void Extractor::unpack_files(zip_t *za)
             links.push_back(e.index);
         } else if (e.kind == Kind::File) {
             const Extract_Folders::Folder folder = folders.folder_for(parent_of(e.path));
-            if (folder.path.isEmpty())
+            if (folder.path.isEmpty()) {
                 advance(e.compressed_size); // reported with the folder
-            else
-                queue.push({e, folder.path, folder.created || (folder.path == destination && !resuming)});
+                continue;
+            }
+            File_Job job{e, folder.path, folder.created || (folder.path == destination && !resuming), {}, false};
+            if (Entry_Data_Reader::can_read_raw(e)) {
+                const std::lock_guard<std::mutex> lock(archive_lock);
+                QString problem;
+                job.has_raw = Entry_Data_Reader::read_raw(za, e, &job.raw, &problem);
+            }
+            queue.push(std::move(job));
         }
         control.report_progress();
     }
@@ -126,7 +142,8 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
             return;
         }
     }
-    Entry_Data_Reader reader(za, e, &archive_lock);
+    // The raw data is read again by the worker when it could not be read here: the reason shows then.
+    Entry_Data_Reader reader = job.has_raw ? Entry_Data_Reader(e, job.raw) : Entry_Data_Reader(za, e, &archive_lock);
     if (!reader.is_open()) {
         log.error(QStringLiteral("%1: %2").arg(entry, reader.error()), parent_of(e.path));
         advance(e.compressed_size);
