@@ -55,6 +55,10 @@ int rename_file(const Path &from, const Path &to);
 int free_space(const Path &path, qint64 *bytes);
 // Everything written to path's file system so far reaches its disk.
 int sync_file_system(const Path &path);
+// How many files this process may hold open, after raising its own limit as
+// far as the system lets it (once); nothing here uses select(), which would
+// not cope with more than 1024.
+int open_files_allowed();
 // The canonical absolute form of an existing path.
 int canonical(const Path &path, Path *out);
 // path when it is absolute, else the current folder's path joined with it.

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -140,6 +143,23 @@ int sync_file_system(const Path &path)
     if (const int error = folder.open_folder(path))
         return error;
     return folder.sync_file_system();
+}
+
+int open_files_allowed()
+{
+    static const int allowed = [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 1024;
+        if (limit.rlim_cur < limit.rlim_max) {
+            rlimit raised = limit;
+            raised.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
+            if (raised.rlim_cur > limit.rlim_cur && ::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                limit = raised;
+        }
+        return limit.rlim_cur == RLIM_INFINITY ? 65536 : int(std::min<rlim_t>(limit.rlim_cur, 65536));
+    }();
+    return allowed;
 }
 
 int canonical(const Path &path, Path *out)

@@ -6,6 +6,7 @@
 #include "core/sizes.h"
 #include "unpack/extract_log.h"
 
+#include <algorithm>
 #include <cerrno>
 
 bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
@@ -31,37 +32,63 @@ bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
     }
 }
 
+File_Publisher::File_Publisher(const os::Path &destination, Extract_Log &log)
+    : most_files_held(size_t(std::clamp(os::open_files_allowed() / 2, 64, 4096))), destination(destination), log(log)
+{
+}
+
 void File_Publisher::add(Finished_File file)
 {
-    std::vector<Finished_File> batch;
-    {
-        const std::lock_guard<std::mutex> lock(pending_mutex);
-        pending_bytes += file.size;
-        pending.push_back(std::move(file));
-        if (pending.size() < batch_files && pending_bytes < batch_bytes)
-            return;
-        batch.swap(pending);
-        pending_bytes = 0;
-    }
-    publish_batch(std::move(batch));
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return files_held < most_files_held; });
+    pending_bytes += file.size;
+    pending.push_back(std::move(file));
+    ++files_held;
+    if (!flusher.joinable())
+        flusher = std::thread([this] { flush_batches(); });
+    if (batch_ready())
+        changed.notify_all();
 }
 
 void File_Publisher::finish()
 {
-    std::vector<Finished_File> batch;
     {
-        const std::lock_guard<std::mutex> lock(pending_mutex);
-        batch.swap(pending);
-        pending_bytes = 0;
+        const std::lock_guard<std::mutex> lock(mutex);
+        finishing = true;
     }
-    publish_batch(std::move(batch));
+    changed.notify_all();
+    if (flusher.joinable())
+        flusher.join();
+    // Ready for another run.
+    const std::lock_guard<std::mutex> lock(mutex);
+    finishing = false;
 }
 
-void File_Publisher::publish_batch(std::vector<Finished_File> batch)
+void File_Publisher::flush_batches()
 {
-    if (batch.empty())
-        return;
-    const std::lock_guard<std::mutex> lock(publish_mutex);
+    for (;;) {
+        Batch batch;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return batch_ready() || finishing; });
+            if (pending.empty())
+                return; // finishing
+            batch.swap(pending);
+            pending_bytes = 0;
+        }
+        publish_batch(batch);
+        const size_t published = batch.size();
+        batch.clear(); // closes what is left open
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            files_held -= published;
+        }
+        changed.notify_all();
+    }
+}
+
+void File_Publisher::publish_batch(Batch &batch)
+{
     if (const int error = os::sync_file_system(destination)) {
         for (const Finished_File &f : batch)
             log.error(QStringLiteral("%1: cannot be written to disk: %2").arg(display_path(f.entry_path), os::reason(error)),
