@@ -179,27 +179,6 @@ private slots:
         QCOMPARE(tree(root + "/out").value("chosen/link"), unpacked);
     }
 
-    // Media and archives are stored, not deflated for nothing; the start of
-    // a file decides. Noise that repeats looks random byte by byte but
-    // deflates well, so it must not be taken for media.
-    void start_of_file_tells_media_from_text()
-    {
-        const QByteArray noise = random_bytes(300000, 11);
-        const QByteArray block = random_bytes(4096, 12);
-        QByteArray repeated;
-        while (repeated.size() < 300000)
-            repeated += block;
-        const QList<std::pair<QByteArray, bool>> files{
-            {noise, false}, {log_text(300000), true}, {repeated, true},
-            {log_text(70000) + noise, true}, {noise.left(70000) + log_text(300000), false}};
-        for (const auto &[data, deflated] : files) {
-            make_file("sample/f", data);
-            QStringList errors;
-            const Pack_Plan plan = plan_of({path("sample/f")}, {}, &errors);
-            QCOMPARE(plan.deflate_bytes > 0, deflated);
-        }
-    }
-
     void files_changing_while_packed_fail_the_run_data()
     {
         QTest::addColumn<bool>("compressible");

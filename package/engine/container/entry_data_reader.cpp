@@ -87,20 +87,17 @@ struct Entry_Data_Reader::Decoder
         if (mode == Mode::Streamed) {
             inflater = std::make_unique<Stream_Inflater>();
             in.reset(new unsigned char[io_block]);
-            if (!inflater->is_ready())
-                return fail(ZIP_ER_MEMORY);
+            if (!inflater->is_ready()) {
+                reason = zip_error_text(ZIP_ER_MEMORY);
+                return false;
+            }
         }
         return true;
     }
 
-    bool fail(int code)
-    {
-        reason = zip_error_text(code);
-        return false;
-    }
     qint64 failure(int code)
     {
-        fail(code);
+        reason = zip_error_text(code);
         return -1;
     }
     qint64 wrong_size()
