@@ -14,6 +14,7 @@
 #include <system_error>
 
 using namespace test_support;
+using Lines = QList<Run_Report::Line>;
 
 namespace {
 
@@ -21,46 +22,34 @@ namespace {
 class Test_Window : public Pellanor
 {
 public:
-    struct Report
-    {
-        QString title;
-        Run_Report shown;
-        bool cancel_shown;  // a live Cancel beside the box
-    };
+    struct Report { Run_Report shown; bool cancel_shown; };  // cancel_shown: a live Cancel beside the box
     QList<QStringList> file_answers;
     QStringList folder_answers;
-    QString file_dir, file_filter;
+    QStringList file_dialogs; // "folder|filter" of each
     QList<Report> reports;
     QList<QUrl> opened;
     bool open_folder = false;  // the answer to every report
     bool fail_thread_start = false;
     int threads_started = 0;
 
-    using Pellanor::dragEnterEvent;
-    using Pellanor::dropEvent;
+    using Pellanor::dragEnterEvent, Pellanor::dropEvent;
 
-    template <typename T = QPushButton>
-    T *find(const char *name) { return findChild<T *>(QString::fromLatin1(name)); }
+    template <typename T = QPushButton> T *find(const char *name) { return findChild<T *>(QString::fromLatin1(name)); }
     QString status() { return find<QLabel>("status_label")->text(); }
-
     void choose(const QString &type) { emit find<QComboBox>("type_combo")->textActivated(type); }
     void click(const char *button) { find(button)->click(); }
 
 protected:
     QStringList choose_files(const QString &, const QString &dir, const QString &filter) override
     {
-        file_dir = dir;
-        file_filter = filter;
+        file_dialogs << dir + '|' + filter;
         return file_answers.isEmpty() ? QStringList() : file_answers.takeFirst();
     }
-    QString choose_folder(const QString &) override
-    {
-        return folder_answers.isEmpty() ? QString() : folder_answers.takeFirst();
-    }
-    bool show_report(const QString &title, const Run_Report &shown) override
+    QString choose_folder(const QString &) override { return folder_answers.isEmpty() ? "" : folder_answers.takeFirst(); }
+    bool show_report(const QString &, const Run_Report &shown) override
     {
         QWidget *cancel = find("cancel_button");
-        reports.append({title, shown, cancel->isVisibleTo(this) && cancel->isEnabled()});
+        reports.append({shown, cancel->isVisibleTo(this) && cancel->isEnabled()});
         return open_folder;
     }
     void open_url(const QUrl &url) override { opened.append(url); }
@@ -90,11 +79,12 @@ private:
 
     QString work_path(const QString &name) const { return work->filePath(name); }
     QTableWidget *table() { return window->find<QTableWidget>("file_table"); }
+    // "path|type" per row, the working folder written "~".
     QStringList rows()
     {
         QStringList out;
         for (int row = 0; row < table()->rowCount(); ++row)
-            out << table()->item(row, 0)->text() + QLatin1Char('|') + table()->item(row, 1)->text();
+            out << QString(table()->item(row, 0)->text() + '|' + table()->item(row, 1)->text()).replace(work->path(), "~");
         return out;
     }
     // The controls a person can use right now.
@@ -116,11 +106,9 @@ private:
     {
         window->choose(mode);
         window->file_answers = {files};
+        window->folder_answers = {folder}; // an empty answer adds nothing
         window->click("add_file_button");
-        if (!folder.isEmpty()) {
-            window->folder_answers = {folder};
-            window->click("add_dir_button");
-        }
+        window->click("add_dir_button");
         window->click("start_button");
     }
 
@@ -160,7 +148,6 @@ private slots:
         window->click("add_file_button");
         window->click("add_dir_button");
         window->click("add_dir_button"); // a cancelled dialog adds nothing
-        QVERIFY(window->file_filter.isEmpty());
         // Re-choosing the current mode keeps the list; folders come first.
         window->choose(text->txt_type_encryption);
         QCOMPARE(rows(), QStringList({"/data/dir|IsDir", "/data/a.txt|IsFile"}));
@@ -171,8 +158,7 @@ private slots:
         QCOMPARE(window->find("start_button")->text(), QStringLiteral("Decryption"));
         window->file_answers = {{QStringLiteral("/data/x.kvxdata")}};
         window->click("add_file_button");
-        QCOMPARE(window->file_dir, work_path("AddData"));
-        QCOMPARE(window->file_filter, QStringLiteral("KVX file(*.kvxdata)"));
+        QCOMPARE(window->file_dialogs, QStringList({"|", work_path("AddData") + "|KVX file(*.kvxdata)"}));
         QCOMPARE(rows(), QStringList({"/data/x.kvxdata|IsFile"}));
         window->choose(text->txt_type_encryption);
         QVERIFY(window->files().isEmpty() && window->find("add_dir_button")->isEnabled());
@@ -202,10 +188,8 @@ private slots:
 
     void encryption_and_decryption_end_to_end()
     {
-        QVERIFY(write_file(work_path("in/docs/readme.txt"), "read me\n"));
-        QVERIFY(write_file(work_path("in/docs/sub/big.bin"), random_bytes(3 * 1024 * 1024 + 17, 42)));
-        QVERIFY(write_file(work_path(QStringLiteral("in/docs/sub/caf\u00e9 \u6587.txt")), "unicode"));
-        QVERIFY(write_file(work_path("in/single.txt"), "single"));
+        // Names and sizes that test the engine are its own suites' work.
+        QVERIFY(write_file(work_path("in/docs/sub/readme.txt"), "read me\n") && write_file(work_path("in/single.txt"), "x"));
         const QMap<QString, QByteArray> original = tree(work_path("in"));
 
         // A success that left something out says so in the detail only.
@@ -240,7 +224,7 @@ private slots:
                  qPrintable(made.join(' ')));
         const QString container = work_path("AddData/" + made[0]);
         // Where it went is readable at once; what was left out is in the details.
-        QVERIFY(packed.summary.contains(Run_Report::Line{container, true}));
+        QCOMPARE(packed.summary, Lines({{"Saved to:"}, {container, true}, {"Left out: 1, see the details"}}));
         QCOMPARE(packed.folder, work_path("AddData"));
         QVERIFY2(packed.details.startsWith("Saved to:\n" + container + "\n") && packed.details.contains("docs/pipe"),
                  qPrintable(packed.details));
@@ -256,89 +240,69 @@ private slots:
         const QString base = made[0].section(QLatin1Char('.'), 0, 0);
         QCOMPARE(unpacked.summary.first().text, QStringLiteral("Containers unpacked: 1 of 1"));
         QVERIFY(unpacked.details.isEmpty()); // the summary has it all
+        QVERIFY(!window->reports[1].cancel_shown && window->files().isEmpty() && window->status().isEmpty());
+        QCOMPARE(usable(), all_controls.mid(1)); // no folders to add in decryption mode
         QCOMPARE(window->opened, QList<QUrl>({QUrl::fromLocalFile(work_path("AddData/" + base))}));
         QCOMPARE(entries(work_path("AddData")), QStringList({base, made[0]}));
         QCOMPARE(tree(work_path("AddData/" + base)), original);
     }
 
-    // A failure is told with its reason and loses nothing; a thread that cannot
-    // start is a failure too, and keeps the list for another try.
-    void failing_runs_report_failure_with_reason()
+    // A failure is told with its reason and leaves nothing: of two bad containers and
+    // a good one the good one is unpacked and said so; a failed packing leaves no
+    // temporary file; a thread that cannot start is a failure too, and keeps the list.
+    void failures_are_told_with_their_reasons()
     {
-        run(text->txt_type_encryption, {work_path("missing.txt")});
-        wait_for_reports(1);
-        QCOMPARE(entries(work_path("AddData")), QStringList()); // no container, no hidden part file
-
-        window->fail_thread_start = true;
-        run(text->txt_type_encryption, {QStringLiteral("/x/a")});
-        QVERIFY(!window->is_busy() && window->files().size() == 1);
-        QCOMPARE(usable(), all_controls);
-        QCOMPARE(window->reports.size(), 2);
-        for (const Test_Window::Report &r : std::as_const(window->reports))
-            QVERIFY(r.shown.text == "EncryptionFailure" && !r.shown.summary.isEmpty());
-    }
-
-    // Two bad containers and a good one: the good one is unpacked and said so,
-    // beside the two failures with their reasons.
-    void mixed_decryption_tells_what_was_done()
-    {
-        QVERIFY(write_file(work_path("in/a.txt"), "a"));
+        QVERIFY(write_file(work_path("in/a.txt"), "a") && write_file(work_path("box/empty.kvxdata"), "")
+                && write_file(work_path("box/text.kvxdata"), "just some text, renamed"));
         const Package_Result good = run_encryption({work_path("in/a.txt")}, {}, work_path("made"));
-        QVERIFY(good.is_ok && QDir().mkpath(work_path("box"))
-                && QFile::rename(good.container_path, work_path("box/good.kvxdata")));
-        QVERIFY(write_file(work_path("box/empty.kvxdata"), ""));
-        QVERIFY(write_file(work_path("box/text.kvxdata"), "just some text, renamed"));
+        QVERIFY(good.is_ok && QFile::rename(good.container_path, work_path("box/good.kvxdata")));
         run(text->txt_type_decryption,
             {work_path("box/empty.kvxdata"), work_path("box/good.kvxdata"), work_path("box/text.kvxdata")});
         wait_for_reports(1);
         const Run_Report &shown = window->reports[0].shown;
         QCOMPARE(shown.text, QStringLiteral("DecryptionFailure"));
-        QStringList lines;
+        QStringList heads;
         for (const Run_Report::Line &line : shown.summary)
-            lines << line.text.section(':', 0, 0);
-        QCOMPARE(lines, QStringList({"Containers unpacked", "Files written", "Saved to", work_path("box/good"), "What failed",
+            heads << line.text.section(':', 0, 0);
+        QCOMPARE(heads, QStringList({"Containers unpacked", "Files written", "Saved to", work_path("box/good"), "What failed",
                                      work_path("box/empty.kvxdata"), work_path("box/text.kvxdata")}));
         QCOMPARE(shown.summary.first().text, QStringLiteral("Containers unpacked: 1 of 3"));
         QCOMPARE(shown.folder, work_path("box/good"));
         QCOMPARE(tree(work_path("box/good")), tree(work_path("in")));
-        // Nothing beside the containers that failed.
         QCOMPARE(entries(work_path("box")), QStringList({"empty.kvxdata", "good", "good.kvxdata", "text.kvxdata"}));
+
+        run(text->txt_type_encryption, {work_path("missing.txt")});
+        wait_for_reports(2);
+        QCOMPARE(entries(work_path("AddData")), QStringList());
+        window->fail_thread_start = true;
+        run(text->txt_type_encryption, {QStringLiteral("/x/a")});
+        QVERIFY(!window->is_busy() && window->files().size() == 1);
+        QCOMPARE(usable(), all_controls);
+        QCOMPARE(window->reports.size(), 3);
+        for (const Test_Window::Report &r : window->reports.mid(1))
+            QVERIFY(r.shown.text == "EncryptionFailure" && !r.shown.summary.isEmpty());
     }
 
-    // The end of a run as the window shows it: no live Cancel beside the box;
-    // a cancel is no failure and keeps the list; the status row says what a
-    // cancel kept and empties at the user's next action.
-    void end_of_run_data()
+    // A cancel is no failure: no box, the list stays for another try and the
+    // status row says what was kept until the user's next action.
+    void cancelled_run_keeps_the_list()
     {
-        QTest::addColumn<bool>("encryption");
-        QTest::addColumn<bool>("cancelled");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("packed") << true << false << QString();
-        QTest::newRow("packing cancelled") << true << true << "EncryptionCancelled";
-        QTest::newRow("unpacked") << false << false << QString();
-        QTest::newRow("unpacking cancelled")
-            << false << true << "DecryptionCancelled: finished files kept, a new run completes the rest";
-    }
-    void end_of_run()
-    {
-        QFETCH(bool, encryption);
-        QFETCH(bool, cancelled);
-        QFETCH(QString, status);
-        window->choose(encryption ? text->txt_type_encryption : text->txt_type_decryption);
-        window->add_files({QStringLiteral("/x/a.kvxdata")});
-        window->slot_start_work();
-        Package_Result result;
-        result.is_encryption = encryption;
-        result.is_ok = !cancelled;
-        result.is_cancelled = cancelled;
-        window->slot_end_work(result.to_variant_map());
-        QCOMPARE(window->reports.size(), cancelled ? 0 : 1);
-        QVERIFY(cancelled || !window->reports[0].cancel_shown);
-        QCOMPARE(window->status(), status);
-        QCOMPARE(window->files().size(), cancelled ? 1 : 0);
-        QCOMPARE(usable(), encryption ? all_controls : QStringList(all_controls).mid(1));
-        window->choose(encryption ? text->txt_type_encryption : text->txt_type_decryption);
-        QVERIFY(window->status().isEmpty());
+        for (const bool encryption : {true, false}) {
+            const QString mode = encryption ? text->txt_type_encryption : text->txt_type_decryption;
+            window->choose(mode);
+            window->add_files({QStringLiteral("/x/a.kvxdata")});
+            window->slot_start_work();
+            Package_Result result;
+            result.is_encryption = encryption;
+            result.is_cancelled = true;
+            window->slot_end_work(result.to_variant_map());
+            QVERIFY(window->reports.isEmpty() && window->files().size() == 1);
+            QCOMPARE(window->status(), encryption ? QStringLiteral("EncryptionCancelled")
+                                                  : "DecryptionCancelled: finished files kept, a new run completes the rest");
+            QCOMPARE(usable(), encryption ? all_controls : all_controls.mid(1));
+            window->choose(mode);
+            QVERIFY(window->status().isEmpty());
+        }
     }
 
     // Closing cancels and waits; destroying joins the worker, which must
@@ -358,15 +322,12 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QVERIFY(write_file(work_path(QStringLiteral("in/big%1.bin").arg(i)), big));
         window->show();
-        window->folder_answers = {work_path("in")};
-        window->click("add_dir_button");
-        window->click("start_button");
+        run(text->txt_type_encryption, {}, work_path("in"));
         QVERIFY(window->is_busy());
         if (destroy) {
             window.reset();
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(window->find<QProgressBar>("progress_bar")->value() > 0
-                                         || !window->is_busy(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(window->find<QProgressBar>("progress_bar")->value() > 0 || !window->is_busy(), 60000);
             if (!window->is_busy())
                 QSKIP("the run ended before the window could be closed");
             if (how == "close")
@@ -375,13 +336,10 @@ private slots:
                 window->click("cancel_button");
             else
                 QTest::keyClick(window.get(), Qt::Key_Escape);
-        }
-        QTRY_VERIFY(destroy || !window->is_busy());
-        QVERIFY(destroy || window->reports.isEmpty()); // no box: the user asked for it
-        if (!destroy && how != "close") {
-            QCOMPARE(window->status(), QStringLiteral("EncryptionCancelled"));
-            QCOMPARE(window->folders().keys(), QStringList({work_path("in")}));
-            QCOMPARE(usable(), all_controls);
+            QTRY_VERIFY(!window->is_busy());
+            QVERIFY(window->reports.isEmpty()); // no box: the user asked for it
+            QVERIFY(how == "close" || (window->status() == "EncryptionCancelled" && usable() == all_controls
+                                       && window->folders().keys() == QStringList({work_path("in")})));
         }
         QCOMPARE(entries(work_path("AddData")), QStringList());
         for (int i = 0; i < 4; ++i)
@@ -395,39 +353,33 @@ private slots:
         using Mode = Pellanor::Open_Mode;
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<Mode>("mode");
-        QTest::addColumn<bool>("decryption");
-        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QStringList>("shown"); // the mode, then the rows
         QTest::addColumn<QString>("left_out");
-        QTest::newRow("containers") << QStringList{"box/a.kvxdata", "gone.kvxdata"} << Mode::By_Kind << true
-                                    << QStringList{"box/a.kvxdata"} << "gone.kvxdata: does not exist";
-        QTest::newRow("mixed") << QStringList{"box/a.kvxdata", "box"} << Mode::By_Kind << false
-                               << QStringList{"box", "box/a.kvxdata"} << "";
-        QTest::newRow("pack containers") << QStringList{"box/a.kvxdata"} << Mode::Pack << false
-                                         << QStringList{"box/a.kvxdata"} << "";
-        QTest::newRow("unpack") << QStringList{"box/a.kvxdata", "box"} << Mode::Unpack << true
-                                << QStringList{"box/a.kvxdata"} << "@box: is not a container (*.kvxdata)";
+        const QString a = "~/box/a.kvxdata|IsFile";
+        QTest::newRow("containers") << QStringList{"box/a.kvxdata", "gone.kvxdata"} << Mode::By_Kind
+                                    << QStringList{"Decryption", a} << "gone.kvxdata: does not exist";
+        QTest::newRow("mixed") << QStringList{"box/a.kvxdata", "box"} << Mode::By_Kind
+                               << QStringList{"Encryption", "~/box|IsDir", a} << "";
+        QTest::newRow("pack containers") << QStringList{"box/a.kvxdata"} << Mode::Pack << QStringList{"Encryption", a} << "";
+        QTest::newRow("unpack") << QStringList{"box/a.kvxdata", "box"} << Mode::Unpack << QStringList{"Decryption", a}
+                                << "~/box: is not a container (*.kvxdata)";
     }
     void start_up_paths()
     {
         QFETCH(QStringList, args);
         QFETCH(Pellanor::Open_Mode, mode);
-        QFETCH(bool, decryption);
-        QFETCH(QStringList, listed);
+        QFETCH(QStringList, shown);
         QFETCH(QString, left_out);
         QVERIFY(write_file(work_path("box/a.kvxdata"), "a"));
-        if (left_out.startsWith('@')) // "@": made absolute, as the window names it
-            left_out = work_path(left_out.mid(1));
         window->open_paths(args, mode);
-        QCOMPARE(window->find<QComboBox>("type_combo")->currentIndex(), decryption ? 1 : 0);
-        QCOMPARE(window->is_encryption_mode(), !decryption);
-        QStringList expected;
-        for (const QString &rel : listed)
-            expected << work_path(rel) + (QFileInfo(work_path(rel)).isDir() ? "|IsDir" : "|IsFile");
-        QCOMPARE(rows(), expected);
+        QCOMPARE(window->find<QComboBox>("type_combo")->currentText(), shown.first());
+        QCOMPARE(window->is_encryption_mode(), shown.first() == "Encryption");
+        QCOMPARE(rows(), shown.mid(1));
         QCoreApplication::processEvents();
-        QCOMPARE(window->reports.size(), left_out.isEmpty() ? 0 : 1);
-        if (!left_out.isEmpty())
-            QCOMPARE(window->reports[0].shown.text, "These paths were not listed:\n" + left_out);
+        QStringList told;
+        for (const Test_Window::Report &report : std::as_const(window->reports))
+            told << QString(report.shown.text).replace(work->path(), "~");
+        QCOMPARE(told, left_out.isEmpty() ? QStringList() : QStringList{"These paths were not listed:\n" + left_out});
     }
 
     // Drops are added as if chosen; in decryption mode only containers.
@@ -448,11 +400,10 @@ private slots:
             return enter.isAccepted();
         };
         QVERIFY(drop());
-        QCOMPARE(rows(), QStringList({work_path("drop/folder") + "|IsDir", work_path("drop/a.txt") + "|IsFile",
-                                      work_path("drop/c.KVXDATA") + "|IsFile"}));
+        QCOMPARE(rows(), QStringList({"~/drop/folder|IsDir", "~/drop/a.txt|IsFile", "~/drop/c.KVXDATA|IsFile"}));
         window->choose(text->txt_type_decryption);
         QVERIFY(drop());
-        QCOMPARE(rows(), QStringList({work_path("drop/c.KVXDATA") + "|IsFile"}));
+        QCOMPARE(rows(), QStringList({"~/drop/c.KVXDATA|IsFile"}));
         mime.setUrls({QUrl::fromLocalFile(work_path("drop/a.txt"))});
         QVERIFY(!drop());
     }
@@ -518,15 +469,12 @@ private slots:
         QTest::keyClick(window->find("open_dir_button"), Qt::Key_Return);
         QCOMPARE(window->opened.size(), 1);
 
-        QVERIFY(write_file(work_path("in/a.txt"), "a"));
-        window->click("clear_button");
-        window->folder_answers = {work_path("in")};
-        window->click("add_dir_button");
+        // Keys of locked buttons are locked with them.
         QTest::keyClick(window->find("start_button"), Qt::Key_Enter, Qt::KeypadModifier);
         QVERIFY(window->is_busy());
-        // Keys of locked buttons are locked with them.
+        table()->selectRow(0);
         QTest::keyClick(table(), Qt::Key_Delete);
-        QCOMPARE(window->folders().size(), 1);
+        QCOMPARE(window->files().size(), 2);
         wait_for_reports(1);
     }
 
@@ -550,9 +498,8 @@ private slots:
                 continue;
             const bool fits = label && label->wordWrap() ? w->height() >= w->heightForWidth(w->width())
                                                         : w->width() >= w->minimumSizeHint().width();
-            QVERIFY2(fits, qPrintable(QStringLiteral("%1 \"%2\" is cut at the minimum size: %3 < %4")
-                                          .arg(w->metaObject()->className(), label ? label->text() : "")
-                                          .arg(w->width()).arg(w->minimumSizeHint().width())));
+            QVERIFY2(fits, qPrintable(QStringLiteral("%1 \"%2\" is cut at the minimum size")
+                                          .arg(w->metaObject()->className(), label ? label->text() : "")));
         }
     }
 
@@ -567,7 +514,6 @@ private slots:
         Test_Window started;
         started.init_window();
         qputenv("HOME", home);
-        QCOMPARE(started.base_folder(), work_path("home"));
         QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
         started.open_paths({work_path("home")});
         QVERIFY(!started.status().isEmpty());
