@@ -179,11 +179,11 @@ inline QMap<QString, QByteArray> tree(const QString &root)
     return out;
 }
 
-// Permission bits (octal) and modification time of a file or folder.
+// Permission bits (octal) and modification time of a file, folder or link.
 inline QString mode_and_time(const QString &path)
 {
     struct stat st = {};
-    ::stat(QFile::encodeName(path).constData(), &st);
+    ::lstat(QFile::encodeName(path).constData(), &st);
     return QString::number(st.st_mode & 07777, 8) + QLatin1Char(' ') + QString::number(qint64(st.st_mtime));
 }
 

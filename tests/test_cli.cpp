@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
+#include <QtEndian>
 
 #include <memory>
 #include <vector>
@@ -21,32 +22,21 @@ using namespace test_support;
 
 namespace {
 
+quint16 get16(const QByteArray &zip, qsizetype at) { return qFromLittleEndian<quint16>(zip.constData() + at); }
+quint32 get32(const QByteArray &zip, qsizetype at) { return qFromLittleEndian<quint32>(zip.constData() + at); }
+void put32(QByteArray &zip, qsizetype at, quint32 value) { qToLittleEndian(value, zip.data() + at); }
+
 // Where the local header and the central entry of the entry named name start.
 std::pair<qsizetype, qsizetype> headers_of(const QByteArray &zip, const QByteArray &name)
 {
     std::pair<qsizetype, qsizetype> at{-1, -1};
-    const auto u16 = [&](qsizetype i) { return int(uchar(zip[i])) | int(uchar(zip[i + 1])) << 8; };
     for (qsizetype i = zip.indexOf("PK\x03\x04"); i >= 0; i = zip.indexOf("PK\x03\x04", i + 1))
-        if (zip.mid(i + 30, u16(i + 26)) == name)
+        if (zip.mid(i + 30, get16(zip, i + 26)) == name)
             at.first = i;
     for (qsizetype i = zip.indexOf("PK\x01\x02"); i >= 0; i = zip.indexOf("PK\x01\x02", i + 1))
-        if (zip.mid(i + 46, u16(i + 28)) == name)
+        if (zip.mid(i + 46, get16(zip, i + 28)) == name)
             at.second = i;
     return at;
-}
-
-void put32(QByteArray &zip, qsizetype at, quint32 value)
-{
-    for (int i = 0; i < 4; ++i)
-        zip[at + i] = char(value >> (8 * i));
-}
-
-quint32 get32(const QByteArray &zip, qsizetype at)
-{
-    quint32 v = 0;
-    for (int i = 0; i < 4; ++i)
-        v |= quint32(uchar(zip[at + i])) << (8 * i);
-    return v;
 }
 
 } // namespace
@@ -125,11 +115,6 @@ class Test_Cli : public QObject, Scratch
             const auto keep = headers_of(zip, "src/keep.txt");
             put32(zip, keep.first + 14, get32(zip, keep.first + 14) ^ 1);
             put32(zip, keep.second + 16, get32(zip, keep.second + 16) ^ 1);
-        } else if (damage == "stream") {
-            // keep.txt is deflated: its first block becomes one of the reserved type.
-            const qsizetype local = headers_of(zip, "src/keep.txt").first;
-            zip[local + 30 + (uchar(zip[local + 26]) | uchar(zip[local + 27]) << 8)
-                + (uchar(zip[local + 28]) | uchar(zip[local + 29]) << 8)] = char(0x07);
         }
         return zip;
     }
@@ -229,8 +214,6 @@ private slots:
                                                       << QStringList(sound).filter(QRegularExpression("^(?!src/size)"));
         QTest::newRow("a CRC in both headers") << "crc" << QList<int>{1, 0, 1}
                                                << QStringList(sound).filter(QRegularExpression("^(?!src/keep)"));
-        QTest::newRow("a broken deflate stream") << "stream" << QList<int>{1, 0, 1}
-                                                 << QStringList(sound).filter(QRegularExpression("^(?!src/keep)"));
         QTest::newRow("a name leading out") << "climbing name" << QList<int>{1, 1, 1} << QStringList{"a.txt"};
         QTest::newRow("duplicate names") << "duplicate" << QList<int>{0, 0, 0} << QStringList{"dup (2).txt", "dup.txt"};
     }

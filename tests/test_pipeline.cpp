@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QTest>
+#include <QtEndian>
 #include <QThread>
 
 #include <atomic>
@@ -34,8 +35,8 @@ private:
 // entry with its name and extra field, and the end record.
 QList<std::pair<qsizetype, qsizetype>> header_ranges(const QByteArray &zip)
 {
-    const auto u16 = [&](qsizetype i) { return qsizetype(uchar(zip[i])) | qsizetype(uchar(zip[i + 1])) << 8; };
-    const auto u32 = [&](qsizetype i) { return u16(i) | u16(i + 2) << 16; };
+    const auto u16 = [&](qsizetype i) { return qsizetype(qFromLittleEndian<quint16>(zip.constData() + i)); };
+    const auto u32 = [&](qsizetype i) { return qsizetype(qFromLittleEndian<quint32>(zip.constData() + i)); };
     QList<std::pair<qsizetype, qsizetype>> ranges;
     const qsizetype end = zip.lastIndexOf("PK\x05\x06");
     for (qsizetype at = u32(end + 16); at < end;) {
