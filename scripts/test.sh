@@ -23,7 +23,8 @@ case "${1:-}" in
   --threads)
     dir=build-tsan
     flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANTA_SANITIZE_THREADS=ON -DCORVANTA_BUILD_BENCH=OFF)
-    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+    # The tests start programs (QProcess): the child only runs exec.
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$PWD/tests/tsan.supp"
     only=(-R "$engine_tests")
     ;;
   --zlib-only)
