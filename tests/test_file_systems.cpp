@@ -132,37 +132,28 @@ private slots:
     }
 
     // A container whose files do not fit is refused before anything is
-    // written, naming what it needs and what is free.
-    void refuses_what_does_not_fit()
+    // written, naming what it needs and what is free. A disk that is full
+    // when files are written fails them with the system's reason and leaves
+    // no part of them: here the files of a run started again are there with
+    // the right sizes (so the run expects to need no room) but other
+    // contents, so copies must be written.
+    void a_small_or_full_disk_gives_the_reason()
     {
-        make_file("big/zeros.bin", QByteArray(6 << 20, '\0'));
-        const QString container = container_of("big");
-        QVERIFY(!container.isEmpty());
-        Mount mount;
-        if (const QString why = mount.tmpfs("4m", path("small")); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QVERIFY(QFile::copy(container, path("small/big.kvxdata")));
-        const Package_Result r = run_decryption({path("small/big.kvxdata")});
-        QVERIFY(!r.is_ok);
-        QVERIFY2(r.errors.join('\n').contains(QRegularExpression("not enough room: unpacking needs 6\\.\\d MiB, .* has \\d\\.\\d MiB free")),
-                 qPrintable(r.errors.join('\n')));
-        QCOMPARE(entries(path("small")), QStringList("big.kvxdata"));
-    }
-
-    // A disk that is full when files are written fails them with the
-    // system's reason and leaves no part of them. Here the files of a run
-    // started again are there with the right sizes (so the run expects to
-    // need no room) but other contents, so copies must be written.
-    void full_disk_gives_the_system_reason()
-    {
+        make_file("big/zeros.bin", QByteArray(12 << 20, '\0'));
         for (int i = 0; i < 4; ++i)
             make_file(QStringLiteral("many/%1.bin").arg(i), random_bytes(100 << 10, quint32(i)));
-        const QString container = container_of("many");
-        QVERIFY(!container.isEmpty());
+        const QString big = container_of("big"), many = container_of("many");
+        QVERIFY(!big.isEmpty() && !many.isEmpty());
         Mount mount;
         if (const QString why = mount.tmpfs("8m", path("full")); !why.isEmpty())
             QSKIP(qPrintable(why));
-        QVERIFY(QFile::copy(container, path("full/many.kvxdata")));
+        QVERIFY(QFile::copy(big, path("full/big.kvxdata")) && QFile::copy(many, path("full/many.kvxdata")));
+        const Package_Result refused = run_decryption({path("full/big.kvxdata")});
+        QVERIFY(!refused.is_ok);
+        QVERIFY2(refused.errors.join('\n').contains(QRegularExpression("not enough room: unpacking needs 12\\.\\d MiB, .* has \\d\\.\\d MiB free")),
+                 qPrintable(refused.errors.join('\n')));
+        QCOMPARE(entries(path("full")), QStringList({"big.kvxdata", "many.kvxdata"}));
+
         QVERIFY(run_decryption({path("full/many.kvxdata")}).is_ok);
         for (int i = 0; i < 4; ++i) {
             QFile changed(path(QStringLiteral("full/many/many/%1.bin").arg(i)));
@@ -171,7 +162,7 @@ private slots:
         const QMap<QString, QByteArray> before = tree(path("full/many"));
         QVERIFY(!write_file(path("full/filler"), QByteArray(8 << 20, 'f'))); // the disk is full now
         const Package_Result r = run_decryption({path("full/many.kvxdata")});
-        QVERIFY2(r.errors.size() == 4, qPrintable(r.errors.join(QLatin1Char(10))));
+        QVERIFY2(r.errors.size() == 4, qPrintable(r.errors.join('\n')));
         for (const QString &e : r.errors)
             QVERIFY2(e.endsWith(": write failed: " + os::reason(ENOSPC)), qPrintable(e));
         QCOMPARE(tree(path("full/many")), before);

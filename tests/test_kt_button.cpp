@@ -91,7 +91,6 @@ private slots:
         QTest::newRow("zero counts as one") << 0 << 0 << left << "eprl" << "11111" << "in down D0 clicked out";
         QTest::newRow("missing file") << 3 << -1 << left << "eprl" << "00000" << "in down D0 clicked out";
         QTest::newRow("right") << 3 << 0 << Qt::RightButton << "pr" << "132" << "down D0 clicked";
-        QTest::newRow("middle") << 3 << 0 << Qt::MiddleButton << "pr" << "132" << "down D0 clicked";
         QTest::newRow("released outside") << 3 << 0 << left << "po" << "132" << "down D0 clicked";
         // The release still shows the hover image: it comes before the press is tested.
         QTest::newRow("leave between") << 3 << 0 << left << "plr" << "1312" << "down out";

@@ -19,26 +19,12 @@ using namespace test_support;
 namespace {
 
 // Times are read back in another zone than they were written in.
-class Time_Zone
+struct Time_Zone
 {
-public:
-    explicit Time_Zone(const char *zone) : saved(qgetenv("TZ")), had(qEnvironmentVariableIsSet("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~Time_Zone()
-    {
-        if (had)
-            qputenv("TZ", saved);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    QByteArray saved;
-    bool had;
+    const QByteArray saved = qgetenv("TZ");
+    const bool had = qEnvironmentVariableIsSet("TZ");
+    explicit Time_Zone(const char *zone) { qputenv("TZ", zone), tzset(); }
+    ~Time_Zone() { had ? qputenv("TZ", saved) : qunsetenv("TZ"), tzset(); }
 };
 
 // The container's archive, deciphered.
