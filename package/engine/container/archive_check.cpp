@@ -96,6 +96,7 @@ private:
         return false;
     }
     bool find_end_record();
+    bool has_zip64_locator(qint64 record);
     bool read_zip64_end(qint64 locator_at);
     bool check_entry(qint64 index, const Central_Entry &central);
     bool data_end(const Central_Entry &central, const Local_Header &local, qint64 data_start, qint64 *end);
@@ -122,11 +123,28 @@ bool Checker::find_end_record()
         dir.offset = le32(p + 16);
         if (le16(p + 4) != 0 || le16(p + 6) != 0 || le16(p + 8) != dir.entries)
             return fail(QStringLiteral("split over several disks"));
-        if (dir.entries == 0xFFFF || dir.size == 0xFFFFFFFF || dir.offset == 0xFFFFFFFF)
+        // Writers add the zip64 records whenever an entry needs them, not only
+        // when a field here is full: a locator before the end record counts.
+        const bool saturated = dir.entries == 0xFFFF || dir.size == 0xFFFFFFFF || dir.offset == 0xFFFFFFFF;
+        if (saturated)
             return read_zip64_end(record - zip64_locator_size);
+        // Unsaturated, the classic fields stand when the locator's signature
+        // was only the directory's last bytes (a comment's).
+        if (has_zip64_locator(record)) {
+            const Directory classic = dir;
+            if (!read_zip64_end(record - zip64_locator_size))
+                dir = classic;
+        }
         return true;
     }
     return fail(QStringLiteral("no end of central directory"));
+}
+
+bool Checker::has_zip64_locator(qint64 record)
+{
+    QByteArray locator;
+    return record >= zip64_locator_size && bytes.read(record - zip64_locator_size, 4, &locator)
+           && le32(reinterpret_cast<const uchar *>(locator.constData())) == zip64_locator_signature;
 }
 
 bool Checker::read_zip64_end(qint64 locator_at)
@@ -136,11 +154,14 @@ bool Checker::read_zip64_end(qint64 locator_at)
         || le32(reinterpret_cast<const uchar *>(locator.constData())) != zip64_locator_signature)
         return fail(QStringLiteral("no zip64 end of central directory"));
     const qint64 at = qint64(le64(reinterpret_cast<const uchar *>(locator.constData()) + 8));
-    if (at + zip64_end_record_size != locator_at || !bytes.read(at, zip64_end_record_size, &record))
+    if (at < 0 || at > locator_at - zip64_end_record_size || !bytes.read(at, zip64_end_record_size, &record))
         return fail(QStringLiteral("the zip64 end of central directory is out of place"));
     const uchar *p = reinterpret_cast<const uchar *>(record.constData());
     if (le32(p) != zip64_end_record_signature)
         return fail(QStringLiteral("no zip64 end of central directory"));
+    // The record may carry an extensible data sector after its fixed part.
+    if (le64(p + 4) != quint64(locator_at - at - 12))
+        return fail(QStringLiteral("the zip64 end of central directory is out of place"));
     dir.entries = qint64(le64(p + 32));
     dir.size = qint64(le64(p + 40));
     dir.offset = qint64(le64(p + 48));

@@ -28,7 +28,10 @@ void put64(QByteArray *out, quint64 v)
     put32(out, quint32(v >> 32));
 }
 
-// Values stored as 0xFFFFFFFF live in the zip64 field, in this order.
+// Values stored as 0xFFFFFFFF live in the zip64 field, in this order. A
+// value of exactly 0xFFFFFFFF fits the classic field, and writers (libzip
+// among them) then store it there without a zip64 value: what the field
+// does not hold stands as it is, and the sizes and checksum judge it.
 bool apply_zip64(const QByteArray &extra, qint64 *size, qint64 *compressed, qint64 *offset)
 {
     const bool need_size = *size == 0xFFFFFFFF, need_comp = *compressed == 0xFFFFFFFF;
@@ -36,14 +39,13 @@ bool apply_zip64(const QByteArray &extra, qint64 *size, qint64 *compressed, qint
     if (!need_size && !need_comp && !need_offset)
         return true;
     QByteArray data;
-    if (!find_field(extra, zip64_field, &data))
-        return false;
+    bool malformed = false;
+    if (!find_field(extra, zip64_field, &data, &malformed))
+        return !malformed;
     qint64 at = 0;
     for (qint64 *value : {need_size ? size : nullptr, need_comp ? compressed : nullptr, need_offset ? offset : nullptr}) {
-        if (!value)
+        if (!value || at + 8 > data.size())
             continue;
-        if (at + 8 > data.size())
-            return false;
         *value = qint64(le64(bytes_of(data, at)));
         at += 8;
     }
