@@ -14,7 +14,7 @@ _corvanta_cli()
             if [ "$prev" = -C ]; then
                 COMPREPLY=($(compgen -d -- "$cur"))
             elif [ "$COMP_CWORD" -eq 2 ] && [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W $'-C\n--' -- "$cur"))
+                COMPREPLY=($(compgen -W $'-C\n--verify\n--' -- "$cur"))
             else
                 COMPREPLY=($(compgen -f -- "$cur"))
             fi

@@ -76,10 +76,12 @@ QString usage_text()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  corvanta-cli encrypt [-C DIR] PATH...\n"
+        "  corvanta-cli encrypt [-C DIR] [--verify] PATH...\n"
         "      Packs the given files and folders into one container\n"
         "      DIR/%1/<time stamp>%2 and prints its path.\n"
         "      DIR defaults to the current directory; %1 is created if missing.\n"
+        "      The container's headers are read back before it gets its name;\n"
+        "      with --verify every entry is read back and checked, as test does.\n"
         "  corvanta-cli decrypt CONTAINER...\n"
         "      Unpacks each container into the folder beside it named by its file\n"
         "      name up to the first \".\". Existing files are never overwritten:\n"
@@ -205,10 +207,14 @@ int report_result(const Package_Result &result)
 int encrypt_command(QList<QByteArray> args)
 {
     QByteArray base_dir = ".";
-    if (!args.isEmpty() && args.first() == "-C") {
-        if (args.size() < 2)
+    Pack_Options options;
+    while (!args.isEmpty() && (args.first() == "-C" || args.first() == "--verify")) {
+        if (args.takeFirst() == "--verify") {
+            options.verify = true;
+            continue;
+        }
+        if (args.isEmpty())
             return usage_error(QStringLiteral("-C needs a folder"));
-        args.removeFirst();
         base_dir = args.takeFirst();
         if (base_dir.isEmpty())
             base_dir = ".";
@@ -219,7 +225,7 @@ int encrypt_command(QList<QByteArray> args)
         return usage_error(error);
     // The engine tells files from folders itself.
     return report_result(run_job([&](Job_Control *control) {
-        return run_encryption(paths, QList<QByteArray>(), base_dir, control);
+        return run_encryption(paths, QList<QByteArray>(), base_dir, control, options);
     }));
 }
 

@@ -2,11 +2,13 @@
 // time zones and outside DOS's years, permission bits, deep trees, archives
 // of other tools, and a USB stick's file system.
 
+#include "container_reader.h"
 #include "engine_test_support.h"
 #include "job_control.h"
 #include "package_pipeline.h"
 #include "platform/system.h"
 
+#include <QProcess>
 #include <QTimeZone>
 #include <QTest>
 
@@ -215,6 +217,91 @@ private slots:
         QVERIFY(QDir::setCurrent(here));
         QVERIFY(!packed.is_ok);
         QVERIFY2(packed.errors.join('\n').contains(os::reason(ENAMETOOLONG)), qPrintable(packed.errors.join('\n')));
+    }
+
+    // Writers add zip64 records whenever an entry needs them, also beside
+    // classic fields that are not full: Info-ZIP with -fz (its end records
+    // too), Python's zipfile forcing zip64 per entry.
+    void zip64_archives_of_other_tools_unpack_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("Info-ZIP -fz") << "zip" << QStringList{"-q", "-r", "-fz", "../out.zip", "t"};
+        QTest::newRow("Python force_zip64")
+            << "python3"
+            << QStringList{"-c", "import os, zipfile\n"
+                                 "with zipfile.ZipFile('../out.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                 "    for top, dirs, files in os.walk('t'):\n"
+                                 "        z.write(top)\n"
+                                 "        for n in files:\n"
+                                 "            with open(os.path.join(top, n), 'rb') as f, "
+                                 "z.open(os.path.join(top, n), 'w', force_zip64=True) as o:\n"
+                                 "                o.write(f.read())\n"};
+    }
+    void zip64_archives_of_other_tools_unpack()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QVERIFY(write_file(path("in/t/a.txt"), "text\n") && write_file(path("in/t/sub/empty"), "")
+                && write_file(path("in/t/sub/b.bin"), random_bytes(70000, 9)));
+        QProcess tool;
+        tool.setWorkingDirectory(path("in"));
+        tool.start(program, arguments);
+        QVERIFY2(tool.waitForFinished(60000) && tool.exitCode() == 0, qPrintable(tool.readAllStandardError()));
+        QVERIFY(make_container(path("out.zip"), path("c/c.kvxdata")));
+        QStringList damaged;
+        QString reason;
+        QVERIFY2(test_container(raw("c/c.kvxdata"), &damaged, &reason), qPrintable(reason));
+        QVERIFY2(damaged.isEmpty(), qPrintable(damaged.join('\n')));
+        const Package_Result r = run_decryption({path("c/c.kvxdata")});
+        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
+        QCOMPARE(tree(path("c/c/t")), tree(path("in/t")));
+    }
+
+    // Files from 4 GiB on need zip64 fields; their containers read back
+    // with list and test, and unpack (sparse files, so the test stays quick).
+    // libzip writes a file of exactly 4 GiB - 1 into a central entry that it
+    // cannot read again: such a container never gets a name.
+    void files_of_four_gibibytes_come_back_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("unpack");
+        QTest::newRow("4 GiB - 1") << (qint64(1) << 32) - 1 << false;
+        QTest::newRow("4 GiB") << (qint64(1) << 32) << false;
+        QTest::newRow("4 GiB + 1") << (qint64(1) << 32) + 1 << true;
+    }
+    void files_of_four_gibibytes_come_back()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, unpack);
+        QFile big(path("big/s.bin"));
+        QVERIFY(QDir().mkpath(path("big")) && big.open(QIODevice::WriteOnly) && big.resize(size));
+        big.close();
+        const Package_Result packed = run_encryption({path("big/s.bin")}, {}, path("work"));
+        QVERIFY(QFile::remove(path("big/s.bin")));
+        if (size == 0xFFFFFFFF) {
+            QVERIFY(!packed.is_ok);
+            QVERIFY2(packed.errors.join('\n').contains("does not read back"), qPrintable(packed.errors.join('\n')));
+            QVERIFY(!QFileInfo::exists(path("work/AddData")));
+            return;
+        }
+        QVERIFY2(packed.is_ok, qPrintable(packed.errors.join('\n')));
+        const QByteArray container = QFile::encodeName(packed.container_path);
+
+        QStringList listed, problems;
+        QString reason;
+        QVERIFY2(list_container(
+                     container, [&](const Container_Entry &e) { listed << QStringLiteral("%1 %2").arg(e.name).arg(e.size); },
+                     &problems, &reason),
+                 qPrintable(reason));
+        QCOMPARE(listed, QStringList{QStringLiteral("s.bin %1").arg(size)});
+        QVERIFY2(test_container(container, &problems, &reason), qPrintable(reason));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+        if (!unpack)
+            return;
+        const Package_Result unpacked = run_decryption({packed.container_path});
+        QVERIFY2(unpacked.is_ok, qPrintable(unpacked.errors.join('\n')));
+        QCOMPARE(QFileInfo(unpacked.output_folders.value(0) + "/s.bin").size(), size);
     }
 };
 

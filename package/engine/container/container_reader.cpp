@@ -68,7 +68,13 @@ bool list_container(const QByteArray &container_path, const Listed_Entry &on_ent
 
 bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason)
 {
-    const Zip_Ptr za = open_container(container_path, reason);
+    return test_archive([&container_path](QString *why) { return create_container_source(container_path, why); },
+                        damaged, reason);
+}
+
+bool test_archive(const Archive_Opener &open_source, QStringList *damaged, QString *reason)
+{
+    const Zip_Ptr za = open_checked_archive(open_source, reason);
     if (!za)
         return false;
     std::vector<char> buffer(io_block);

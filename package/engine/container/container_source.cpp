@@ -102,12 +102,20 @@ zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip
 
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason)
 {
+    os::File file;
+    if (const int error = file.open_read(container_path)) {
+        *reason = os::reason(error);
+        return nullptr;
+    }
+    return create_container_source(std::move(file), reason);
+}
+
+zip_source_t *create_container_source(os::File file, QString *reason)
+{
     auto source = std::make_unique<Container_Source>();
+    source->file = std::move(file);
     os::Status st;
-    int error = source->file.open_read(container_path);
-    if (error == 0)
-        error = source->file.status(&st);
-    if (error != 0) {
+    if (const int error = source->file.status(&st)) {
         *reason = os::reason(error);
         return nullptr;
     }

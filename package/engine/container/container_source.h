@@ -2,16 +2,20 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 #include "core/zip_handles.h"
+#include "platform/system.h"
 
 // A libzip source that reads a container and deciphers it on the fly, so a
 // container opens as the zip archive it holds without a temporary archive on
 // disk. The transform is local to each chunk, so any offset can be served.
 // Returns nullptr with the system's reason when the container cannot be opened.
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason);
+// The same over a container already open for reading (one not yet named).
+zip_source_t *create_container_source(os::File file, QString *reason);
 
 // Gives a fresh source over the same archive each time it is called, or null with a reason.
 using Archive_Opener = std::function<zip_source_t *(QString *reason)>;
@@ -20,3 +24,6 @@ using Archive_Opener = std::function<zip_source_t *(QString *reason)>;
 // structure is checked (see archive_check.h), then libzip opens it. Null with
 // *reason ("not a container, or damaged (...)") when either refuses it.
 Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason);
+
+// What test_container() does, on any archive: every entry read and judged.
+bool test_archive(const Archive_Opener &open_source, QStringList *damaged, QString *reason);

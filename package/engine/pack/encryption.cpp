@@ -1,5 +1,6 @@
 #include "package_pipeline.h"
 
+#include "container/container_source.h"
 #include "core/path_rules.h"
 #include "core/pipeline_steps.h"
 #include "core/private_file.h"
@@ -57,12 +58,16 @@ int make_folder(const os::Path &folder, QList<os::Path> *made)
 class Encryption
 {
 public:
-    explicit Encryption(Job_Control &control) : control(control) { result.is_encryption = true; }
+    Encryption(Job_Control &control, const Pack_Options &options) : control(control), options(options)
+    {
+        result.is_encryption = true;
+    }
 
     Package_Result run(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir);
 
 private:
     Job_Control &control;
+    const Pack_Options &options;
     Package_Result result;
     QString stamp = time_stamp(control.clock().now());
     os::Path work;
@@ -78,6 +83,7 @@ private:
     bool prepare(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
                  Private_File &part);
     bool pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, Private_File &part);
+    bool read_back(Private_File &part);
     bool publish(Private_File &part);
     void remove_made_folders();
 };
@@ -87,7 +93,8 @@ Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByte
 {
     // Private until the container is published complete.
     Private_File part;
-    if (!prepare(files, folders, base_dir, part) || !pack(files, folders, part) || !publish(part)) {
+    if (!prepare(files, folders, base_dir, part) || !pack(files, folders, part) || !read_back(part)
+        || !publish(part)) {
         remove_made_folders();
         return fail(result, failure, control);
     }
@@ -142,6 +149,30 @@ bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &f
     return true;
 }
 
+// A container this program could not read again never gets a name: the
+// headers and directory are read back as list and test read them, and with
+// verify every entry's data too.
+bool Encryption::read_back(Private_File &part)
+{
+    const auto open_source = [&part](QString *why) -> zip_source_t * {
+        os::File reader;
+        if (const int error = part.file().duplicate(&reader)) {
+            *why = os::reason(error);
+            return nullptr;
+        }
+        return create_container_source(std::move(reader), why);
+    };
+    QString reason;
+    QStringList damaged;
+    const bool sound = options.verify ? test_archive(open_source, &damaged, &reason) && damaged.isEmpty()
+                                      : bool(open_checked_archive(open_source, &reason));
+    if (sound)
+        return true;
+    if (reason.isEmpty())
+        reason = damaged.join(QStringLiteral("; "));
+    return failed(QStringLiteral("%1: the container written does not read back: %2").arg(work_name(), reason));
+}
+
 // The container appears under its final name only when complete, and never
 // in place of another: a name taken (by a user or by a run at the same
 // moment) waits for the next second's time stamp.
@@ -181,14 +212,14 @@ void Encryption::remove_made_folders()
 } // namespace
 
 Package_Result run_encryption(const QList<QByteArray> &files, const QList<QByteArray> &folders,
-                              const QByteArray &base_dir, Job_Control *given_control)
+                              const QByteArray &base_dir, Job_Control *given_control, const Pack_Options &options)
 {
     Job_Control idle;
-    return Encryption(given_control ? *given_control : idle).run(files, folders, base_dir);
+    return Encryption(given_control ? *given_control : idle, options).run(files, folders, base_dir);
 }
 
 Package_Result run_encryption(const QStringList &files, const QStringList &folders, const QString &base_dir,
-                              Job_Control *control)
+                              Job_Control *control, const Pack_Options &options)
 {
-    return run_encryption(native_paths(files), native_paths(folders), QFile::encodeName(base_dir), control);
+    return run_encryption(native_paths(files), native_paths(folders), QFile::encodeName(base_dir), control, options);
 }

@@ -49,6 +49,13 @@ int File::close()
     return rc == 0 || errno == EINTR ? 0 : errno;
 }
 
+int File::duplicate(File *out) const
+{
+    out->close();
+    out->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return out->fd < 0 ? errno : 0;
+}
+
 int File::open_read(const Path &path)
 {
     close();

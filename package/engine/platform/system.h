@@ -77,6 +77,8 @@ public:
 
     bool is_open() const { return fd >= 0; }
     int close();
+    // A second descriptor for the same open file (sharing its offset).
+    int duplicate(File *out) const;
 
     // Each gives 0 or the errno value.
     // For reading; a pipe or device put in a file's place does not block.

@@ -46,14 +46,25 @@ struct Package_Result
 // through Qt (dialogs, drops) and are encoded as the system names files.
 QList<QByteArray> native_paths(const QStringList &paths);
 
+// How a packing run goes beyond what it always does.
+struct Pack_Options
+{
+    // Read every entry of the new container back through the decipher and
+    // check its checksum before it gets its name, as `test` does. Without it
+    // only the headers and the directory are read back.
+    bool verify = false;
+};
+
 // Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".
 // "AddData" is created when missing. Never overwrites or removes a file it did
 // not create; on failure or cancel no container and no temporary file remain.
-// The container is on disk before its name appears.
+// The container is on disk before its name appears, and gets its name only
+// once it reads back as a sound container.
 Package_Result run_encryption(const QList<QByteArray> &files, const QList<QByteArray> &folders,
-                              const QByteArray &base_dir, Job_Control *control = nullptr);
+                              const QByteArray &base_dir, Job_Control *control = nullptr,
+                              const Pack_Options &options = {});
 Package_Result run_encryption(const QStringList &files, const QStringList &folders, const QString &base_dir,
-                              Job_Control *control = nullptr);
+                              Job_Control *control = nullptr, const Pack_Options &options = {});
 
 // Unpacks each container, in ascending order, into the folder beside it named
 // by its base name (file name up to its first "."). Containers are kept.
