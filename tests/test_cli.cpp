@@ -160,7 +160,7 @@ private slots:
     void help_and_round_trip()
     {
         const Run help = cli({"--help"});
-        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR] PATH..."));
+        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR] [--verify] PATH..."));
         QCOMPARE(cli({"--version"}).out.trimmed(), QStringLiteral("corvanta-cli " CORVANTA_VERSION));
 
         make_file("work/in/sub/a, b.txt", "data");
@@ -188,8 +188,8 @@ private slots:
             {"in", "/"}, {"in/sub", "/"}, {"in/sub/a, b.txt", "data"}, {"single.txt", "single"}};
         QCOMPARE(tree(cli({"decrypt", container}).out.trimmed()), expected);
 
-        // The default base is the current directory.
-        QVERIFY(cli({"encrypt", "single.txt"}, path("work")).out.startsWith(path("work/AddData/")));
+        // The default base is the current directory; --verify reads the whole container back first.
+        QVERIFY(cli({"encrypt", "--verify", "single.txt"}, path("work")).out.startsWith(path("work/AddData/")));
     }
 
     // One judgement of a container for test, list and decrypt. Damage to its
