@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -47,13 +48,17 @@ public:
             return;
         // Only the write end stays non-blocking, so a flood of signals never blocks the handler.
         ::fcntl(wake_pipe[0], F_SETFL, ::fcntl(wake_pipe[0], F_GETFL) & ~O_NONBLOCK);
-        watcher = std::thread([control] {
-            char byte;
-            while (::read(wake_pipe[0], &byte, 1) < 0 && errno == EINTR) {
-            }
-            if (interrupted.load())
-                control->cancel();
-        });
+        try {
+            watcher = std::thread([control] {
+                char byte;
+                while (::read(wake_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+                }
+                if (interrupted.load())
+                    control->cancel();
+            });
+        } catch (const std::system_error &) {
+            return; // no thread to spare under a memory limit: Ctrl+C then ends the program as it would
+        }
         std::signal(SIGINT, on_interrupt);
         std::signal(SIGTERM, on_interrupt);
     }

@@ -11,7 +11,7 @@ bash scripts/deps.sh
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
 only=()
-engine_tests='^test_(kvx_cipher|archive|round_trip|pipeline|file_systems|cli)$'
+engine_tests='^test_(kvx_cipher|archive|round_trip|pipeline|file_systems|cli|limits)$'
 case "${1:-}" in
   --sanitize)
     dir=build-asan

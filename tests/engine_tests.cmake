@@ -10,3 +10,6 @@ corvanta_add_test(test_cli SOURCES test_cli.cpp engine_test_support.h LIBS corva
 target_compile_definitions(test_cli PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>"
                           CORVANTA_VERSION="${PROJECT_VERSION}")
 add_dependencies(test_cli corvanta-cli)
+corvanta_add_test(test_limits SOURCES test_limits.cpp engine_test_support.h LIBS corvanta_engine_internals)
+target_compile_definitions(test_limits PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
+add_dependencies(test_limits corvanta-cli)

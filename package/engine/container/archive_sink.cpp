@@ -61,9 +61,8 @@ struct Archive_Sink
     }
 };
 
-zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+zip_int64_t answer_sink(Archive_Sink *s, void *data, zip_uint64_t length, zip_source_cmd_t command)
 {
-    auto *s = static_cast<Archive_Sink *>(state);
     switch (command) {
     case ZIP_SOURCE_OPEN:
         s->read_position = 0;
@@ -99,6 +98,12 @@ zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_sour
     default:
         return answer_common_command(s, data, length, command);
     }
+}
+
+zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto *s = static_cast<Archive_Sink *>(state);
+    return answer_without_throwing(&s->error, [&] { return answer_sink(s, data, length, command); });
 }
 
 } // namespace

@@ -74,9 +74,8 @@ private:
     }
 };
 
-zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+zip_int64_t answer_container(Container_Source *source, void *data, zip_uint64_t length, zip_source_cmd_t command)
 {
-    auto *source = static_cast<Container_Source *>(state);
     switch (command) {
     case ZIP_SOURCE_OPEN:
         source->position = 0;
@@ -96,6 +95,12 @@ zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip
     default:
         return answer_common_command(source, data, length, command);
     }
+}
+
+zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto *source = static_cast<Container_Source *>(state);
+    return answer_without_throwing(&source->error, [&] { return answer_container(source, data, length, command); });
 }
 
 } // namespace

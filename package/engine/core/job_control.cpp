@@ -1,5 +1,7 @@
 #include "job_control.h"
 
+#include "platform/system.h"
+
 #include <QThread>
 
 #include <chrono>
@@ -27,11 +29,36 @@ System_Clock system_clock;
 
 } // namespace
 
-Job_Control::Job_Control() : run_clock(&system_clock) {}
+// A run is about to start: its threads must fit a memory limit.
+Job_Control::Job_Control() : run_clock(&system_clock)
+{
+    os::adapt_to_memory_limit();
+}
 
 QString cancelled_message()
 {
     return QStringLiteral("Cancelled");
+}
+
+QString out_of_memory_message()
+{
+    return QStringLiteral("out of memory");
+}
+
+void Job_Control::fail(const QString &reason)
+{
+    {
+        const std::lock_guard<std::mutex> lock(failure_mutex);
+        if (failure_reason.isEmpty())
+            failure_reason = reason;
+    }
+    cancel();
+}
+
+QString Job_Control::failure() const
+{
+    const std::lock_guard<std::mutex> lock(failure_mutex);
+    return failure_reason;
 }
 
 void Job_Control::add_total(qint64 bytes)

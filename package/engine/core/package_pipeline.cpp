@@ -95,7 +95,9 @@ void finish_progress(Job_Control &control)
 Package_Result fail(Package_Result result, const QString &reason, const Job_Control &control)
 {
     result.is_ok = false;
-    if (control.is_cancelled()) {
+    if (const QString failure = control.failure(); !failure.isEmpty()) {
+        result.errors.append(failure);
+    } else if (control.is_cancelled()) {
         result.is_cancelled = true;
         result.errors.append(cancelled_message());
     } else if (!reason.isEmpty()) {

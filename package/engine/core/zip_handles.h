@@ -3,6 +3,8 @@
 #include <zip.h>
 
 #include <memory>
+#include <new>
+#include <system_error>
 
 // Owners for libzip handles, so every return path releases them.
 struct Zip_Discard { void operator()(zip_t *z) const { zip_discard(z); } };
@@ -11,6 +13,21 @@ struct Zip_File_Close { void operator()(zip_file_t *f) const { zip_fclose(f); } 
 using Zip_Ptr = std::unique_ptr<zip_t, Zip_Discard>;
 using Zip_Source_Ptr = std::unique_ptr<zip_source_t, Zip_Source_Free>;
 using Zip_File_Ptr = std::unique_ptr<zip_file_t, Zip_File_Close>;
+
+// libzip is C: nothing may be thrown through it. Running out of memory (or
+// of threads) inside a callback becomes libzip's own error instead.
+template <typename Answer>
+zip_int64_t answer_without_throwing(zip_error_t *error, Answer &&answer) noexcept
+{
+    try {
+        return answer();
+    } catch (const std::bad_alloc &) {
+        zip_error_set(error, ZIP_ER_MEMORY, 0);
+    } catch (const std::system_error &) {
+        zip_error_set(error, ZIP_ER_MEMORY, 0);
+    }
+    return -1;
+}
 
 // What every source callback of ours answers alike: its error, its end, and
 // "not supported" for anything else. The state keeps its zip_error_t in `error`.

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <system_error>
 
 // The pool's queues and the writer's side; the workers' side is deflate_worker.cpp.
 
@@ -31,8 +32,16 @@ bool Deflate_Pool::cancelled() const
 void Deflate_Pool::start()
 {
     const int n = qBound(1, QThread::idealThreadCount(), most_threads);
-    for (int i = 0; i < n; ++i)
-        threads.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
+    // Fewer threads under a low limit are only slower; none at all is a failure.
+    for (int i = 0; i < n; ++i) {
+        try {
+            threads.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
+        } catch (const std::system_error &) {
+            if (threads.empty())
+                throw;
+            break;
+        }
+    }
 }
 
 Planned_File *Deflate_Pool::add_file(const Planned_File &file)

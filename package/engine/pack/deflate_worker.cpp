@@ -1,6 +1,7 @@
 #include "pack/deflate_pool.h"
 
 #include "core/checksum.h"
+#include "core/guarded.h"
 #include "core/path_rules.h"
 #include "core/sizes.h"
 #include "job_control.h"
@@ -32,9 +33,15 @@ QString open_piece(Input_File &file, const Planned_File &planned, const Piece_De
 void Deflate_Pool::work(std::stop_token stop)
 {
     Work_Item item;
-    while (take_item(&item, stop))
-        if (!deflate_item(item, stop))
-            return;
+    bool taken = false, go_on = true;
+    // A worker that runs out of memory fails the run and its segment, so
+    // that the writer waiting for the segment wakes.
+    if (!guarded(control, [&] {
+            while ((taken = take_item(&item, stop)) && (go_on = deflate_item(item, stop))) {
+            }
+        })
+        && taken)
+        fail(item, out_of_memory_message());
 }
 
 // The next segment in archive order, waiting for the walk to add a file;

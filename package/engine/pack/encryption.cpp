@@ -1,6 +1,7 @@
 #include "package_pipeline.h"
 
 #include "container/container_source.h"
+#include "core/guarded.h"
 #include "core/path_rules.h"
 #include "core/pipeline_steps.h"
 #include "core/private_file.h"
@@ -93,8 +94,11 @@ Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByte
 {
     // Private until the container is published complete.
     Private_File part;
-    if (!prepare(files, folders, base_dir, part) || !pack(files, folders, part) || !read_back(part)
-        || !publish(part)) {
+    bool done = false;
+    guarded(control, [&] {
+        done = prepare(files, folders, base_dir, part) && pack(files, folders, part) && read_back(part) && publish(part);
+    });
+    if (!done) {
         remove_made_folders();
         return fail(result, failure, control);
     }

@@ -83,9 +83,8 @@ zip_int64_t stat(const Planned_File &file, void *data, zip_uint64_t length)
     return sizeof(*st);
 }
 
-zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+zip_int64_t answer_entry(const Planned_File &file, void *data, zip_uint64_t length, zip_source_cmd_t command)
 {
-    const auto &file = *static_cast<const Planned_File *>(state);
     switch (command) {
     case ZIP_SOURCE_OPEN:
         return open(file);
@@ -107,6 +106,15 @@ zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_sou
         zip_error_set(&current->error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
+}
+
+zip_int64_t entry_callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    const auto &file = *static_cast<const Planned_File *>(state);
+    const zip_int64_t answer = answer_without_throwing(&current->error, [&] { return answer_entry(file, data, length, command); });
+    if (answer < 0 && zip_error_code_zip(&current->error) == ZIP_ER_MEMORY)
+        current->control.fail(out_of_memory_message());
+    return answer;
 }
 
 } // namespace

@@ -55,6 +55,11 @@ int rename_file(const Path &from, const Path &to);
 int free_space(const Path &path, qint64 *bytes);
 // Everything written to path's file system so far reaches its disk.
 int sync_file_system(const Path &path);
+// Under a limit on the address space, the C library keeps one heap and
+// threads get small stacks: otherwise each thread's own heap and stack would
+// use up the limit and make allocations fail or crawl. Once per process;
+// nothing without a limit.
+void adapt_to_memory_limit();
 // How many files this process may hold open, after raising its own limit as
 // far as the system lets it (once); nothing here uses select(), which would
 // not cope with more than 1024.

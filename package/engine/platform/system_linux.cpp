@@ -12,7 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <mutex>
+
 #include <dirent.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -143,6 +147,24 @@ int sync_file_system(const Path &path)
     if (const int error = folder.open_folder(path))
         return error;
     return folder.sync_file_system();
+}
+
+void adapt_to_memory_limit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return;
+        ::mallopt(M_ARENA_MAX, 1);
+        // The engine's threads neither recurse nor keep large buffers on the stack.
+        pthread_attr_t attributes;
+        if (::pthread_attr_init(&attributes) == 0) {
+            ::pthread_attr_setstacksize(&attributes, 1024 * 1024);
+            ::pthread_setattr_default_np(&attributes);
+            ::pthread_attr_destroy(&attributes);
+        }
+    });
 }
 
 int open_files_allowed()

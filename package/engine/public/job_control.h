@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 // The one error line of a cancelled run.
 QString cancelled_message();
+// The reason of a run that ran out of memory (or of threads).
+QString out_of_memory_message();
 
 // Where a run takes the time from. The system's clock, unless a test sets
 // one that moves on without waiting.
@@ -39,6 +42,11 @@ public:
 
     void cancel() { cancelled.store(true, std::memory_order_relaxed); }
     bool is_cancelled() const { return cancelled.load(std::memory_order_relaxed); }
+    // Stops the run as a cancel does, from any thread, but as a failure with
+    // this reason (the first one given wins): the usual clean-up follows.
+    void fail(const QString &reason);
+    // Empty unless fail() was called.
+    QString failure() const;
 
     // Set before the pipeline starts; called on the pipeline's thread.
     void set_progress_handler(Progress_Handler handler) { progress_handler = std::move(handler); }
@@ -70,6 +78,8 @@ private:
     void report();
 
     std::atomic<bool> cancelled{false};
+    mutable std::mutex failure_mutex;
+    QString failure_reason;
     std::atomic<qint64> done_bytes{0};
     std::atomic<qint64> total_bytes{0};
     Progress_Handler progress_handler;

@@ -2,6 +2,7 @@
 
 #include "container/container_source.h"
 #include "core/free_name.h"
+#include "core/guarded.h"
 #include "core/path_rules.h"
 #include "core/pipeline_steps.h"
 #include "job_control.h"
@@ -121,7 +122,7 @@ Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *
     for (const os::Path &path : std::as_const(ordered)) {
         if (control.is_cancelled())
             break;
-        decryption.unpack(path);
+        guarded(control, [&] { decryption.unpack(path); });
     }
 
     if (control.is_cancelled())

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,11 +19,24 @@ public:
     Work_Queue(size_t depth, std::function<void()> idle) : depth(depth), idle(std::move(idle)) {}
     ~Work_Queue() { finish(); }
 
+    // Fewer threads under a low limit are only slower; none at all throws.
     void start(int count, std::function<void(Job &)> run)
     {
-        running = count;
-        for (int i = 0; i < count; ++i)
-            workers.emplace_back([this, run] { work(run); });
+        for (int i = 0; i < count; ++i) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                ++running;
+            }
+            try {
+                workers.emplace_back([this, run] { work(run); });
+            } catch (const std::system_error &) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                --running;
+                if (workers.empty())
+                    throw;
+                break;
+            }
+        }
     }
 
     void push(Job job)

@@ -3,6 +3,7 @@
 #include "container/archive_entries.h"
 #include "container/entry_data_reader.h"
 #include "core/free_name.h"
+#include "core/guarded.h"
 #include "core/path_rules.h"
 #include "core/private_file.h"
 #include "core/sizes.h"
@@ -89,7 +90,7 @@ void Extractor::unpack_files(zip_t *za)
     Work_Queue<File_Job> queue(queued_files, [this] { control.report_progress(); });
     queue.start(QThread::idealThreadCount() > 1 ? 2 : 1, [this, za](File_Job &job) {
         if (!control.is_cancelled())
-            extract_file(za, job);
+            guarded(control, [&] { extract_file(za, job); });
     });
     // Workers may be in libzip for a big entry: libzip is only used under the lock.
     const auto next = [&](zip_uint64_t *index, Archive_Entry *e) {
@@ -266,10 +267,12 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
     if (!za)
         log.error(reason);
     if (ok) {
-        unpack_files(za.get());
+        guarded(control, [&] { unpack_files(za.get()); });
         // Cancelled too: what is complete is kept, and a run started again goes on from there.
-        publisher.finish();
-        make_links(za.get());
+        guarded(control, [&] {
+            publisher.finish();
+            make_links(za.get());
+        });
     }
     if (control.is_cancelled()) {
         folders.remove_empty_created(true);
