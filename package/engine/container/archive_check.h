@@ -13,7 +13,8 @@
 //   entries share bytes (the overlapping entries of a zip bomb);
 // - a local header disagrees with its central entry: name, method, flags for
 //   encryption and UTF-8 names, time, and (unless a data descriptor follows
-//   the data) checksum and sizes; times given in both must agree too;
+//   the data) checksum and sizes; a time given in both must agree too
+//   (one given in only one header is no damage: writers differ there);
 // - an entry's Unix type disagrees with the type its DOS attributes name.
 // Reads through source, which must be seekable; does not take it over.
 // False with *damage naming the first fault; *entry_count is the number of

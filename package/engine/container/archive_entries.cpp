@@ -42,21 +42,23 @@ int local_year(time_t when)
     return localtime_r(&when, &t) ? 1900 + t.tm_year : 0;
 }
 
-// The extended timestamp first: what Info-ZIP and this program write.
+// The extended timestamp first: what Info-ZIP and this program write. The
+// central directory's fields first; writers may give a time in one header
+// only, so the local header's stand in for them before the DOS time does.
 void read_time(zip_t *za, const zip_stat_t &st, Archive_Entry *e)
 {
-    zip_uint16_t length = 0;
     const auto dos_year = [&] { return (st.valid & ZIP_STAT_MTIME) ? local_year(st.mtime) : 0; };
-    if (const zip_uint8_t *data = zip_file_extra_field_get_by_id(za, e->index, zip_layout::timestamp_field, 0,
-                                                                 &length, ZIP_FL_CENTRAL)) {
-        e->has_time = zip_layout::timestamp_mtime(QByteArray(reinterpret_cast<const char *>(data), length), dos_year,
-                                                  &e->mtime);
+    for (const zip_flags_t header : {ZIP_FL_CENTRAL, ZIP_FL_LOCAL}) {
+        zip_uint16_t length = 0;
+        if (const zip_uint8_t *data = zip_file_extra_field_get_by_id(za, e->index, zip_layout::timestamp_field, 0,
+                                                                     &length, header))
+            e->has_time = zip_layout::timestamp_mtime(QByteArray(reinterpret_cast<const char *>(data), length),
+                                                      dos_year, &e->mtime);
         if (e->has_time)
             return;
-    }
-    if (const zip_uint8_t *data = zip_file_extra_field_get_by_id(za, e->index, zip_layout::ntfs_field, 0, &length,
-                                                                 ZIP_FL_CENTRAL)) {
-        e->has_time = zip_layout::ntfs_mtime(QByteArray(reinterpret_cast<const char *>(data), length), &e->mtime);
+        if (const zip_uint8_t *data = zip_file_extra_field_get_by_id(za, e->index, zip_layout::ntfs_field, 0,
+                                                                     &length, header))
+            e->has_time = zip_layout::ntfs_mtime(QByteArray(reinterpret_cast<const char *>(data), length), &e->mtime);
         if (e->has_time)
             return;
     }

@@ -69,7 +69,9 @@ int year_of(quint32 dos_time)
     return int(dos_time >> 25) + 1980;
 }
 
-// A time given in one header must be given, and the same, in the other.
+// A time given in both headers must be the same. Writers may give a time in
+// one header only (7-Zip its NTFS times in the central directory), which is
+// no damage: times are restored from the central directory.
 QString compare_times(const Central_Entry &central, const Local_Header &local)
 {
     QByteArray c, l;
@@ -78,12 +80,12 @@ QString compare_times(const Central_Entry &central, const Local_Header &local)
                          && timestamp_mtime(c, [&] { return year_of(central.dos_time); }, &ct);
     const bool l_stamp = find_field(local.extra, timestamp_field, &l)
                          && timestamp_mtime(l, [&] { return year_of(local.dos_time); }, &lt);
-    if (c_stamp != l_stamp || ct != lt)
+    if (c_stamp && l_stamp && ct != lt)
         return QStringLiteral("extended timestamp");
     ct = lt = 0;
     const bool c_ntfs = find_field(central.extra, ntfs_field, &c) && ntfs_mtime(c, &ct);
     const bool l_ntfs = find_field(local.extra, ntfs_field, &l) && ntfs_mtime(l, &lt);
-    if (c_ntfs != l_ntfs || ct != lt)
+    if (c_ntfs && l_ntfs && ct != lt)
         return QStringLiteral("NTFS time");
     return QString();
 }
