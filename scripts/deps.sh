@@ -11,7 +11,8 @@ packages=(
   qt6-base-dev          # Core, Gui, Widgets, Test; brings moc/rcc and the platform plugins
   libzip-dev zlib1g-dev
   libdeflate-dev libisal-dev   # faster deflate and inflate; the build falls back to zlib without them
-  zip unzip python3     # the tests check interoperability with Info-ZIP and Python's zipfile
+  zip unzip python3     # the tests check interoperability with Info-ZIP and Python's zipfile,
+  7zip libarchive-tools fastjar   # 7-Zip, bsdtar and a jar tool
   xvfb xauth xdotool    # the desktop test runs the program on a real X server
   desktop-file-utils shared-mime-info appstream man-db   # checks of the menu entry, type, metainfo, manual pages
   dpkg-dev file         # cpack -G DEB: dpkg-shlibdeps finds the dependencies

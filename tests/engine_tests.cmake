@@ -13,3 +13,7 @@ add_dependencies(test_cli corvanta-cli)
 corvanta_add_test(test_limits SOURCES test_limits.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_limits PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
 add_dependencies(test_limits corvanta-cli)
+# Archives of other zip writers; npm's libraries are installed into the build folder by the test command.
+corvanta_add_test(test_writers SOURCES test_writers.cpp engine_test_support.h LIBS corvanta_engine_internals)
+target_compile_definitions(test_writers PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}"
+                           CORVANTA_NPM_MODULES="${CMAKE_BINARY_DIR}/npm/node_modules")
