@@ -22,6 +22,21 @@ bool Chosen_Paths::only_containers() const
     return folders.isEmpty() && !files.isEmpty() && std::all_of(files.cbegin(), files.cend(), is_container);
 }
 
+QString Chosen_Paths::problems_text() const
+{
+    return Basic_Text::instance()->txt_not_listed + QLatin1Char('\n') + problems.join(QLatin1Char('\n'));
+}
+
+void Chosen_Paths::keep_only_containers()
+{
+    const QString why = Basic_Text::instance()->txt_not_container;
+    for (const QString &path : std::as_const(folders) + files)
+        if (!is_container(path))
+            problems.append(QStringLiteral("%1: %2").arg(path, why));
+    folders.clear();
+    files.removeIf([](const QString &path) { return !is_container(path); });
+}
+
 bool is_container(const QString &path)
 {
     return path.endsWith(container_suffix(), Qt::CaseInsensitive);

@@ -5,6 +5,28 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <set>
+
+// One selection list: each path at most once, walked in ascending order of
+// its UTF-16 code units (case-sensitive, no locale), whatever the order of adding.
+class Path_Set
+{
+public:
+    void insert(const QString &path) { paths_.insert(path); }
+    void insert(const QStringList &paths) { paths_.insert(paths.cbegin(), paths.cend()); }
+    void remove(const QString &path) { paths_.erase(path); }
+    void clear() { paths_.clear(); }
+    bool contains(const QString &path) const { return paths_.count(path) != 0; }
+    bool isEmpty() const { return paths_.empty(); }
+    qsizetype size() const { return qsizetype(paths_.size()); }
+    QStringList paths() const { return QStringList(paths_.cbegin(), paths_.cend()); }
+    auto begin() const { return paths_.cbegin(); }
+    auto end() const { return paths_.cend(); }
+
+private:
+    std::set<QString> paths_;
+};
+
 // Paths from the command line or a drop, sorted into what the lists take.
 // Files and folders are in the form the dialogs give: absolute, "/"
 // separated, no trailing "/".
@@ -17,6 +39,10 @@ struct Chosen_Paths
     bool is_empty() const { return files.isEmpty() && folders.isEmpty(); }
     // Only containers: what opens in decryption mode.
     bool only_containers() const;
+    // "These paths were not listed:" and the problems, one per line.
+    QString problems_text() const;
+    // Leaves out folders and files that are no container, each named as a problem.
+    void keep_only_containers();
 };
 
 // Containers are known by their suffix, in any case.

@@ -1,8 +1,12 @@
 #include "run_report.h"
 
 #include "Basic_Text.h"
+#include "start_place.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -91,6 +95,13 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
     return report;
 }
 
+QString blocked_working_folder(const Package_Result &result, const QString &base_dir)
+{
+    if (!result.is_encryption || result.is_ok || can_make_working_folder(base_dir))
+        return QString();
+    return QDir::toNativeSeparators(QDir(base_dir).filePath(working_folder_name()));
+}
+
 QString summary_html(const QList<Run_Report::Line> &summary)
 {
     QString html;
@@ -100,4 +111,25 @@ QString summary_html(const QList<Run_Report::Line> &summary)
         html += form.arg(line.text.toHtmlEscaped());
     }
     return html;
+}
+
+bool show_run_report_box(const QString &title, const Run_Report &report)
+{
+    QMessageBox box;
+    box.setWindowTitle(title);
+    box.setText(report.text);
+    box.setIcon(report.is_ok ? QMessageBox::Information : QMessageBox::Warning);
+    if (!report.summary.isEmpty()) {
+        // Paths are kept whole: the box grows to the widest one.
+        box.setTextFormat(Qt::PlainText);
+        box.setInformativeText(summary_html(report.summary));
+    }
+    if (!report.details.isEmpty())
+        box.setDetailedText(report.details);
+    QPushButton *open = nullptr;
+    if (!report.folder.isEmpty())
+        open = box.addButton(Basic_Text::instance()->txt_open_folder, QMessageBox::ActionRole);
+    box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    box.exec();
+    return open && box.clickedButton() == open;
 }

@@ -28,5 +28,13 @@ struct Run_Report
 // write, or empty; the summary then says what to do about it.
 Run_Report make_run_report(const Package_Result &result, const QString &blocked_working_folder = QString());
 
+// The working folder under `base_dir` when a failed encryption could not
+// make it, for make_run_report(); empty otherwise.
+QString blocked_working_folder(const Package_Result &result, const QString &base_dir);
+
 // The summary as the box's rich text.
 QString summary_html(const QList<Run_Report::Line> &summary);
+
+// Shows the report in a modal box with no parent; true when the user asked to
+// open the result's folder.
+bool show_run_report_box(const QString &title, const Run_Report &report);

@@ -36,7 +36,13 @@ public:
 
     template <typename T = QPushButton> T *find(const char *name) { return findChild<T *>(QString::fromLatin1(name)); }
     QString status() { return find<QLabel>("status_label")->text(); }
-    void choose(const QString &type) { emit find<QComboBox>("type_combo")->textActivated(type); }
+    // As a person picks an entry: also when it is the current one.
+    void choose(const QString &type)
+    {
+        auto *combo = find<QComboBox>("type_combo");
+        combo->setCurrentIndex(combo->findText(type));
+        emit combo->activated(combo->currentIndex());
+    }
     void click(const char *button) { find(button)->click(); }
 
 protected:
@@ -53,12 +59,12 @@ protected:
         return open_folder;
     }
     void open_url(const QUrl &url) override { opened.append(url); }
-    void start_thread(std::function<void()> body) override
+    std::thread start_thread(std::function<void()> body) override
     {
         if (fail_thread_start)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         ++threads_started;
-        Pellanor::start_thread(std::move(body));
+        return Pellanor::start_thread(std::move(body));
     }
 };
 
@@ -176,7 +182,7 @@ private slots:
         table()->selectRow(0); // the folder row
         window->click("delete_button");
         QVERIFY(window->folders().isEmpty());
-        QCOMPARE(window->files().keys(), QStringList({"/p/other", "/p/same"}));
+        QCOMPARE(window->files().paths(), QStringList({"/p/other", "/p/same"}));
 
         window->click("clear_button");
         QVERIFY(window->files().isEmpty());
@@ -295,7 +301,7 @@ private slots:
             Package_Result result;
             result.is_encryption = encryption;
             result.is_cancelled = true;
-            window->slot_end_work(result.to_variant_map());
+            window->slot_end_work(Pellanor::end_work_value(result));
             QVERIFY(window->reports.isEmpty() && window->files().size() == 1);
             QCOMPARE(window->status(), encryption ? QStringLiteral("EncryptionCancelled")
                                                   : "DecryptionCancelled: finished files kept, a new run completes the rest");
@@ -339,7 +345,7 @@ private slots:
             QTRY_VERIFY(!window->is_busy());
             QVERIFY(window->reports.isEmpty()); // no box: the user asked for it
             QVERIFY(how == "close" || (window->status() == "EncryptionCancelled" && usable() == all_controls
-                                       && window->folders().keys() == QStringList({work_path("in")})));
+                                       && window->folders().paths() == QStringList({work_path("in")})));
         }
         QCOMPARE(entries(work_path("AddData")), QStringList());
         for (int i = 0; i < 4; ++i)
@@ -434,7 +440,7 @@ private slots:
         result.containers_total = 2;
         result.containers_unpacked = 1;
         result.warnings = {QStringLiteral("/x/pipe: left out")};
-        window.slot_end_work(result.to_variant_map());
+        window.slot_end_work(Pellanor::end_work_value(result));
         QCOMPARE(seen, QStringList({"Encryption/Decryption", "DecryptionFailure",
                                     "/x/e.kvxdata: the container is empty\nSaved to:\n" + folder + "\n/x/pipe: left out", "no parent",
                                     "OK", "Open Folder", "Show Details...", "1"}));
@@ -462,10 +468,10 @@ private slots:
         table()->setFocus();
         table()->selectRow(0);
         QTest::keyClick(table(), Qt::Key_Delete);
-        QCOMPARE(window->files().keys(), QStringList({"/k/b"}));
+        QCOMPARE(window->files().paths(), QStringList({"/k/b"}));
         window->file_answers = {{QStringLiteral("/k/c")}};
         QTest::keyClick(table(), Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(window->files().keys(), QStringList({"/k/b", "/k/c"}));
+        QCOMPARE(window->files().paths(), QStringList({"/k/b", "/k/c"}));
         QTest::keyClick(window->find("open_dir_button"), Qt::Key_Return);
         QCOMPARE(window->opened.size(), 1);
 

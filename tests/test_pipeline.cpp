@@ -115,7 +115,7 @@ private slots:
             QSKIP("no /proc here");
         const Package_Result r = run_encryption(files, {}, base);
         QVERIFY(!r.is_ok);
-        const QString reason = r.to_variant_map().value("reason").toString();
+        const QString reason = r.errors.join('\n');
         QVERIFY2(reason.contains(culprit), qPrintable(reason));
         QVERIFY(entries(base + "/AddData").isEmpty() && leftovers(base).isEmpty());
         QCOMPARE(read_all(path("blocker/AddData")), QByteArray("a file where the working folder should be"));

@@ -1,5 +1,6 @@
 // The window's small units on their own: progress text, sorting of opened
-// paths, the end-of-run report and where the window and the work go.
+// paths, the selection lists, the end-of-run report and where the window and
+// the work go.
 #include "Basic_Style.h"
 #include "Basic_Text.h"
 #include "chosen_paths.h"
@@ -62,6 +63,22 @@ private slots:
         QCOMPARE(sorted(at("box/d.kvxdata")), QList<QStringList>({{at("box/d.kvxdata")}, {}, {}}));
         QCOMPARE(sorted(""), QList<QStringList>({{}, {}, {": does not exist"}}));
         QCOMPARE(sorted("box/pipe"), QList<QStringList>({{}, {}, {"box/pipe: is neither a file nor a folder"}}));
+    }
+
+    // The selection lists: each path once, in code-unit order whatever the
+    // order of adding; letter case makes two entries.
+    void path_set()
+    {
+        Path_Set set;
+        set.insert(QStringList{"C:/b", "C:/a", "C:/A", "C:/a"});
+        set.insert("/z");
+        QCOMPARE(set.paths(), QStringList({"/z", "C:/A", "C:/a", "C:/b"}));
+        QCOMPARE(set.size(), 4);
+        set.remove("C:/a");
+        set.remove("C:/missing");
+        QVERIFY(!set.contains("C:/a") && set.contains("C:/A"));
+        set.clear();
+        QVERIFY(set.isEmpty() && set.paths().isEmpty());
     }
 
     // What the box says under its main text, and which folder its button opens;

@@ -10,5 +10,8 @@ set_tests_properties(test_open_container PROPERTIES TIMEOUT 300)
 # The Debian package CPack makes of the same install.
 add_test(NAME test_package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_package.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(test_package PROPERTIES TIMEOUT 300)
-# Its small units: progress text, path sorting, the report, where it opens.
+# Its small units: progress text, path sorting and lists, the report, where it opens.
 corvanta_add_test(test_window_units SOURCES test_window_units.cpp LIBS corvanta_window)
+# The package job on its own, without a window.
+corvanta_add_test(test_package_job SOURCES test_package_job.cpp engine_test_support.h
+  LIBS corvanta_window corvanta_engine_internals)

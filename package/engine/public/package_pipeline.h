@@ -4,7 +4,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QVariantMap>
 
 class Job_Control;
 
@@ -32,13 +31,6 @@ struct Package_Result
     qint64 files_written = 0;
     qint64 files_already_there = 0;
     QStringList kept_beside;
-
-    // The whole result as the window's end signal carries it: "is_encryption"
-    // and "is_ok" (bool), "reason" (the errors, one per line), and the rest
-    // under keys of their own. from_variant_map() reads it back; a missing
-    // key reads as false, empty or zero.
-    QVariantMap to_variant_map() const;
-    static Package_Result from_variant_map(const QVariantMap &map);
 };
 
 // Paths in the system's own bytes: a name that is not valid UTF-8 must reach
