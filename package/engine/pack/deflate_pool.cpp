@@ -2,7 +2,6 @@
 
 #include "job_control.h"
 #include "pack/input_file.h"
-#include "pack/pack_planner.h"
 
 #include <QThread>
 

@@ -6,7 +6,6 @@
 #include "core/sizes.h"
 #include "job_control.h"
 #include "pack/input_file.h"
-#include "pack/pack_planner.h"
 
 #include <memory>
 

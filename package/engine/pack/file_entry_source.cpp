@@ -4,7 +4,6 @@
 #include "job_control.h"
 #include "pack/deflate_pool.h"
 #include "pack/input_file.h"
-#include "pack/pack_planner.h"
 
 namespace {
 

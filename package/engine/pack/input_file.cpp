@@ -2,6 +2,12 @@
 
 #include "core/path_rules.h"
 
+QString changed_reason(const os::Path &path)
+{
+    return QStringLiteral("%1: the file changed while it was packed; pack it again when it is left alone")
+        .arg(display_path(path));
+}
+
 bool Input_File::open()
 {
     // Non-blocking: a pipe put in the file's place fails the check after

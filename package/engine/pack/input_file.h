@@ -12,6 +12,10 @@ struct File_Identity
     quint64 inode = 0;
 };
 
+// "<path>: the file changed while it was packed ...": a file read for
+// packing that is no longer the one the plan saw.
+QString changed_reason(const os::Path &path);
+
 // A chosen item: where it is, and the name it has at the archive's root.
 struct Pack_Root
 {

@@ -234,12 +234,6 @@ void Planner::add_child(const os::Path &path, const QByteArray &name)
 
 } // namespace
 
-QString changed_reason(const os::Path &path)
-{
-    return QStringLiteral("%1: the file changed while it was packed; pack it again when it is left alone")
-        .arg(display_path(path));
-}
-
 void plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
                Job_Control &control, std::deque<Pack_Root> *roots, Plan_Totals *totals, const Planned_Entry &on_entry)
 {

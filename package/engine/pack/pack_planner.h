@@ -67,5 +67,3 @@ struct Pack_Plan : Plan_Totals
 };
 Pack_Plan plan_pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, QStringList *errors,
                     Job_Control &control);
-
-QString changed_reason(const os::Path &path);
