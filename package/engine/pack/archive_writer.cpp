@@ -71,7 +71,7 @@ Archive_Writer::Archive_Writer(os::File &archive, const QString &archive_name, A
 
 Archive_Writer::~Archive_Writer()
 {
-    // The workers read the files the pool keeps: they stop before anything goes.
+    // The workers read the planned files the sources keep: they stop first.
     pool.stop();
     const File_Sources_In_Use in_use(sources);
     za.reset();

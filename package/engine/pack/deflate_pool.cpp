@@ -19,8 +19,6 @@ constexpr int most_threads = 4;
 
 } // namespace
 
-static_assert(sizeof(Planned_File) <= 48, "every file of an archive is kept: keep it small");
-
 Deflate_Pool::Deflate_Pool(Job_Control &control) : control(control) {}
 
 bool Deflate_Pool::cancelled() const
@@ -43,18 +41,11 @@ void Deflate_Pool::start()
     }
 }
 
-Planned_File *Deflate_Pool::add_file(const Planned_File &file)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    Planned_File &kept = files.emplace_back(file);
-    kept.job = -1;
-    return &kept;
-}
-
 void Deflate_Pool::add_job(Planned_File *file)
 {
     std::lock_guard<std::mutex> lock(mutex);
     file->job = jobs_added++;
+    waiting.push_back(file);
     work_wait.notify_all();
 }
 
@@ -75,10 +66,9 @@ void Deflate_Pool::stop()
 // Under the lock: the next waiting job becomes a stream, its segments numbered.
 void Deflate_Pool::start_stream()
 {
-    while (files[next_file].job < 0)
-        ++next_file; // stored, or never made it into the archive
     Stream &stream = streams.emplace_back();
-    stream.file = &files[next_file++];
+    stream.file = waiting.front();
+    waiting.pop_front();
     ++jobs_started;
     const qint64 size = stream.file->identity.size;
     stream.segments.resize(size_t(size > segment_size ? (size + segment_size - 1) / segment_size : 1));

@@ -32,9 +32,11 @@ constexpr int deflate_level_for(qint64 file_size)
 // Deflates files on worker threads, in archive order, into bounded queues that
 // libzip's writer drains from within zip_close on the pipeline's thread. Jobs
 // may be added while the workers run, so deflating starts while the chosen
-// folders are still being walked. What the pool keeps per file lives only
-// from the moment a worker starts the file to the moment the writer is done
-// with it, so its memory does not grow with the number of files.
+// folders are still being walked. The planned files are not the pool's: it
+// keeps a pointer for each job not yet started, and a stream only from the
+// moment a worker starts a file to the moment the writer is done with it.
+// Its buffers are bounded by the ahead budget, so apart from that one
+// pointer per waiting job its memory does not grow with the number of files.
 class Deflate_Pool
 {
 public:
@@ -42,11 +44,8 @@ public:
     ~Deflate_Pool() { stop(); }
 
     void start();
-    // Keeps a planned file of the archive, stored or deflated, in archive
-    // order: the one place files are kept while the archive is written (48
-    // bytes each). The place stays put until the pool goes.
-    Planned_File *add_file(const Planned_File &file);
-    // A deflated file, its name set, becomes a job, numbered in the order of adding.
+    // A deflated file, its name set, becomes a job, numbered in the order of
+    // adding. The file must stay put until the pool has stopped.
     void add_job(Planned_File *file);
     // No more jobs: workers that run out of them end.
     void close_jobs();
@@ -122,15 +121,13 @@ private:
     //
     // Jobs, in order: waiting ones (added, not started) follow the streams
     // (started). streams.front() is job first_job; the next job to start is
-    // first_job + streams.size() == jobs_started, found in files from
-    // next_file on. Workers take segments in archive order: the first stream
+    // first_job + streams.size() == jobs_started, waiting.front(). Workers take segments in archive order: the first stream
     // with untaken segments is streams[open_stream], and a new stream is
     // started only when every stream is taken. The writer starts a job itself
     // when no worker has yet, and on begin() drops the streams before its
     // job: it is done with them.
     std::mutex mutex;
-    std::deque<Planned_File> files;
-    size_t next_file = 0;
+    std::deque<const Planned_File *> waiting;
     std::deque<Stream> streams;
     int first_job = 0;
     int jobs_added = 0;

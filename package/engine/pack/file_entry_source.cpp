@@ -5,6 +5,8 @@
 #include "pack/deflate_pool.h"
 #include "pack/input_file.h"
 
+static_assert(sizeof(Planned_File) <= 48, "every file of an archive is kept: keep it small");
+
 namespace {
 
 // The shared parts of the archive this thread writes now.
@@ -100,7 +102,7 @@ zip_int64_t answer_entry(const Planned_File &file, void *data, zip_uint64_t leng
     case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&current->error, data, length);
     case ZIP_SOURCE_FREE:
-        return 0; // the pool keeps the planned file
+        return 0; // File_Sources keeps the planned file
     default:
         zip_error_set(&current->error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
@@ -140,7 +142,8 @@ File_Sources_In_Use::~File_Sources_In_Use()
 
 Zip_Source_Ptr make_file_entry_source(File_Sources &shared, const Planned_File &file, Planned_File **planned)
 {
-    *planned = shared.pool.add_file(file);
+    *planned = &shared.planned.emplace_back(file);
+    (*planned)->job = -1;
     zip_error_t ze;
     zip_error_init(&ze);
     Zip_Source_Ptr source(zip_source_function_create(entry_callback, *planned, &ze));
