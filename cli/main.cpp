@@ -166,6 +166,14 @@ Package_Result run_job(const std::function<Package_Result(Job_Control *)> &job)
             std::fflush(stderr);
         });
     }
+    // Tests hold a run at a named point and act on it there: kill it, or cancel it.
+    if (const auto held = run_point_named(qEnvironmentVariable("CORVANTA_HOLD_AT"))) {
+        control.hold_at(*held);
+        control.set_point_handler([held](Run_Point point) {
+            if (point == *held)
+                std::fprintf(stderr, "corvanta-cli: held at %s\n", qPrintable(run_point_name(point)));
+        });
+    }
     Package_Result result;
     {
         Interrupt_Watch watch(&control);

@@ -112,6 +112,9 @@ private:
     bool busy = false;
     // Time since the run started, for its rate and time left.
     QElapsedTimer run_clock;
+
+protected:
     // Last: its worker is stopped before anything it reports to goes away.
+    // Tests hold its runs at a named point.
     Package_Job job;
 };

@@ -1,7 +1,5 @@
 #include "package_job.h"
 
-#include "job_control.h"
-
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -26,6 +24,8 @@ std::optional<Package_Result> Package_Job::start(const Input &input)
     control = std::make_unique<Job_Control>();
     // The engine already paces its reports; each one is a queued hop to the receiver.
     control->set_progress_handler([this](qint64 done, qint64 total) { emit progress(done, total); });
+    if (held_point)
+        control->hold_at(*held_point);
     outcome = Package_Result();
     const quint64 run = ++run_number;
     try {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "job_control.h"
 #include "package_pipeline.h"
 
 #include <QMetaType>
@@ -11,8 +12,6 @@
 #include <memory>
 #include <optional>
 #include <thread>
-
-class Job_Control;
 
 Q_DECLARE_METATYPE(Package_Result)
 
@@ -41,6 +40,8 @@ public:
 
     // Tests replace how the thread is made, to see a failed start.
     void set_thread_starter(Thread_Starter starter) { thread_starter = std::move(starter); }
+    // Tests: each run waits at `point` until it is cancelled (Job_Control::hold_at).
+    void hold_at(Run_Point point) { held_point = point; }
 
     bool is_running() const { return worker.joinable(); }
     // Starts a run unless one is running. When no thread can be made nothing
@@ -63,6 +64,7 @@ private:
     void deliver(quint64 run);
 
     Thread_Starter thread_starter;
+    std::optional<Run_Point> held_point;
     std::unique_ptr<Job_Control> control;
     std::thread worker;
     // Written by the worker, read only after it is joined.

@@ -8,12 +8,6 @@
 
 namespace {
 
-qint64 monotonic_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 class System_Clock : public Run_Clock
 {
 public:
@@ -23,7 +17,15 @@ public:
         const QDateTime start = QDateTime::currentDateTime();
         QThread::msleep(quint64(1000 - start.time().msec()));
     }
+    qint64 monotonic_ms() override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
 };
+
+const std::pair<Run_Point, const char *> point_names[] = {{Run_Point::Archive_Opened, "archive_opened"},
+                                                          {Run_Point::File_Unpacked, "file_unpacked"}};
 
 System_Clock system_clock;
 
@@ -61,6 +63,22 @@ QString Job_Control::failure() const
     return failure_reason;
 }
 
+QString run_point_name(Run_Point point)
+{
+    for (const auto &[named, name] : point_names)
+        if (named == point)
+            return QString::fromLatin1(name);
+    return QString();
+}
+
+std::optional<Run_Point> run_point_named(const QString &name)
+{
+    for (const auto &[point, named] : point_names)
+        if (name == QLatin1String(named))
+            return point;
+    return std::nullopt;
+}
+
 void Job_Control::add_total(qint64 bytes)
 {
     total_bytes.fetch_add(bytes, std::memory_order_relaxed);
@@ -77,7 +95,7 @@ void Job_Control::report_now()
 {
     if (!progress_handler)
         return;
-    last_report_ms = monotonic_ms();
+    last_report_ms = run_clock->monotonic_ms();
     const qint64 t = total();
     const qint64 d = t > 0 ? qMin(done(), t) : done();
     last_report_permille = t > 0 ? int(d * 1000 / t) : 0;
@@ -95,7 +113,7 @@ void Job_Control::report()
     const int permille = t > 0 ? int(d * 1000 / t) : 0;
     if (permille == last_report_permille)
         return;
-    const qint64 now = monotonic_ms();
+    const qint64 now = run_clock->monotonic_ms();
     if (last_report_ms >= 0 && now - last_report_ms < 20 && !(t > 0 && d >= t))
         return;
     last_report_ms = now;

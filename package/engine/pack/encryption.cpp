@@ -133,6 +133,7 @@ bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &f
     Archive_Writer writer(part.file(), work_name(), Archive_Form::Enciphered, control);
     if (!writer.open())
         return failed(writer.error());
+    control.reached(Run_Point::Archive_Opened);
     bool written = true;
     plan_pack(files, folders, &result.errors, control, &roots, &totals, [&](const Pack_Entry &e) {
         control.add_total(e.size);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 // The one error line of a cancelled run.
 QString cancelled_message();
@@ -21,13 +22,19 @@ public:
     virtual QDateTime now() = 0;
     // Returns once now() has passed into the next second.
     virtual void wait_for_next_second() = 0;
+    // Milliseconds on a clock that never goes back, for pacing progress reports.
+    virtual qint64 monotonic_ms() = 0;
 };
 
-// Points a run passes, named so that a test can act at one (cancel there)
-// instead of after some time has gone by.
+// Points a run passes, named so that a test can act at one (cancel there,
+// or hold the run there) instead of after some time has gone by.
 enum class Run_Point {
-    File_Unpacked // a file is complete, not yet named (from any of the unpacking threads)
+    Archive_Opened, // encryption: the container's private file is made, its archive open, nothing added yet
+    File_Unpacked   // a file is complete, not yet named (from any of the unpacking threads)
 };
+// "archive_opened", "file_unpacked": the names a test gives them from outside.
+QString run_point_name(Run_Point point);
+std::optional<Run_Point> run_point_named(const QString &name);
 
 // Shared between a running pipeline and whoever started it: the starter may
 // cancel from any thread, the pipeline reports progress from its own thread.
@@ -40,7 +47,11 @@ public:
 
     Job_Control();
 
-    void cancel() { cancelled.store(true, std::memory_order_relaxed); }
+    void cancel()
+    {
+        cancelled.store(true, std::memory_order_relaxed);
+        cancelled.notify_all();
+    }
     bool is_cancelled() const { return cancelled.load(std::memory_order_relaxed); }
     // Stops the run as a cancel does, from any thread, but as a failure with
     // this reason (the first one given wins): the usual clean-up follows.
@@ -67,10 +78,15 @@ public:
     // Set before the pipeline starts. The handler may be called from any of the run's threads.
     void set_point_handler(Point_Handler handler) { point_handler = std::move(handler); }
     void set_clock(Run_Clock *test_clock) { run_clock = test_clock; }
+    // Set before the pipeline starts: the run waits at `point` (after its
+    // handler) until it is cancelled, so a test acts on a run surely under way.
+    void hold_at(Run_Point point) { held_point = point; }
     void reached(Run_Point point) const
     {
         if (point_handler)
             point_handler(point);
+        if (held_point == point)
+            cancelled.wait(false, std::memory_order_relaxed);
     }
     Run_Clock &clock() const { return *run_clock; }
 
@@ -84,6 +100,7 @@ private:
     std::atomic<qint64> total_bytes{0};
     Progress_Handler progress_handler;
     Point_Handler point_handler;
+    std::optional<Run_Point> held_point;
     Run_Clock *run_clock;
     // Throttle state, touched only on the pipeline's thread.
     qint64 last_report_ms = -1;
