@@ -6,6 +6,8 @@ corvanta_add_test(test_round_trip SOURCES test_round_trip.cpp engine_test_suppor
 # A container made by the program as it was before names, times and modes were kept as they are now.
 target_compile_definitions(test_round_trip PRIVATE CORVANTA_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 corvanta_add_test(test_file_systems SOURCES test_file_systems.cpp engine_test_support.h LIBS corvanta_engine_internals)
+# It mounts file systems (a loop device and FUSE, tmpfs): only root can.
+set_tests_properties(test_file_systems PROPERTIES LABELS root)
 corvanta_add_test(test_cli SOURCES test_cli.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_cli PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>"
                           CORVANTA_VERSION="${PROJECT_VERSION}")
