@@ -10,6 +10,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev          # Core, Gui, Widgets, Test; brings moc/rcc and the platform plugins
   libzip-dev zlib1g-dev
+  libsodium-dev         # Argon2id and XChaCha20-Poly1305 for containers with a password
   libdeflate-dev libisal-dev   # faster deflate and inflate; the build falls back to zlib without them
   zip unzip python3     # the tests check interoperability with Info-ZIP and Python's zipfile,
   7zip libarchive-tools fastjar   # 7-Zip, bsdtar and a jar tool

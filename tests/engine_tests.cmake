@@ -19,3 +19,4 @@ add_dependencies(test_limits corvanta-cli)
 corvanta_add_test(test_writers SOURCES test_writers.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_writers PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}"
                            CORVANTA_NPM_MODULES="${CMAKE_BINARY_DIR}/npm/node_modules")
+corvanta_add_test(test_password SOURCES test_password.cpp engine_test_support.h LIBS corvanta_engine_internals)

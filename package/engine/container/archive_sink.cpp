@@ -8,10 +8,10 @@
 
 namespace {
 
-// libzip's output: the caller's open file, written through an Archive_Output.
+// libzip's output: the caller's open file, written through an Archive_Target.
 struct Archive_Sink
 {
-    Archive_Output *output = nullptr;
+    Archive_Target *output = nullptr;
     zip_int64_t position = 0; // where libzip writes
     zip_int64_t read_position = 0;
     zip_error_t error;
@@ -108,7 +108,7 @@ zip_int64_t sink_callback(void *state, void *data, zip_uint64_t length, zip_sour
 
 } // namespace
 
-Zip_Ptr create_archive(Archive_Output &output, const QString &archive_name, QString *error)
+Zip_Ptr create_archive(Archive_Target &output, const QString &archive_name, QString *error)
 {
     auto sink = std::make_unique<Archive_Sink>();
     sink->output = &output;

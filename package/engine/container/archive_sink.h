@@ -4,9 +4,9 @@
 
 #include "core/zip_handles.h"
 
-class Archive_Output;
+class Archive_Target;
 
 // A new archive that libzip writes through output, straight into the
 // caller's file: libzip makes no temporary file of its own. Null with *error
 // (naming archive_name) when libzip cannot start.
-Zip_Ptr create_archive(Archive_Output &output, const QString &archive_name, QString *error);
+Zip_Ptr create_archive(Archive_Target &output, const QString &archive_name, QString *error);

@@ -5,13 +5,29 @@
 #include "container/entry_data_reader.h"
 #include "core/sizes.h"
 
+#include <QFile>
+
 #include <vector>
 
 namespace {
 
-Zip_Ptr open_container(const QByteArray &path, QString *reason)
+// A container protected by a password opens with the key its password gives.
+bool unlock(const QByteArray &path, const Password_Provider &ask, sealed::Key *key, QString *reason)
 {
-    return open_checked_archive([&path](QString *why) { return create_container_source(path, why); }, reason);
+    os::File file;
+    if (const int error = file.open_read(path)) {
+        *reason = QStringLiteral("cannot open: %1").arg(os::reason(error));
+        return false;
+    }
+    return unlock_container(std::move(file), QFile::decodeName(path), ask, key, reason);
+}
+
+Zip_Ptr open_container(const QByteArray &path, const Password_Provider &ask, QString *reason)
+{
+    sealed::Key key;
+    if (!unlock(path, ask, &key, reason))
+        return nullptr;
+    return open_checked_archive([&](QString *why) { return create_container_source(path, key, why); }, reason);
 }
 
 QString line_for(const Archive_Entry &e, const QString &problem)
@@ -37,9 +53,9 @@ QString judge_data(zip_t *za, const Archive_Entry &e, std::vector<char> &buffer)
 } // namespace
 
 bool list_container(const QByteArray &container_path, const Listed_Entry &on_entry, QStringList *refused,
-                    QString *reason)
+                    QString *reason, const Password_Provider &ask)
 {
-    const Zip_Ptr za = open_container(container_path, reason);
+    const Zip_Ptr za = open_container(container_path, ask, reason);
     if (!za)
         return false;
     const zip_int64_t count = zip_get_num_entries(za.get(), 0);
@@ -66,10 +82,14 @@ bool list_container(const QByteArray &container_path, const Listed_Entry &on_ent
     return true;
 }
 
-bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason)
+bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason,
+                    const Password_Provider &ask)
 {
-    return test_archive([&container_path](QString *why) { return create_container_source(container_path, why); },
-                        damaged, reason);
+    sealed::Key key;
+    if (!unlock(container_path, ask, &key, reason))
+        return false;
+    return test_archive([&](QString *why) { return create_container_source(container_path, key, why); }, damaged,
+                        reason);
 }
 
 bool test_archive(const Archive_Opener &open_source, QStringList *damaged, QString *reason)

@@ -2,6 +2,7 @@
 
 #include "container/archive_check.h"
 #include "container/kvx_cipher.h"
+#include "password.h"
 #include "core/sizes.h"
 #include "platform/system.h"
 
@@ -13,9 +14,11 @@ class Container_Source
 {
 public:
     os::File file;
-    zip_int64_t size = 0;
+    qint64 file_size = 0;
+    zip_int64_t size = 0; // of the archive
     zip_int64_t position = 0;
     zip_error_t error;
+    sealed::Key key; // set for a container protected by a password
 
     Container_Source() { zip_error_init(&error); }
     ~Container_Source() { zip_error_fini(&error); }
@@ -23,17 +26,43 @@ public:
     zip_int64_t read(char *out, zip_uint64_t length)
     {
         const qint64 want = qMin<qint64>(qint64(qMin<zip_uint64_t>(length, zip_uint64_t(largest_call))), size - position);
-        qint64 copied = 0;
-        while (copied < want) {
-            if (!load(position, want - copied))
-                return -1;
-            const qint64 offset = position - cache_start;
+        if (!(key.is_set() ? read_sealed(position, out, want) : read_deciphered(position, out, want)))
+            return -1;
+        position += want;
+        return want;
+    }
+
+    // The file's bytes [at, at + want), deciphered.
+    bool read_deciphered(qint64 at, char *out, qint64 want)
+    {
+        for (qint64 copied = 0; copied < want;) {
+            if (!load(at + copied, want - copied))
+                return false;
+            const qint64 offset = at + copied - cache_start;
             const qint64 n = qMin(want - copied, cache_length - offset);
             memcpy(out + copied, cache.data() + offset, size_t(n));
             copied += n;
-            position += n;
         }
-        return copied;
+        return true;
+    }
+
+    // The sealed chunk index, opened into `opened`; false when it does not open.
+    bool open_chunk(qint64 index)
+    {
+        if (index == opened_index)
+            return true;
+        const qint64 last = (size - 1) / sealed::chunk_size;
+        const qint64 plain = index == last ? size - index * sealed::chunk_size : sealed::chunk_size;
+        const qint64 stored_length = plain + sealed::nonce_size + sealed::tag_size;
+        opened_index = -1;
+        if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
+            return false;
+        if (!key.open(index, index == last, stored.data(), stored_length, opened.data())) {
+            zip_error_set(&error, ZIP_ER_INCONS, 0);
+            return false;
+        }
+        opened_index = index;
+        return true;
     }
 
 private:
@@ -43,6 +72,24 @@ private:
     std::vector<unsigned char> cache = std::vector<unsigned char>(size_t(cache_capacity));
     qint64 cache_start = 0;
     qint64 cache_length = 0;
+    // The sealed chunk last opened.
+    std::vector<char> stored = std::vector<char>(size_t(sealed::stored_chunk_size));
+    std::vector<char> opened = std::vector<char>(size_t(sealed::chunk_size));
+    qint64 opened_index = -1;
+
+    bool read_sealed(qint64 at, char *out, qint64 want)
+    {
+        for (qint64 copied = 0; copied < want;) {
+            const qint64 index = (at + copied) / sealed::chunk_size;
+            const qint64 offset = (at + copied) % sealed::chunk_size;
+            if (!open_chunk(index))
+                return false;
+            const qint64 n = qMin(want - copied, sealed::chunk_size - offset);
+            memcpy(out + copied, opened.data() + offset, size_t(n));
+            copied += n;
+        }
+        return true;
+    }
 
     bool load(qint64 at, qint64 wanted)
     {
@@ -53,7 +100,7 @@ private:
         const qint64 needed = at + wanted - start;
         const qint64 span = reading_on ? cache_capacity
                                        : qMin(cache_capacity, (needed + kvx_chunk_size - 1) / kvx_chunk_size * kvx_chunk_size);
-        const qint64 n = qMin(span, size - start);
+        const qint64 n = qMin(span, file_size - start);
         cache_length = 0;
         qint64 got = 0;
         while (got < n) {
@@ -103,19 +150,8 @@ zip_int64_t container_callback(void *state, void *data, zip_uint64_t length, zip
     return answer_without_throwing(&source->error, [&] { return answer_container(source, data, length, command); });
 }
 
-} // namespace
-
-zip_source_t *create_container_source(const QByteArray &container_path, QString *reason)
-{
-    os::File file;
-    if (const int error = file.open_read(container_path)) {
-        *reason = os::reason(error);
-        return nullptr;
-    }
-    return create_container_source(std::move(file), reason);
-}
-
-zip_source_t *create_container_source(os::File file, QString *reason)
+// A container's deciphered file, over which the archive is read.
+std::unique_ptr<Container_Source> open_source_state(os::File file, QString *reason)
 {
     auto source = std::make_unique<Container_Source>();
     source->file = std::move(file);
@@ -124,7 +160,12 @@ zip_source_t *create_container_source(os::File file, QString *reason)
         *reason = os::reason(error);
         return nullptr;
     }
-    source->size = st.size;
+    source->file_size = source->size = st.size;
+    return source;
+}
+
+zip_source_t *make_source(std::unique_ptr<Container_Source> source, QString *reason)
+{
     zip_error_t ze;
     zip_error_init(&ze);
     zip_source_t *zs = zip_source_function_create(container_callback, source.get(), &ze);
@@ -134,6 +175,115 @@ zip_source_t *create_container_source(os::File file, QString *reason)
         *reason = QString::fromUtf8(zip_error_strerror(&ze));
     zip_error_fini(&ze);
     return zs;
+}
+
+} // namespace
+
+zip_source_t *create_container_source(os::File file, QString *reason)
+{
+    return create_container_source(std::move(file), sealed::Key(), reason);
+}
+
+zip_source_t *create_container_source(os::File file, const sealed::Key &key, QString *reason)
+{
+    auto source = open_source_state(std::move(file), reason);
+    if (!source)
+        return nullptr;
+    if (key.is_set()) {
+        source->key = key;
+        source->size = sealed::plain_size(source->file_size - sealed::header_size);
+        if (source->size <= 0) {
+            *reason = QStringLiteral("not a container, or damaged (cut short)");
+            return nullptr;
+        }
+    }
+    return make_source(std::move(source), reason);
+}
+
+zip_source_t *create_container_source(const QByteArray &container_path, const sealed::Key &key, QString *reason)
+{
+    os::File file;
+    if (const int error = file.open_read(container_path)) {
+        *reason = os::reason(error);
+        return nullptr;
+    }
+    return create_container_source(std::move(file), key, reason);
+}
+
+bool unlock_container(os::File file, const QString &name, const Password_Provider &ask, sealed::Key *key,
+                      QString *reason)
+{
+    auto source = open_source_state(std::move(file), reason);
+    if (!source)
+        return false;
+    QByteArray start(qMin(source->file_size, sealed::header_size), Qt::Uninitialized);
+    if (!source->read_deciphered(0, start.data(), start.size())) {
+        *reason = QStringLiteral("cannot be read");
+        return false;
+    }
+    if (!sealed::is_sealed(start))
+        return true; // no password: the archive follows the cipher directly
+    sealed::Header header;
+    if (!sealed::Header::parse(start, &header, reason))
+        return false;
+    source->size = sealed::plain_size(source->file_size - sealed::header_size);
+    if (source->size <= 0) {
+        *reason = QStringLiteral("not a container, or damaged (cut short)");
+        return false;
+    }
+    if (!ask) {
+        *reason = QStringLiteral("protected by a password, and none was given");
+        return false;
+    }
+    for (int attempt = 1; attempt <= password_attempts; ++attempt) {
+        Password password;
+        if (!ask(name, attempt, &password)) {
+            *reason = QStringLiteral("protected by a password, and none was given");
+            return false;
+        }
+        if (!sealed::Key::derive(password, header, &source->key)) {
+            *reason = QStringLiteral("out of memory for the password's key");
+            return false;
+        }
+        // The first chunk opens only under the right key.
+        if (source->open_chunk(0)) {
+            *key = source->key;
+            return true;
+        }
+    }
+    *reason = QStringLiteral("wrong password or damaged container");
+    return false;
+}
+
+bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
+                          QString *reason)
+{
+    os::File file;
+    if (const int error = file.open_read(container_path)) {
+        *reason = os::reason(error);
+        return false;
+    }
+    auto source = open_source_state(std::move(file), reason);
+    if (!source)
+        return false;
+    source->key = key;
+    source->size = sealed::plain_size(source->file_size - sealed::header_size);
+    for (qint64 index = 0; index * sealed::chunk_size < source->size; ++index) {
+        if (!go_on())
+            return false;
+        if (!source->open_chunk(index)) {
+            *reason = zip_error_code_zip(&source->error) == ZIP_ER_INCONS
+                          ? QStringLiteral("damaged: part %1 of the protected archive fails its check").arg(index + 1)
+                          : QStringLiteral("cannot be read");
+            return false;
+        }
+    }
+    return true;
+}
+
+zip_source_t *create_container_source(const QByteArray &container_path, QString *reason)
+{
+    return create_container_source(container_path, sealed::Key(), reason);
 }
 
 Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason)

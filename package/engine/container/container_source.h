@@ -6,7 +6,9 @@
 
 #include <functional>
 
+#include "container/sealed_chunks.h"
 #include "core/zip_handles.h"
+#include "password.h"
 #include "platform/system.h"
 
 // A libzip source that reads a container and deciphers it on the fly, so a
@@ -16,6 +18,21 @@
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason);
 // The same over a container already open for reading (one not yet named).
 zip_source_t *create_container_source(os::File file, QString *reason);
+// A container protected by a password, with the key unlock_container() found.
+zip_source_t *create_container_source(const QByteArray &container_path, const sealed::Key &key, QString *reason);
+zip_source_t *create_container_source(os::File file, const sealed::Key &key, QString *reason);
+
+// Whether the container needs a password, and its key when it does: ask
+// is asked up to password_attempts times; *key stays unset for a container
+// without a password. False with a reason when the container cannot be
+// read, no password is given or none opens it ("wrong password or damaged
+// container"). name is how ask names the container.
+bool unlock_container(os::File file, const QString &name, const Password_Provider &ask, sealed::Key *key,
+                      QString *reason);
+// Opens every sealed chunk of a protected container: damage anywhere shows
+// before anything is unpacked. go_on returning false stops it (a cancel).
+bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
+                          QString *reason);
 
 // Gives a fresh source over the same archive each time it is called, or null with a reason.
 using Archive_Opener = std::function<zip_source_t *(QString *reason)>;

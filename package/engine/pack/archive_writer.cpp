@@ -63,10 +63,13 @@ bool set_metadata(zip_t *za, zip_uint64_t index, const Pack_Entry &e, const std:
 
 } // namespace
 
-Archive_Writer::Archive_Writer(os::File &archive, const QString &archive_name, Archive_Form form, Job_Control &control)
+Archive_Writer::Archive_Writer(os::File &archive, const QString &archive_name, Archive_Form form, Job_Control &control,
+                               const Archive_Sealing *sealing)
     : archive_name(archive_name), control(control), output(archive, form == Archive_Form::Enciphered), pool(control),
       dos_times(dos_range())
 {
+    if (sealing)
+        sealed_output = std::make_unique<Sealed_Output>(output, sealing->header, sealing->key);
 }
 
 Archive_Writer::~Archive_Writer()
@@ -87,7 +90,7 @@ bool Archive_Writer::failed(const QString &what)
 
 bool Archive_Writer::open()
 {
-    za = create_archive(output, archive_name, &failure);
+    za = create_archive(sealed_output ? static_cast<Archive_Target &>(*sealed_output) : output, archive_name, &failure);
     if (!za)
         return false;
     pool.start();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "container/archive_output.h"
+#include "container/sealed_output.h"
 #include "core/zip_handles.h"
 #include "pack/deflate_pool.h"
 #include "pack/file_entry_source.h"
@@ -15,6 +16,13 @@
 class Job_Control;
 
 enum class Archive_Form { Plain, Enciphered };
+
+// A password's key and the header it goes with, for a protected container.
+struct Archive_Sealing
+{
+    sealed::Header header;
+    sealed::Key key;
+};
 
 // Writes a zip archive into a file the caller has open read-write, as a plain
 // zip or enciphered as a container. Entries are added as the walk finds them;
@@ -31,8 +39,10 @@ enum class Archive_Form { Plain, Enciphered };
 class Archive_Writer
 {
 public:
-    // archive_name names the file in errors.
-    Archive_Writer(os::File &archive, const QString &archive_name, Archive_Form form, Job_Control &control);
+    // archive_name names the file in errors; with sealing the archive is
+    // sealed under its key inside the container.
+    Archive_Writer(os::File &archive, const QString &archive_name, Archive_Form form, Job_Control &control,
+                   const Archive_Sealing *sealing = nullptr);
     ~Archive_Writer();
 
     // Each is false with error() on a failure.
@@ -46,6 +56,7 @@ private:
     QString archive_name;
     Job_Control &control;
     Archive_Output output;
+    std::unique_ptr<Sealed_Output> sealed_output;
     Deflate_Pool pool;
     File_Sources sources{pool, control};
     Zip_Ptr za;

@@ -74,6 +74,7 @@ private:
     os::Path work;
     QList<os::Path> made_folders; // the working folder and its parents, where this run made them
     QString failure;
+    Archive_Sealing sealing; // with a password
 
     bool failed(const QString &reason)
     {
@@ -130,7 +131,14 @@ bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &f
     // Before the writer: its deflating threads read the roots until it is gone.
     std::deque<Pack_Root> roots;
     Plan_Totals totals;
-    Archive_Writer writer(part.file(), work_name(), Archive_Form::Enciphered, control);
+    if (!options.password.is_empty()) {
+        // A new salt for every container: the same password never gives the same key twice.
+        sealing.header = sealed::Header::fresh();
+        if (!sealed::Key::derive(options.password, sealing.header, &sealing.key))
+            return failed(QStringLiteral("out of memory for the password's key"));
+    }
+    Archive_Writer writer(part.file(), work_name(), Archive_Form::Enciphered, control,
+                          sealing.key.is_set() ? &sealing : nullptr);
     if (!writer.open())
         return failed(writer.error());
     control.reached(Run_Point::Archive_Opened);
@@ -159,13 +167,13 @@ bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &f
 // verify every entry's data too.
 bool Encryption::read_back(Private_File &part)
 {
-    const auto open_source = [&part](QString *why) -> zip_source_t * {
+    const auto open_source = [&](QString *why) -> zip_source_t * {
         os::File reader;
         if (const int error = part.file().duplicate(&reader)) {
             *why = os::reason(error);
             return nullptr;
         }
-        return create_container_source(std::move(reader), why);
+        return create_container_source(std::move(reader), sealing.key, why);
     };
     QString reason;
     QStringList damaged;

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+#include "password.h"
+
 // One entry of a container, as listed: the name read as unpacking reads it.
 struct Container_Entry
 {
@@ -29,11 +31,14 @@ struct Container_Entry
 // False with a reason when the file cannot be read or its structure is
 // damaged; entries unpacking would refuse by their names add a line each to refused.
 using Listed_Entry = std::function<void(const Container_Entry &entry)>;
+// A container protected by a password needs ask to give it (its names are
+// hidden too); without it the reason says the container is protected.
 bool list_container(const QByteArray &container_path, const Listed_Entry &on_entry, QStringList *refused,
-                    QString *reason);
+                    QString *reason, const Password_Provider &ask = {});
 
 // Reads every entry through the decipher and judges it as unpacking would,
 // writing nothing. Each damaged entry adds "<entry>: <what is wrong>" to
 // damaged. False with a reason when the file cannot be read or its structure
 // is damaged.
-bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason);
+bool test_container(const QByteArray &container_path, QStringList *damaged, QString *reason,
+                    const Password_Provider &ask = {});

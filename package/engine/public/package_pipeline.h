@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "password.h"
+
 class Job_Control;
 
 // Names the engine, the window and the command-line program share.
@@ -45,6 +47,16 @@ struct Pack_Options
     // check its checksum before it gets its name, as `test` does. Without it
     // only the headers and the directory are read back.
     bool verify = false;
+    // With a password the archive is sealed inside the container (Argon2id
+    // and XChaCha20-Poly1305): without the password nothing in it can be read.
+    Password password;
+};
+
+// How a decryption run goes beyond what it always does.
+struct Unpack_Options
+{
+    // Asked for the password of each protected container when the run reaches it.
+    Password_Provider ask_password;
 };
 
 // Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".
@@ -63,5 +75,7 @@ Package_Result run_encryption(const QStringList &files, const QStringList &folde
 // Started again after a cancel or a crash, it completes the job: files that
 // already hold their entry's content stay as they are. What it unpacked is on
 // disk before it reports success.
-Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *control = nullptr);
-Package_Result run_decryption(const QStringList &containers, Job_Control *control = nullptr);
+Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *control = nullptr,
+                              const Unpack_Options &options = {});
+Package_Result run_decryption(const QStringList &containers, Job_Control *control = nullptr,
+                              const Unpack_Options &options = {});

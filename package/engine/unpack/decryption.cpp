@@ -35,12 +35,16 @@ QByteArray destination_name(const QByteArray &file_name)
 class Decryption
 {
 public:
-    Decryption(Job_Control &control, Package_Result *result) : control(control), result(*result) {}
+    Decryption(Job_Control &control, const Unpack_Options &options, Package_Result *result)
+        : control(control), options(options), result(*result)
+    {
+    }
 
     void unpack(const os::Path &container);
 
 private:
     Job_Control &control;
+    const Unpack_Options &options;
     Package_Result &result;
 
     void failed(const os::Path &container, const QString &reason)
@@ -74,6 +78,23 @@ void Decryption::unpack(const os::Path &path)
         failed(path, missing ? os::reason(missing) : QStringLiteral("not a file"));
         return settle_progress();
     }
+    // A password, when the container has one, before anything is written.
+    sealed::Key key;
+    {
+        os::File file;
+        QString reason;
+        if (const int error = file.open_read(container)) {
+            failed(path, os::reason(error));
+            return settle_progress();
+        }
+        if (!unlock_container(std::move(file), display_path(path), options.ask_password, &key, &reason)
+            || (key.is_set()
+                && !verify_sealed_chunks(container, key, [this] { return !control.is_cancelled(); }, &reason))) {
+            if (!control.is_cancelled())
+                failed(path, reason);
+            return settle_progress();
+        }
+    }
     // An existing real folder is shared (two containers with one base name
     // unpack into one folder); a name taken by a file or a link gets a number.
     bool created = false;
@@ -86,7 +107,7 @@ void Decryption::unpack(const os::Path &path)
         return settle_progress();
     }
     Extract_Report report;
-    const bool ok = extract_archive([&container](QString *why) { return create_container_source(container, why); },
+    const bool ok = extract_archive([&](QString *why) { return create_container_source(container, key, why); },
                                     folder.path, control, share, &report);
     take(path, report);
     if (ok)
@@ -99,7 +120,8 @@ void Decryption::unpack(const os::Path &path)
 
 } // namespace
 
-Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *given_control)
+Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *given_control,
+                              const Unpack_Options &options)
 {
     Job_Control idle;
     Job_Control &control = given_control ? *given_control : idle;
@@ -118,7 +140,7 @@ Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *
     }
     control.add_total(total);
 
-    Decryption decryption(control, &result);
+    Decryption decryption(control, options, &result);
     for (const os::Path &path : std::as_const(ordered)) {
         if (control.is_cancelled())
             break;
@@ -133,7 +155,7 @@ Package_Result run_decryption(const QList<QByteArray> &containers, Job_Control *
     return result;
 }
 
-Package_Result run_decryption(const QStringList &containers, Job_Control *control)
+Package_Result run_decryption(const QStringList &containers, Job_Control *control, const Unpack_Options &options)
 {
-    return run_decryption(native_paths(containers), control);
+    return run_decryption(native_paths(containers), control, options);
 }

@@ -1,0 +1,203 @@
+// Containers protected by a password: they come back whole with it, and
+// without it (or with any change to them) nothing is read and nothing is
+// written.
+
+#include "container/archive_output.h"
+#include "container/kvx_cipher.h"
+#include "container/sealed_chunks.h"
+#include "container/sealed_output.h"
+#include "container_reader.h"
+#include "engine_test_support.h"
+#include "package_pipeline.h"
+#include "platform/system.h"
+
+#include <QSet>
+#include <QTest>
+
+using namespace test_support;
+
+namespace {
+
+Password_Provider always(const QByteArray &given, QList<int> *attempts = nullptr)
+{
+    return [given, attempts](const QString &, int attempt, Password *out) {
+        if (attempts)
+            attempts->append(attempt);
+        *out = Password(given);
+        return true;
+    };
+}
+
+// A header whose key takes no time to derive, for tests that open a
+// container hundreds of times.
+sealed::Header cheap_header()
+{
+    sealed::Header h = sealed::Header::fresh();
+    h.operations = 1;
+    h.memory = 8192;
+    return h;
+}
+
+// The archive sealed under password into a container file at path, as the packer seals it.
+bool write_sealed(const QString &path, const QByteArray &archive, const QByteArray &password,
+                  const sealed::Header &header = cheap_header())
+{
+    sealed::Key key;
+    if (!sealed::Key::derive(Password(password), header, &key))
+        return false;
+    os::File file;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || file.create_new(QFile::encodeName(path)) != 0)
+        return false;
+    Archive_Output output(file, true);
+    Sealed_Output sealed_output(output, header, key);
+    return sealed_output.write(0, archive.constData(), archive.size()) && sealed_output.finish();
+}
+
+// The container's bytes inside the keyless cipher.
+QByteArray inner(const QString &container)
+{
+    return transformed(read_all(container), Cipher_Direction::Decrypt);
+}
+
+} // namespace
+
+class Test_Password : public QObject, Scratch
+{
+    Q_OBJECT
+
+    // A tree of files, folders, a link (to a folder: kept as a link) and empty ones.
+    void make_tree(const QString &root)
+    {
+        QVERIFY(write_file(root + "/secret-name.txt", "the content") && write_file(root + "/sub/empty", "")
+                && write_file(root + "/sub/big.bin", random_bytes(300000, 7)) && QDir().mkpath(root + "/empty folder")
+                && QFile::link("sub", root + "/link"));
+    }
+
+private slots:
+    void init() { QVERIFY(dir.isValid()); }
+
+    // Packed with a password (at the real cost), unpacked with it: the same
+    // tree. Without it list and test say the container is protected; a
+    // wrong one is asked three times and then refused, writing nothing. The
+    // names are nowhere in the file.
+    void a_password_round_trip()
+    {
+        make_tree(path("in/t"));
+        Pack_Options options;
+        options.password = Password(QByteArray("correct horse"));
+        const Package_Result packed = run_encryption({}, {path("in/t")}, path("work"), nullptr, options);
+        QVERIFY2(packed.is_ok, qPrintable(packed.errors.join('\n')));
+        QVERIFY(!inner(packed.container_path).contains("secret-name"));
+        QVERIFY(inner(packed.container_path).startsWith(QByteArray(sealed::magic, 8)));
+
+        const QByteArray container = QFile::encodeName(packed.container_path);
+        QStringList problems;
+        QString reason;
+        QVERIFY(!list_container(container, [](const Container_Entry &) {}, &problems, &reason));
+        QVERIFY2(reason.contains("protected by a password"), qPrintable(reason));
+        QVERIFY(!test_container(container, &problems, &reason));
+        QVERIFY2(reason.contains("protected by a password"), qPrintable(reason));
+
+        QList<int> attempts;
+        Unpack_Options wrong;
+        wrong.ask_password = always("Correct horse", &attempts);
+        const Package_Result refused = run_decryption({packed.container_path}, nullptr, wrong);
+        QVERIFY(!refused.is_ok);
+        QVERIFY2(refused.errors.join('\n').contains("wrong password or damaged container"), qPrintable(refused.errors.join('\n')));
+        QCOMPARE(attempts, (QList<int>{1, 2, 3}));
+        QCOMPARE(entries(path("work/AddData")).size(), 1); // the container alone
+
+        QVERIFY2(test_container(container, &problems, &reason, always("correct horse")), qPrintable(reason));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+        Unpack_Options right;
+        right.ask_password = always("correct horse");
+        const Package_Result unpacked = run_decryption({packed.container_path}, nullptr, right);
+        QVERIFY2(unpacked.is_ok, qPrintable(unpacked.errors.join('\n')));
+        QCOMPARE(tree(unpacked.output_folders.value(0) + "/t"), tree(path("in/t")));
+    }
+
+    // Every single-bit change, spread over the header, the chunks and the
+    // last chunk, and every cut at a chunk boundary: refused with a reason,
+    // nothing written.
+    void every_change_is_refused()
+    {
+        QVERIFY(write_zip(path("a.zip"), {{"a.txt", "some text"}, {"sub/", {}, true},
+                                          {"sub/r.bin", random_bytes(3 * sealed::chunk_size + 1000, 11)}}));
+        QVERIFY(write_sealed(path("good.kvxdata"), read_all(path("a.zip")), "pw"));
+        const QByteArray good = inner(path("good.kvxdata"));
+        Unpack_Options options;
+        options.ask_password = always("pw");
+        QVERIFY(run_decryption({path("good.kvxdata")}, nullptr, options).is_ok);
+
+        std::vector<QByteArray> damaged;
+        for (int i = 0; i < 500; ++i) {
+            QByteArray d = good;
+            const qsizetype at = qsizetype(qint64(i) * (good.size() - 1) / 499);
+            d[at] = char(d[at] ^ (1 << (i % 8)));
+            damaged.push_back(d);
+        }
+        for (qint64 cut = sealed::header_size; cut < good.size(); cut += sealed::stored_chunk_size)
+            damaged.push_back(good.left(cut));
+        for (size_t i = 0; i < damaged.size(); ++i) {
+            const QString c = path(QStringLiteral("bad/%1.kvxdata").arg(i));
+            QVERIFY(write_file(c, transformed(damaged[i], Cipher_Direction::Encrypt)));
+            const Package_Result r = run_decryption({c}, nullptr, options);
+            QVERIFY2(!r.is_ok && !r.errors.isEmpty(), qPrintable(QStringLiteral("change %1 passed").arg(i)));
+            QVERIFY2(!QFileInfo::exists(path(QStringLiteral("bad/%1").arg(i))), qPrintable(QStringLiteral("change %1 wrote").arg(i)));
+        }
+    }
+
+    // A chunk sealed again after a change gets a new nonce; no two chunks
+    // of a container share one.
+    void no_nonce_is_used_twice()
+    {
+        const sealed::Header header = cheap_header();
+        sealed::Key key;
+        QVERIFY(sealed::Key::derive(Password(QByteArray("pw")), header, &key));
+        os::File file;
+        QVERIFY(file.create_new(QFile::encodeName(path("n.kvxdata"))) == 0);
+        Archive_Output output(file, true);
+        Sealed_Output sealed_output(output, header, key);
+        const QByteArray data = random_bytes(40 * sealed::chunk_size + 5, 3);
+        QVERIFY(sealed_output.write(0, data.constData(), data.size()));
+        // The window has moved on: the first chunk is sealed in the file.
+        QByteArray first(sealed::nonce_size, '\0');
+        QCOMPARE(output.read(sealed::header_size, first.data(), first.size()), qint64(first.size()));
+        QVERIFY(sealed_output.write(5, "patched", 7));
+        QByteArray expected = data;
+        expected.replace(5, 7, "patched");
+        QByteArray back(expected.size(), '\0');
+        QCOMPARE(sealed_output.read(0, back.data(), back.size()), qint64(back.size()));
+        QCOMPARE(back, expected);
+        QVERIFY(sealed_output.finish());
+
+        const QByteArray sealed_bytes = inner(path("n.kvxdata"));
+        QSet<QByteArray> seen;
+        for (qint64 at = sealed::header_size; at < sealed_bytes.size(); at += sealed::stored_chunk_size)
+            seen.insert(sealed_bytes.mid(at, sealed::nonce_size));
+        QCOMPARE(seen.size(), 41);
+        QVERIFY(!seen.contains(first));
+    }
+
+    // The bytes the README gives for its example: anyone reading the format
+    // from the README alone gets the same.
+    void the_documented_test_vector()
+    {
+        sealed::Header header;
+        header.operations = 1;
+        header.memory = 8192;
+        header.salt = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+        QCOMPARE(header.bytes().toHex(), QByteArray("4b56585345414c00010100000100010000000020000000000000"
+                                                     "000102030405060708090a0b0c0d0e0f"));
+        sealed::Key key;
+        QVERIFY(sealed::Key::derive(Password(QByteArray("password")), header, &key));
+        const QByteArray plain = "PK\x03\x04 test vector";
+        const QByteArray nonce(sealed::nonce_size, '\x01');
+        QByteArray stored(sealed::nonce_size + plain.size() + sealed::tag_size, '\0');
+        key.seal_with_nonce(0, true, plain.constData(), plain.size(), nonce.constData(), stored.data());
+        QCOMPARE(stored.mid(sealed::nonce_size).toHex(), QByteArray("523613908215933c01fcd73b0f0650f9feef1e44406c5c7f77338fe97f82cbd8"));
+    }
+};
+
+QTEST_GUILESS_MAIN(Test_Password)
+#include "test_password.moc"
