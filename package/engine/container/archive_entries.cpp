@@ -70,7 +70,7 @@ void read_time(zip_t *za, const zip_stat_t &st, Archive_Entry *e)
 
 QString Archive_Entry::display() const
 {
-    return windows_made ? QString::fromUtf8(windows_name_to_path(name)) : display_path(name);
+    return display_path(windows_made ? windows_name_to_path(name) : name);
 }
 
 bool read_archive_entry(zip_t *za, zip_uint64_t index, Archive_Entry *e, QString *problem)

@@ -60,13 +60,24 @@ bool is_valid_utf8(const QByteArray &bytes)
 
 QString display_path(const QByteArray &path)
 {
+    // Control characters (C0, DEL and C1) would move the cursor, retitle or
+    // clear a terminal, or hide a name behind a carriage return. They are
+    // escaped as ls -b does; bytes that are not UTF-8 as "\\xNN".
+    static const char named[] = "abtnvfr";
     const auto *p = reinterpret_cast<const uchar *>(path.constData());
     QString out;
+    const auto escape = [&](uchar c) {
+        if (c >= '\a' && c <= '\r')
+            out += QLatin1StringView("\\") + QLatin1Char(named[c - '\a']);
+        else
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+    };
     for (qsizetype i = 0; i < path.size();) {
         const int n = utf8_sequence(p + i, path.size() - i);
-        if (n == 0) {
-            out += QStringLiteral("\\x%1").arg(uint(p[i]), 2, 16, QLatin1Char('0'));
-            ++i;
+        if (n == 0 || (n == 1 && (p[i] < 0x20 || p[i] == 0x7F)) || (n == 2 && p[i] == 0xC2 && p[i + 1] < 0xA0)) {
+            for (int k = 0; k < qMax(n, 1); ++k)
+                escape(p[i + k]);
+            i += qMax(n, 1);
         } else {
             out += QString::fromUtf8(path.constData() + i, n);
             i += n;

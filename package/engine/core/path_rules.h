@@ -1,5 +1,7 @@
 #pragma once
 
+#include "package_pipeline.h" // display_path()
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,9 +10,6 @@
 // unpacking (which refuses). Paths are bytes, "/" separated.
 
 bool is_valid_utf8(const QByteArray &bytes);
-
-// A name or path for messages: UTF-8 where it is valid, "\xNN" for bytes that are not.
-QString display_path(const QByteArray &path);
 
 // A name stored by a DOS or Windows tool without the UTF-8 flag: UTF-8 when
 // it is valid UTF-8, else GBK, the code page of Chinese-language Windows.

@@ -6,6 +6,7 @@
 #include "core/zip_handles.h"
 #include "job_control.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -31,9 +32,15 @@ std::pair<qint64, qint64> dos_range()
     return {qint64(mktime(&first)), qint64(mktime(&last))};
 }
 
+// libzip refuses a name flagged UTF-8 that holds a control character other
+// than tab, CR or LF; such a name, like one that is not UTF-8, goes as its
+// bytes, unflagged (as Info-ZIP stores it), and still reads back unchanged.
 zip_flags_t name_encoding(const QByteArray &name)
 {
-    return is_valid_utf8(name) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS; // other bytes go as they are, unflagged
+    const bool plain = std::none_of(name.cbegin(), name.cend(), [](char c) {
+        return uchar(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    });
+    return plain && is_valid_utf8(name) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS;
 }
 
 QString zip_reason(zip_t *za)

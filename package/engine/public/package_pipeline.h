@@ -14,6 +14,11 @@ QString working_folder_name();  // "AddData": where containers are made, inside 
 QString container_suffix();     // ".kvxdata"
 QString container_filter();     // the file dialog's filter for containers
 
+// A name or path for messages and listings: UTF-8 where it is valid, "\xNN"
+// for bytes that are not, control characters escaped ("\n", "\r", "\x1b")
+// so that a name can neither steer a terminal nor span lines.
+QString display_path(const QByteArray &path);
+
 // What one encryption or decryption run did.
 struct Package_Result
 {
