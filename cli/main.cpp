@@ -6,13 +6,13 @@
 #include "package_pipeline.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QStringList>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -37,7 +37,7 @@ extern "C" void on_interrupt(int)
     errno = saved_errno;
 }
 
-// Cancels the run on Ctrl+C (or SIGTERM) while it lives. The pipe stays open
+// Cancels the run on Ctrl+C, SIGTERM or SIGHUP (the terminal closed) while it lives. The pipe stays open
 // to the end of the program: a late signal must not write to a reused descriptor.
 class Interrupt_Watch
 {
@@ -61,6 +61,7 @@ public:
         }
         std::signal(SIGINT, on_interrupt);
         std::signal(SIGTERM, on_interrupt);
+        std::signal(SIGHUP, on_interrupt);
     }
 
     ~Interrupt_Watch()
@@ -81,26 +82,30 @@ QString usage_text()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  corvanta-cli encrypt [-C DIR] [--verify] PATH...\n"
+        "  corvanta-cli encrypt [-C DIR] [--verify] [--] PATH...\n"
         "      Packs the given files and folders into one container\n"
         "      DIR/%1/<time stamp>%2 and prints its path.\n"
         "      DIR defaults to the current directory; %1 is created if missing.\n"
         "      The container's headers are read back before it gets its name;\n"
         "      with --verify every entry is read back and checked, as test does.\n"
-        "  corvanta-cli decrypt CONTAINER...\n"
+        "  corvanta-cli decrypt [--] CONTAINER...\n"
         "      Unpacks each container into the folder beside it named by its file\n"
         "      name up to the first \".\". Existing files are never overwritten:\n"
         "      one with the entry's content is left as it is (run again, decrypt\n"
         "      completes what a cancel or a crash left), a different one keeps\n"
         "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"
-        "  corvanta-cli list CONTAINER...\n"
+        "  corvanta-cli list [--] CONTAINER...\n"
         "      Prints one line per entry: size in bytes, modification time, path\n"
         "      (last on the line; folders end in \"/\"). Writes no file.\n"
-        "  corvanta-cli test CONTAINER...\n"
+        "  corvanta-cli test [--] CONTAINER...\n"
         "      Reads every entry through the decipher and judges it as decrypt\n"
         "      would (headers, names, sizes, CRCs), writing no file. Prints\n"
         "      \"CONTAINER: OK\" for each sound container.\n"
         "  corvanta-cli --help | --version\n"
+        "\n"
+        "\"--\" ends the options: every word after it, \"-h\" too, is a path.\n"
+        "Names are shown with control characters escaped (\"\\n\", \"\\x1b\"), as ls -b\n"
+        "shows them; they are packed and unpacked with their real bytes.\n"
         "\n"
         "The cipher has no key: anyone with this program, or who knows the\n"
         "container format, can open a container. It hides the content from a\n"
@@ -108,11 +113,12 @@ QString usage_text()
         "protect it from someone who wants to read it.\n"
         "\n"
         "Exit status: 0 on success, 1 when any item failed (one line per failure,\n"
-        "or per damaged entry, on standard error), 2 on a usage error. Ctrl+C\n"
-        "cancels: encrypt leaves no partial container or temporary file, decrypt\n"
-        "keeps the files it finished. What a successful run left out or changed\n"
-        "(sockets, pipes, links, names the disk cannot hold) is named on standard\n"
-        "error.\n")
+        "or per damaged entry, on standard error; or when standard output cannot be\n"
+        "written), 2 on a usage error. Ctrl+C, SIGTERM and SIGHUP (the terminal\n"
+        "closed) cancel: encrypt leaves no partial container, temporary file or\n"
+        "AddData folder it made, decrypt keeps the files it finished. What a\n"
+        "successful run left out or changed (sockets, pipes, links, names the\n"
+        "disk cannot hold) is named on standard error.\n")
         .arg(working_folder_name(), container_suffix());
 }
 
@@ -131,26 +137,54 @@ QString megabytes(qint64 bytes)
 
 void print_failure(const QByteArray &path, const QString &reason)
 {
-    std::fprintf(stderr, "corvanta-cli: %s: %s\n", path.constData(), qPrintable(reason));
+    std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(display_path(path)), qPrintable(reason));
+}
+
+// Help is asked for by -h or --help among the options: before "--", and not
+// as the folder of -C.
+bool asks_for_help(const QList<QByteArray> &args)
+{
+    for (qsizetype i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "-h" || args[i] == "--help")
+            return true;
+        if (i > 0 && args[0] == "encrypt" && args[i] == "-C")
+            ++i;
+    }
+    return false;
+}
+
+// What was printed must have reached standard output, as coreutils check:
+// a listing cut short by a full disk is a failure.
+int flush_output(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    const int error = errno;
+    std::fprintf(stderr, "corvanta-cli: cannot write to standard output%s%s\n", error ? ": " : "",
+                 error ? std::strerror(error) : "");
+    return 1;
 }
 
 // The operands after a command's options: "--" ends the options, any other
-// word starting with "-" is unknown. Empty, with the usage error, when unusable.
-QList<QByteArray> take_operands(QList<QByteArray> args, const QString &none_given, QString *error)
+// word before it starting with "-" is unknown. Empty, with the usage error, when unusable.
+QList<QByteArray> take_operands(const QList<QByteArray> &args, const QString &none_given, QString *error)
 {
-    if (!args.isEmpty() && args.first() == "--") {
-        args.removeFirst();
-    } else {
-        for (const QByteArray &a : std::as_const(args)) {
-            if (a.startsWith('-') && a.size() > 1) {
-                *error = QStringLiteral("unknown option \"%1\"").arg(QFile::decodeName(a));
-                return {};
-            }
+    QList<QByteArray> operands;
+    bool options = true;
+    for (const QByteArray &a : args) {
+        if (options && a == "--") {
+            options = false;
+        } else if (options && a.startsWith('-') && a.size() > 1) {
+            *error = QStringLiteral("unknown option \"%1\"").arg(display_path(a));
+            return {};
+        } else {
+            operands.append(a);
         }
     }
-    if (args.isEmpty())
+    if (operands.isEmpty())
         *error = none_given;
-    return args;
+    return operands;
 }
 
 // Runs the pipeline with a progress line on a terminal and Ctrl+C as a cancel.
@@ -274,7 +308,7 @@ bool list_one(const QByteArray &path, const QList<QByteArray> &containers)
     bool headed = containers.size() == 1;
     const auto head = [&] {
         if (!headed)
-            std::printf("%s%s:\n", path == containers.first() ? "" : "\n", path.constData());
+            std::printf("%s%s:\n", path == containers.first() ? "" : "\n", qPrintable(display_path(path)));
         headed = true;
     };
     const bool ok = list_container(
@@ -308,7 +342,7 @@ bool test_one(const QByteArray &path, const QList<QByteArray> &)
     for (const QString &line : std::as_const(damaged))
         print_failure(path, line);
     if (damaged.isEmpty())
-        std::printf("%s: OK\n", path.constData());
+        std::printf("%s: OK\n", qPrintable(display_path(path)));
     return damaged.isEmpty();
 }
 
@@ -325,23 +359,23 @@ int main(int argc, char *argv[])
 
     if (args.isEmpty())
         return usage_error(QStringLiteral("missing command"));
-    if (args.contains("--help") || args.contains("-h")) {
+    if (asks_for_help(args)) {
         std::fputs(qPrintable(usage_text()), stdout);
-        return 0;
+        return flush_output(0);
     }
     if (args.first() == "--version") {
         std::printf("corvanta-cli %s\n", CORVANTA_VERSION);
-        return 0;
+        return flush_output(0);
     }
 
     const QByteArray command = args.takeFirst();
     if (command == "encrypt")
-        return encrypt_command(args);
+        return flush_output(encrypt_command(args));
     if (command == "decrypt")
-        return decrypt_command(args);
+        return flush_output(decrypt_command(args));
     if (command == "list")
-        return read_containers(args, list_one);
+        return flush_output(read_containers(args, list_one));
     if (command == "test")
-        return read_containers(args, test_one);
-    return usage_error(QStringLiteral("unknown command \"%1\"").arg(QFile::decodeName(command)));
+        return flush_output(read_containers(args, test_one));
+    return usage_error(QStringLiteral("unknown command \"%1\"").arg(display_path(command)));
 }
