@@ -43,9 +43,15 @@ void sweep_once(const os::Path &folder)
 
 Private_File::~Private_File()
 {
+    discard();
+}
+
+void Private_File::discard()
+{
     handle.close();
     if (!hidden_path.isEmpty())
         os::remove_file(hidden_path);
+    hidden_path.clear();
 }
 
 int Private_File::create(const os::Path &folder, const QByteArray &suffix)

@@ -23,6 +23,8 @@ public:
     // Gives the complete file the name path, atomically and never in place of
     // another file: 0, EEXIST when the name is taken, or another errno value.
     int publish(const os::Path &path);
+    // Closes and removes the file now, unless it was published.
+    void discard();
 
 private:
     os::File handle;

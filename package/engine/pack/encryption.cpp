@@ -100,6 +100,8 @@ Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByte
         done = prepare(files, folders, base_dir, part) && pack(files, folders, part) && read_back(part) && publish(part);
     });
     if (!done) {
+        // A hidden temporary would keep the working folder from going.
+        part.discard();
         remove_made_folders();
         return fail(result, failure, control);
     }
