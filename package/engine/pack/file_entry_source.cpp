@@ -51,9 +51,18 @@ zip_int64_t read(const Planned_File &file, char *data, zip_uint64_t length)
     const qint64 want = qint64(qMin<zip_uint64_t>(length, zip_uint64_t(largest_call)));
     if (file.deflate)
         return read_deflated(file, data, want);
+    Input_File &input = *current->input;
+    // A file the system gives no size (in /proc or /sys) says 0 and has
+    // content: it is packed as read, to its end. libzip takes the size it
+    // read; a truly empty file ends at once.
+    if (file.identity.size == 0) {
+        const qint64 n = input.read(data, want);
+        if (n < 0)
+            return set_failure(ZIP_ER_READ, input.reason());
+        return n;
+    }
     // Exactly the planned size, and the file as planned at its end; at the
     // planned end one more byte is asked for, which must not come.
-    Input_File &input = *current->input;
     const qint64 left = file.identity.size - current->read_so_far;
     const qint64 n = input.read(data, left > 0 ? qMin(want, left) : 1);
     if (n < 0)

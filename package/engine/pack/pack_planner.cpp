@@ -5,6 +5,7 @@
 #include "job_control.h"
 #include "pack/deflate_codec.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -83,6 +84,7 @@ private:
     const Planned_Entry &on_entry;
     QSet<QByteArray> root_names;
     QList<os::Path> chosen; // canonical, for telling where a link leads
+    QHash<quint64, bool> sizes_unknown_on; // by device: one look at each file system
     bool stop = false;
 
     void hand_on(Pack_Entry &e)
@@ -96,6 +98,7 @@ private:
         errors->append(QStringLiteral("%1: %2%3").arg(display_path(path), what, os::reason(error)));
     }
     bool is_chosen(const os::Path &path) const;
+    bool size_unknown(const os::Path &path, const os::Status &st);
     void add_file(const os::Path &path, const os::Status &st, const QByteArray &name);
     void add_link(const os::Path &path, const os::Status &st, const QByteArray &name);
     void add_folder(const os::Path &path, const os::Status &st, const QByteArray &name);
@@ -138,6 +141,14 @@ bool Planner::is_chosen(const os::Path &path) const
     });
 }
 
+bool Planner::size_unknown(const os::Path &path, const os::Status &st)
+{
+    const auto known = sizes_unknown_on.constFind(st.device);
+    if (known != sizes_unknown_on.constEnd())
+        return *known;
+    return sizes_unknown_on[st.device] = os::sizes_unknown(path);
+}
+
 // st: the file itself, a link to it already followed.
 void Planner::add_file(const os::Path &path, const os::Status &st, const QByteArray &name)
 {
@@ -145,7 +156,8 @@ void Planner::add_file(const os::Path &path, const os::Status &st, const QByteAr
     Pack_Entry e;
     e.source_path = path;
     e.name = name;
-    e.size = st.size;
+    // A size of 0 has the file packed as read (a /proc or /sys file's size is no promise).
+    e.size = size_unknown(path, st) ? 0 : st.size;
     e.mtime_ns = st.mtime_ns;
     e.mtime = st.mtime_ns / ns_per_second;
     e.inode = st.inode;

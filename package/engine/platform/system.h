@@ -36,6 +36,9 @@ struct Status
 // 0 or the errno value; follow_link decides whether a link or its target is looked at.
 int status(const Path &path, bool follow_link, Status *out);
 int read_link(const Path &path, QByteArray *target);
+// Whether files on path's file system report sizes that are not their
+// content's (proc, sysfs and their kin: 0 or a page, whatever reading gives).
+bool sizes_unknown(const Path &path);
 // The names in a folder, without "." and "..", in no particular order.
 int list_folder(const Path &path, std::vector<QByteArray> *names);
 int make_folder(const Path &path);

@@ -15,12 +15,14 @@
 #include <mutex>
 
 #include <dirent.h>
+#include <linux/magic.h>
 #include <malloc.h>
 #include <pthread.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -63,6 +65,26 @@ int read_link(const Path &path, QByteArray *target)
     buffer.truncate(qsizetype(n));
     *target = buffer;
     return 0;
+}
+
+bool sizes_unknown(const Path &path)
+{
+    struct statfs fs;
+    if (::statfs(path.constData(), &fs) != 0)
+        return false;
+    switch (fs.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case 0x62656570: // configfs, which linux/magic.h does not name
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int list_folder(const Path &path, std::vector<QByteArray> *names)
