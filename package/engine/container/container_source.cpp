@@ -8,6 +8,11 @@
 
 #include <vector>
 
+QString not_a_regular_file()
+{
+    return QStringLiteral("not a regular file");
+}
+
 namespace {
 
 class Container_Source
@@ -156,8 +161,10 @@ std::unique_ptr<Container_Source> open_source_state(os::File file, QString *reas
     auto source = std::make_unique<Container_Source>();
     source->file = std::move(file);
     os::Status st;
-    if (const int error = source->file.status(&st)) {
-        *reason = os::reason(error);
+    const int error = source->file.status(&st);
+    if (error != 0 || st.kind != os::Kind::File) {
+        // A pipe or /dev/zero would read as empty, a folder as no zip at all.
+        *reason = error ? os::reason(error) : not_a_regular_file();
         return nullptr;
     }
     source->file_size = source->size = st.size;
@@ -297,7 +304,7 @@ Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason)
     {
         const Zip_Source_Ptr source(open_source(&why));
         if (!source) {
-            *reason = QStringLiteral("cannot open: %1").arg(why);
+            *reason = why;
             return nullptr;
         }
         zip_stat_t st;
@@ -310,7 +317,7 @@ Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason)
     }
     Zip_Source_Ptr source(open_source(&why));
     if (!source) {
-        *reason = QStringLiteral("cannot open: %1").arg(why);
+        *reason = why;
         return nullptr;
     }
     zip_error_t error;

@@ -14,7 +14,8 @@
 // A libzip source that reads a container and deciphers it on the fly, so a
 // container opens as the zip archive it holds without a temporary archive on
 // disk. The transform is local to each chunk, so any offset can be served.
-// Returns nullptr with the system's reason when the container cannot be opened.
+// Returns nullptr with the system's reason when the container cannot be
+// opened, or not_a_regular_file() for a folder, a pipe or a device.
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason);
 // The same over a container already open for reading (one not yet named).
 zip_source_t *create_container_source(os::File file, QString *reason);
@@ -33,6 +34,9 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
 // before anything is unpacked. go_on returning false stops it (a cancel).
 bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
                           QString *reason);
+
+// What every command says of a container that is not a regular file.
+QString not_a_regular_file();
 
 // Gives a fresh source over the same archive each time it is called, or null with a reason.
 using Archive_Opener = std::function<zip_source_t *(QString *reason)>;

@@ -75,7 +75,7 @@ void Decryption::unpack(const os::Path &path)
     // Whatever happens, the container's share of the progress is spent.
     const auto settle_progress = [&] { control.advance(qMax<qint64>(0, share - (control.done() - done_before))); };
     if (missing || st.kind != os::Kind::File) {
-        failed(path, missing ? os::reason(missing) : QStringLiteral("not a file"));
+        failed(path, missing ? os::reason(missing) : not_a_regular_file());
         return settle_progress();
     }
     // A password, when the container has one, before anything is written.
