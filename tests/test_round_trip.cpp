@@ -68,13 +68,15 @@ class Test_Round_Trip : public QObject, Scratch
 private slots:
     void init() { QVERIFY(dir.isValid()); }
 
-    // Latin-1 names (a folder of them too), a lone 0xFF, a backslash and
-    // UTF-8: every name and every byte comes back as it went in, and names
-    // that are not UTF-8 are stored without the UTF-8 flag.
+    // Latin-1 names (a folder of them too), a lone 0xFF, a backslash,
+    // control characters and UTF-8: every name and every byte comes back as
+    // it went in, and names that are not UTF-8 are stored without the UTF-8 flag.
     void names_come_back_as_bytes()
     {
         const QList<QByteArray> names{"caf\xe9.txt", "Fotos_\xe9t\xe9/a.jpg", "Fotos_\xe9t\xe9/b.jpg",
-                                      "lone\xff", "back\\slash.txt", "r\xc3\xa9union #1.txt", "readme.txt"};
+                                      "lone\xff", "back\\slash.txt", "r\xc3\xa9union #1.txt", "readme.txt",
+                                      "soh\x01", "bell\a.txt", "esc\x1b[2J.txt", "new\nline", "cr\r.txt",
+                                      "del\x7f", "\x01" "caf\xc3\xa9"};
         QVERIFY(QDir().mkpath(path("names")) && ::mkdir(raw("names/") + "Fotos_\xe9t\xe9", 0755) == 0);
         for (const QByteArray &name : names)
             QVERIFY(write_raw(raw("names/") + name, "content of " + name));
@@ -89,6 +91,27 @@ private slots:
         QVERIFY2(bytes_named.is_ok, qPrintable(bytes_named.errors.join('\n')));
         const QByteArray archive = archive_of(bytes_named.container_path);
         QVERIFY(archive.contains("lone\xff"));
+    }
+
+    // A file the system gives no true size (0 in /proc, a page in /sys) is
+    // packed as it reads.
+    void files_without_a_size_are_packed_as_read_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("proc") << "/proc/version";
+        QTest::newRow("sysfs") << "/sys/devices/system/cpu/online";
+    }
+
+    void files_without_a_size_are_packed_as_read()
+    {
+        QFETCH(QString, file);
+        const QByteArray content = read_all(file);
+        QVERIFY(!content.isEmpty() && QFileInfo(file).size() != content.size());
+        const Package_Result packed = run_encryption({file}, {}, path("work/pseudo"));
+        QVERIFY2(packed.is_ok, qPrintable(packed.errors.join('\n')));
+        const Package_Result unpacked = run_decryption({packed.container_path});
+        QVERIFY2(unpacked.is_ok, qPrintable(unpacked.errors.join('\n')));
+        QCOMPARE(read_all(unpacked.output_folders.value(0) + '/' + QFileInfo(file).fileName()), content);
     }
 
     // Packed in one time zone and unpacked in another, files and folders get
