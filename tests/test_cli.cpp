@@ -65,6 +65,14 @@ class Test_Cli : public QObject, Scratch
         return p;
     }
 
+    // A name shown raw could steer the terminal: only line ends are control characters.
+    static bool is_printable(const QString &text)
+    {
+        return std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+            return (c.unicode() < 0x20 && c != '\n') || (c.unicode() >= 0x7F && c.unicode() < 0xA0);
+        });
+    }
+
     static Run finish(QProcess &p)
     {
         p.waitForFinished(120000);
@@ -163,7 +171,7 @@ private slots:
     void help_and_round_trip()
     {
         const Run help = cli({"--help"});
-        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR] [--verify] PATH..."));
+        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR] [--verify] [--] PATH..."));
         QCOMPARE(cli({"--version"}).out.trimmed(), QStringLiteral("corvanta-cli " CORVANTA_VERSION));
 
         make_file("work/in/sub/a, b.txt", "data");
@@ -239,6 +247,125 @@ private slots:
             QVERIFY2(decrypt.err.contains(line), qPrintable(line + " | " + decrypt.err));
     }
 
+    // -h and --help are options before "--" only: after it they are paths,
+    // and a script packing a file named -h gets it packed.
+    void help_is_an_option_before_double_dash_only_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("packed"); // the one entry of the container made, if any
+        QTest::newRow("help") << QStringList{"encrypt", "-h"} << 0 << "";
+        QTest::newRow("help after a path") << QStringList{"encrypt", "x", "--help"} << 0 << "";
+        QTest::newRow("-h after --") << QStringList{"encrypt", "--", "-h"} << 0 << "-h";
+        QTest::newRow("--help after -C and --") << QStringList{"encrypt", "-C", ".", "--", "--help"} << 0 << "--help";
+        QTest::newRow("-h as the folder of -C") << QStringList{"encrypt", "-C", "-h", "--", "--help"} << 1 << "";
+        QTest::newRow("--help before --") << QStringList{"encrypt", "--help", "--", "-h"} << 0 << "";
+        QTest::newRow("a container named -h") << QStringList{"list", "--", "-h"} << 1 << "";
+    }
+
+    void help_is_an_option_before_double_dash_only()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exit_code);
+        QFETCH(QString, packed);
+        const QString work = path(QStringLiteral("dash/") + QTest::currentDataTag());
+        make_file(work + "/-h", "not help");
+        make_file(work + "/--help", "not help either");
+        const Run r = cli(args, work);
+        QCOMPARE(r.exit_code, exit_code);
+        QCOMPARE(r.out.startsWith("Usage:"), packed.isEmpty() && exit_code == 0);
+        QCOMPARE(QFileInfo::exists(work + "/AddData"), !packed.isEmpty());
+        if (!packed.isEmpty())
+            QVERIFY2(cli({"list", r.out.trimmed()}).out.endsWith("  " + packed + "\n"), qPrintable(r.out));
+    }
+
+    // Names that would retitle or clear the terminal, hide behind a carriage
+    // return or span two lines are listed, unpacked and named in messages
+    // escaped as ls -b escapes them; unpacked, they keep their real bytes.
+    void names_are_shown_escaped_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("retitle") << QByteArray("\x1b]0;owned\a.txt") << "\\x1b]0;owned\\a.txt";
+        QTest::newRow("clear") << QByteArray("\x1b[2J\x1b[H.txt") << "\\x1b[2J\\x1b[H.txt";
+        QTest::newRow("carriage return") << QByteArray("evil.sh\rgood.txt") << "evil.sh\\rgood.txt";
+        QTest::newRow("newline") << QByteArray("two\nlines") << "two\\nlines";
+        QTest::newRow("C1 control") << QByteArray("csi\xc2\x9b" "2J") << "csi\\xc2\\x9b2J";
+        QTest::newRow("delete") << QByteArray("del\x7f") << "del\\x7f";
+        QTest::newRow("tab and UTF-8") << QByteArray("t\tr\xc3\xa9") << "t\\tr\u00e9";
+        QTest::newRow("refused") << QByteArray("../\x1b[2Jout") << "../\\x1b[2Jout";
+    }
+
+    void names_are_shown_escaped()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        const QString box = path(QStringLiteral("escaped/") + QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(box) && write_container(box + "/c.kvxdata", {{name, "hostile"}}));
+        const bool refused = name.startsWith("../");
+        const Run list = cli({"list", box + "/c.kvxdata"}), decrypt = cli({"decrypt", box + "/c.kvxdata"});
+        for (const Run &r : {list, decrypt})
+            QVERIFY2(is_printable(r.out) && is_printable(r.err), qPrintable(r.out + r.err));
+        QCOMPARE(list.exit_code, refused ? 1 : 0);
+        QCOMPARE(list.out.count('\n'), 1);
+        QVERIFY2(list.out.endsWith("  " + shown + "\n"), qPrintable(list.out));
+        QVERIFY2(list.err.contains(shown) == refused && decrypt.err.contains(shown) == refused, qPrintable(decrypt.err));
+        QMap<QByteArray, QByteArray> expected;
+        if (!refused)
+            expected.insert(name, "hostile");
+        QCOMPARE(raw_tree(QFile::encodeName(box + "/c")), expected);
+    }
+
+    // A folder, a pipe or a device is refused with the same words by every command.
+    void containers_that_are_not_regular_files_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("container");
+        for (const char *command : {"list", "test", "decrypt"})
+            for (const char *container : {"folder.kvxdata", "pipe.kvxdata", "/dev/zero"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(command, container))) << command << container;
+    }
+
+    void containers_that_are_not_regular_files()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, container);
+        QVERIFY(QDir().mkpath(path("odd/folder.kvxdata")));
+        QVERIFY(QFileInfo::exists(path("odd/pipe.kvxdata")) || make_pipe(path("odd/pipe.kvxdata")));
+        const Run r = cli({command, container}, path("odd"));
+        QCOMPARE(r.exit_code, 1);
+        QCOMPARE(r.err, "corvanta-cli: " + container + ": not a regular file\n");
+        QCOMPARE(entries(path("odd")), QStringList({"folder.kvxdata"})); // nothing made beside them
+    }
+
+    // What cannot be written to standard output fails the run, with the reason.
+    void output_that_cannot_be_written_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("list") << QStringList{"list", "made.kvxdata"};
+        QTest::newRow("test") << QStringList{"test", "made.kvxdata"};
+        QTest::newRow("encrypt") << QStringList{"encrypt", "-C", "out", "in"};
+        QTest::newRow("help") << QStringList{"--help"};
+    }
+
+    void output_that_cannot_be_written()
+    {
+        QFETCH(QStringList, args);
+        const QString work = path("full");
+        if (!QFileInfo::exists(work + "/made.kvxdata")) {
+            make_file(work + "/in/a.txt", "a");
+            const Package_Result made = run_encryption({}, {work + "/in"}, work);
+            QVERIFY(made.is_ok && QFile::rename(made.container_path, work + "/made.kvxdata"));
+        }
+        QProcess p;
+        p.setWorkingDirectory(work);
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
+        const Run r = finish(p);
+        QCOMPARE(r.exit_code, 1);
+        QCOMPARE(r.err, QStringLiteral("corvanta-cli: cannot write to standard output: ") + qt_error_string(ENOSPC) + '\n');
+    }
+
     // Decryptions of one container started at the same moment all succeed
     // and leave its tree once: a run that finds a file another run just
     // wrote counts it as already there.
@@ -262,15 +389,19 @@ private slots:
         QCOMPARE(tree(outputs.first() + "/shared"), tree(root + "/shared"));
     }
 
-    // A run killed mid-way leaves no temporary that outlives the next run;
-    // Ctrl+C cancels the run, which removes its temporaries itself.
+    // A run killed mid-way leaves no temporary that outlives the next run.
+    // Ctrl+C, SIGTERM and SIGHUP (the terminal closed) cancel the run, which
+    // removes its temporary and the folders it made itself.
     void killed_run_leaves_nothing_behind_data()
     {
         QTest::addColumn<bool>("named_temporaries");
         QTest::addColumn<int>("signal");
-        QTest::newRow("unnamed temporaries") << false << int(SIGKILL);
-        QTest::newRow("named temporaries") << true << int(SIGKILL);
-        QTest::newRow("ctrl+c") << true << int(SIGINT);
+        for (const bool named : {false, true}) {
+            const char *kind = named ? "named temporaries" : "unnamed temporaries";
+            for (const int signal : {SIGKILL, SIGINT, SIGTERM, SIGHUP})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(kind, QLatin1String(sigabbrev_np(signal)))))
+                    << named << signal;
+        }
     }
 
     void killed_run_leaves_nothing_behind()
@@ -278,7 +409,7 @@ private slots:
         QFETCH(bool, named_temporaries);
         QFETCH(int, signal);
         make_file("some/a.bin", random_bytes(256 * 1024, 1));
-        const QString base = path(QStringLiteral("killed-%1-%2").arg(named_temporaries).arg(signal));
+        const QString base = path(QStringLiteral("killed/") + QTest::currentDataTag());
         std::unique_ptr<QProcess> run = start({"encrypt", "-C", base, path("some")}, named_temporaries, QString(),
                                               QStringLiteral("archive_opened"));
         // Stopped once its private file is made in the working folder: the
@@ -290,9 +421,13 @@ private slots:
         QCOMPARE(told, QByteArray("corvanta-cli: held at archive_opened\n"));
         ::kill(pid_t(run->processId()), signal);
         const Run stopped = finish(*run);
-        QCOMPARE(stopped.exit_code, signal == SIGINT ? 1 : -1);
-        QCOMPARE(stopped.err, signal == SIGINT ? "corvanta-cli: " + cancelled_message() + "\n" : QString());
-        QCOMPARE(leftovers(base).isEmpty(), !named_temporaries || signal == SIGINT);
+        const bool cancelled = signal != SIGKILL;
+        QCOMPARE(stopped.exit_code, cancelled ? 1 : -1);
+        QCOMPARE(stopped.err, cancelled ? "corvanta-cli: " + cancelled_message() + "\n" : QString());
+        if (cancelled)
+            QVERIFY2(!QFileInfo::exists(base), qPrintable(entries(base).join(' ') + entries(base + "/AddData").join(' ')));
+        else
+            QCOMPARE(leftovers(base).isEmpty(), !named_temporaries);
 
         make_file("small.txt", "small");
         const Run next = finish(*start({"encrypt", "-C", base, path("small.txt")}, named_temporaries));
