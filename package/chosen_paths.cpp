@@ -3,6 +3,7 @@
 #include "Basic_Text.h"
 #include "package_pipeline.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -32,7 +33,7 @@ void Chosen_Paths::keep_only_containers()
     const QString why = Basic_Text::instance()->txt_not_container;
     for (const QString &path : std::as_const(folders) + files)
         if (!is_container(path))
-            problems.append(QStringLiteral("%1: %2").arg(path, why));
+            problems.append(QStringLiteral("%1: %2").arg(display_path(QFile::encodeName(path)), why));
     folders.clear();
     files.removeIf([](const QString &path) { return !is_container(path); });
 }
@@ -58,7 +59,7 @@ Chosen_Paths sort_opened(const QStringList &paths, const QDir &base)
         if (why.isEmpty())
             add_in_dialog_form(info, &chosen);
         else
-            chosen.problems.append(QStringLiteral("%1: %2").arg(given, why));
+            chosen.problems.append(QStringLiteral("%1: %2").arg(display_path(QFile::encodeName(given)), why));
     }
     return chosen;
 }

@@ -2,8 +2,10 @@
 
 #include "Basic_Text.h"
 #include "chosen_paths.h"
+#include "package_pipeline.h"
 #include "progress_text.h"
 
+#include <QFile>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -190,7 +192,8 @@ void Pellanor_View::show_rows(const Path_Set &folders, const Path_Set &files)
     int row = file_table.rowCount();
     file_table.setRowCount(row + int(folders.size() + files.size()));
     const auto add_row = [&](const QString &path, bool is_dir) {
-        auto *name_cell = new QTableWidgetItem(path);
+        // Shown escaped: a name's control characters would break the row.
+        auto *name_cell = new QTableWidgetItem(display_path(QFile::encodeName(path)));
         name_cell->setData(IsDirRole, is_dir);
         name_cell->setData(PathRole, path);
         file_table.setItem(row, 0, name_cell);

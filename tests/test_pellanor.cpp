@@ -372,6 +372,10 @@ private slots:
         QTest::newRow("pack containers") << QStringList{"box/a.kvxdata"} << Mode::Pack << QStringList{"Encryption", a} << "";
         QTest::newRow("unpack") << QStringList{"box/a.kvxdata", "box"} << Mode::Unpack << QStringList{"Decryption", a}
                                 << "~/box: is not a container (*.kvxdata)";
+        // Control characters shown escaped, in the list and in the box.
+        QTest::newRow("control characters") << QStringList{"box/\x1b[2J\r.kvxdata", "gone\n.kvxdata"} << Mode::By_Kind
+                                            << QStringList{"Decryption", "~/box/\\x1b[2J\\r.kvxdata|IsFile"}
+                                            << "gone\\n.kvxdata: does not exist";
     }
     void start_up_paths()
     {
@@ -379,7 +383,7 @@ private slots:
         QFETCH(Pellanor::Open_Mode, mode);
         QFETCH(QStringList, shown);
         QFETCH(QString, left_out);
-        QVERIFY(write_file(work_path("box/a.kvxdata"), "a"));
+        QVERIFY(write_file(work_path("box/a.kvxdata"), "a") && write_file(work_path("box/\x1b[2J\r.kvxdata"), "e"));
         window->open_paths(args, mode);
         QCOMPARE(window->find<QComboBox>("type_combo")->currentText(), shown.first());
         QCOMPARE(window->is_encryption_mode(), shown.first() == "Encryption");
