@@ -1,5 +1,6 @@
 #include "Basic_Style.h"
 #include "Pellanor.h"
+#include "close_on_signals.h"
 #include "start_place.h"
 
 #include <QApplication>
@@ -75,6 +76,7 @@ int main(int argc, char *argv[])
 
     Pellanor window(nullptr);
     window.init_window();
+    close_on_signals(&window);
     // Paths from the file manager ("Open with", a double click, its menus).
     using Mode = Pellanor::Open_Mode;
     window.open_paths(paths, pack ? Mode::Pack : unpack ? Mode::Unpack : Mode::By_Kind);

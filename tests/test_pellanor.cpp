@@ -1,6 +1,7 @@
 #include "Basic_Style.h"
 #include "Basic_Text.h"
 #include "Pellanor.h"
+#include "close_on_signals.h"
 #include "engine_test_support.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
 #include <system_error>
 
@@ -319,7 +321,7 @@ private slots:
     void ending_the_window_mid_run_leaves_nothing_data()
     {
         QTest::addColumn<QString>("how");
-        for (const char *how : {"close", "destroy", "cancel button", "escape"})
+        for (const char *how : {"close", "destroy", "cancel button", "escape", "SIGTERM", "SIGHUP"})
             QTest::newRow(how) << QString::fromLatin1(how);
     }
     void ending_the_window_mid_run_leaves_nothing()
@@ -332,6 +334,8 @@ private slots:
         window->show();
         // Its container begun, the run waits to be ended: it cannot end first.
         window->hold_runs_at(Run_Point::Archive_Opened);
+        if (how.startsWith("SIG"))
+            close_on_signals(window.get());
         run(text->txt_type_encryption, {}, work_path("in"));
         QVERIFY(window->is_busy());
         if (destroy) {
@@ -339,6 +343,8 @@ private slots:
         } else {
             if (how == "close")
                 QVERIFY(window->close());
+            else if (how.startsWith("SIG"))
+                QVERIFY(::raise(how == "SIGTERM" ? SIGTERM : SIGHUP) == 0);
             else if (how == "cancel button")
                 window->click("cancel_button");
             else {
@@ -347,8 +353,10 @@ private slots:
             }
             QTRY_VERIFY_WITH_TIMEOUT(!window->is_busy(), 60000);
             QVERIFY(window->reports.isEmpty()); // no box: the user asked for it
-            QVERIFY(how == "close" || (window->status() == "EncryptionCancelled" && usable() == all_controls
-                                       && window->folders().paths() == QStringList({work_path("in")})));
+            QCOMPARE(window->isVisible(), how == "cancel button" || how == "escape");
+            QVERIFY(how == "close" || how.startsWith("SIG")
+                    || (window->status() == "EncryptionCancelled" && usable() == all_controls
+                        && window->folders().paths() == QStringList({work_path("in")})));
         }
         QCOMPARE(entries(work_path("AddData")), QStringList());
         for (int i = 0; i < 4; ++i)

@@ -1,0 +1,8 @@
+#pragma once
+
+class QWidget;
+
+// SIGINT, SIGTERM and SIGHUP (the terminal that started the program closed,
+// the session ended) close the window as its close button does: a run is
+// cancelled and cleans up before the program ends.
+void close_on_signals(QWidget *window);
