@@ -37,8 +37,9 @@ extern "C" void on_interrupt(int)
     errno = saved_errno;
 }
 
-// Cancels the run on Ctrl+C, SIGTERM or SIGHUP (the terminal closed) while it lives. The pipe stays open
-// to the end of the program: a late signal must not write to a reused descriptor.
+// Cancels the run on Ctrl+C, SIGTERM or SIGHUP (the terminal closed) while
+// it lives. The pipe stays open to the end of the program: a late signal
+// must not write to a reused descriptor.
 class Interrupt_Watch
 {
 public:
