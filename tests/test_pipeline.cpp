@@ -188,10 +188,12 @@ private slots:
     {
         QTest::addColumn<bool>("encrypt");
         QTest::addColumn<int>("cancel_at"); // the report that cancels; -1: before the start, -2: never
-        QTest::newRow("encryption, to the end") << true << -2;
-        QTest::newRow("decryption, to the end") << false << -2;
-        QTest::newRow("encryption, cancelled before the start") << true << -1;
-        QTest::newRow("encryption, cancelled at the second report") << true << 1;
+        QTest::addColumn<bool>("named_temporaries");
+        QTest::newRow("encryption, to the end") << true << -2 << false;
+        QTest::newRow("decryption, to the end") << false << -2 << false;
+        QTest::newRow("encryption, cancelled before the start") << true << -1 << false;
+        QTest::newRow("encryption, cancelled at the second report") << true << 1 << false;
+        QTest::newRow("encryption, named temporary, cancelled at the second report") << true << 1 << true;
     }
 
     // Progress climbs, never back, to the total, in a bounded number of
@@ -200,6 +202,7 @@ private slots:
     {
         QFETCH(bool, encrypt);
         QFETCH(int, cancel_at);
+        QFETCH(bool, named_temporaries);
         Job_Control control;
         Quick_Clock clock;
         control.set_clock(&clock);
@@ -215,8 +218,11 @@ private slots:
         if (cancel_at == -1)
             control.cancel();
         const QString base = path(QStringLiteral("runs/") + QTest::currentDataTag());
+        if (named_temporaries)
+            qputenv("CORVANTA_NAMED_TEMPORARIES", "1");
         const Package_Result r = encrypt ? run_encryption({}, {path("bulk")}, base, &control)
                                          : run_decryption({bulk_container}, &control);
+        qunsetenv("CORVANTA_NAMED_TEMPORARIES");
         if (cancel_at == -2) {
             QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
             QVERIFY(calls > 2 && calls < 2000 && monotonic && last_total > 0);
