@@ -1,6 +1,6 @@
 # bash completion for corvanta-cli
 # Commands first; then containers for decrypt, list and test, any path for
-# encrypt (and a folder after -C).
+# encrypt (and a folder after -C), a file after --password-file.
 _corvanta_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
@@ -9,17 +9,25 @@ _corvanta_cli()
         COMPREPLY=($(compgen -W $'encrypt\ndecrypt\nlist\ntest\n--help\n--version' -- "$cur"))
         return
     fi
+    if [ "$prev" = --password-file ]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
+        return
+    fi
     case ${COMP_WORDS[1]} in
         encrypt)
             if [ "$prev" = -C ]; then
                 COMPREPLY=($(compgen -d -- "$cur"))
             elif [ "$COMP_CWORD" -eq 2 ] && [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W $'-C\n--verify\n--' -- "$cur"))
+                COMPREPLY=($(compgen -W $'-C\n--verify\n-p\n--password-file\n--' -- "$cur"))
             else
                 COMPREPLY=($(compgen -f -- "$cur"))
             fi
             ;;
         decrypt | list | test)
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W $'-p\n--password-file\n--' -- "$cur"))
+                return
+            fi
             # Containers and the folders that may hold them.
             COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X '!*.[kK][vV][xX][dD][aA][tT][aA]' -- "$cur"))
             ;;

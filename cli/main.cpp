@@ -6,6 +6,7 @@
 #include "package_pipeline.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
 #include <atomic>
@@ -14,10 +15,12 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <system_error>
 #include <thread>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -83,22 +86,22 @@ QString usage_text()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  corvanta-cli encrypt [-C DIR] [--verify] [--] PATH...\n"
+        "  corvanta-cli encrypt [-C DIR] [--verify] [PASSWORD] [--] PATH...\n"
         "      Packs the given files and folders into one container\n"
         "      DIR/%1/<time stamp>%2 and prints its path.\n"
         "      DIR defaults to the current directory; %1 is created if missing.\n"
         "      The container's headers are read back before it gets its name;\n"
         "      with --verify every entry is read back and checked, as test does.\n"
-        "  corvanta-cli decrypt [--] CONTAINER...\n"
+        "  corvanta-cli decrypt [PASSWORD] [--] CONTAINER...\n"
         "      Unpacks each container into the folder beside it named by its file\n"
         "      name up to the first \".\". Existing files are never overwritten:\n"
         "      one with the entry's content is left as it is (run again, decrypt\n"
         "      completes what a cancel or a crash left), a different one keeps\n"
         "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"
-        "  corvanta-cli list [--] CONTAINER...\n"
+        "  corvanta-cli list [PASSWORD] [--] CONTAINER...\n"
         "      Prints one line per entry: size in bytes, modification time, path\n"
         "      (last on the line; folders end in \"/\"). Writes no file.\n"
-        "  corvanta-cli test [--] CONTAINER...\n"
+        "  corvanta-cli test [PASSWORD] [--] CONTAINER...\n"
         "      Reads every entry through the decipher and judges it as decrypt\n"
         "      would (headers, names, sizes, CRCs), writing no file. Prints\n"
         "      \"CONTAINER: OK\" for each sound container.\n"
@@ -108,10 +111,16 @@ QString usage_text()
         "Names are shown with control characters escaped (\"\\n\", \"\\x1b\"), as ls -b\n"
         "shows them; they are packed and unpacked with their real bytes.\n"
         "\n"
-        "The cipher has no key: anyone with this program, or who knows the\n"
-        "container format, can open a container. It hides the content from a\n"
-        "casual look and from tools that look inside zip files; it does not\n"
-        "protect it from someone who wants to read it.\n"
+        "PASSWORD is -p, which asks on the terminal (twice for a new container),\n"
+        "or --password-file FILE, which reads the first line of FILE (\"-\" for\n"
+        "standard input). A password is never taken from the command line.\n"
+        "\n"
+        "Without a password a container is no protection: the cipher has no key,\n"
+        "and anyone with this program, or who knows the container format, can\n"
+        "open it. With a password the archive inside is sealed by\n"
+        "XChaCha20-Poly1305 under a key Argon2id derives from the password:\n"
+        "nothing in it, not even the names, can be read without the password,\n"
+        "and any change to it is found. A forgotten password cannot be recovered.\n"
         "\n"
         "Exit status: 0 on success, 1 when any item failed (one line per failure,\n"
         "or per damaged entry, on standard error; or when standard output cannot be\n"
@@ -148,7 +157,7 @@ bool asks_for_help(const QList<QByteArray> &args)
     for (qsizetype i = 0; i < args.size() && args[i] != "--"; ++i) {
         if (args[i] == "-h" || args[i] == "--help")
             return true;
-        if (i > 0 && args[0] == "encrypt" && args[i] == "-C")
+        if (i > 0 && (args[i] == "--password-file" || (args[0] == "encrypt" && args[i] == "-C")))
             ++i;
     }
     return false;
@@ -186,6 +195,148 @@ QList<QByteArray> take_operands(const QList<QByteArray> &args, const QString &no
     if (operands.isEmpty())
         *error = none_given;
     return operands;
+}
+
+// Where a password comes from: the terminal (-p) or the first line of a file
+// (--password-file FILE, "-" for standard input). Never the command line or
+// the environment, which other users can read in /proc.
+struct Password_Source
+{
+    bool ask = false;
+    QByteArray file;
+    bool given() const { return ask || !file.isEmpty(); }
+};
+
+// Takes -p and --password-file FILE off the front of args; false with a usage
+// error when --password-file has no file.
+bool take_password_option(QList<QByteArray> *args, Password_Source *source, QString *error)
+{
+    if (args->first() == "-p") {
+        args->removeFirst();
+        source->ask = true;
+        return true;
+    }
+    args->removeFirst(); // --password-file
+    if (args->isEmpty() || args->first().isEmpty()) {
+        *error = QStringLiteral("--password-file needs a file (\"-\" for standard input)");
+        return false;
+    }
+    source->file = args->takeFirst();
+    return true;
+}
+
+bool is_password_option(const QByteArray &arg)
+{
+    return arg == "-p" || arg == "--password-file";
+}
+
+// A line typed on the terminal without echo.
+bool ask_on_terminal(const QString &prompt, QByteArray *line, QString *error)
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0) {
+        *error = QStringLiteral("-p needs a terminal to ask on; give the password with --password-file");
+        return false;
+    }
+    termios saved{};
+    const bool echo_off = ::tcgetattr(tty, &saved) == 0;
+    if (echo_off) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    const QByteArray text = prompt.toLocal8Bit();
+    [[maybe_unused]] const ssize_t shown = ::write(tty, text.constData(), size_t(text.size()));
+    line->clear();
+    char c = 0;
+    ssize_t n = 0;
+    while ((n = ::read(tty, &c, 1)) == 1 && c != '\n')
+        line->append(c);
+    if (echo_off)
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+    [[maybe_unused]] const ssize_t newline = ::write(tty, "\n", 1);
+    ::close(tty);
+    if (n < 0 || (n == 0 && line->isEmpty())) {
+        *error = QStringLiteral("no password was typed");
+        return false;
+    }
+    return true;
+}
+
+// The first line of the file, without its line end.
+bool read_password_file(const QByteArray &file, QByteArray *line, QString *error)
+{
+    QFile in;
+    const bool opened = file == "-" ? in.open(stdin, QIODevice::ReadOnly) : (in.setFileName(QFile::decodeName(file)),
+                                                                            in.open(QIODevice::ReadOnly));
+    if (!opened) {
+        *error = QStringLiteral("%1: %2").arg(display_path(file), in.errorString());
+        return false;
+    }
+    *line = in.readLine(4096);
+    while (line->endsWith('\n') || line->endsWith('\r'))
+        line->chop(1);
+    return true;
+}
+
+// The password for a new container: typed twice, or read once.
+bool password_for_packing(const Password_Source &source, Password *out, QString *error)
+{
+    QByteArray first, again;
+    bool ok = source.ask ? ask_on_terminal(QStringLiteral("Password for the new container: "), &first, error)
+                               && ask_on_terminal(QStringLiteral("The same password again: "), &again, error)
+                         : read_password_file(source.file, &first, error);
+    if (ok && source.ask && first != again) {
+        *error = QStringLiteral("the two passwords differ");
+        ok = false;
+    }
+    if (ok && first.isEmpty()) {
+        *error = QStringLiteral("the password is empty");
+        ok = false;
+    }
+    if (ok)
+        *out = Password(first);
+    wipe(first);
+    wipe(again);
+    return ok;
+}
+
+// The password of a protected container, each time one is asked for: a file
+// is read once (trying it again would not change it), the terminal asked up
+// to three times. Nothing given: the engine says the container is protected.
+Password_Provider password_provider(const Password_Source &source)
+{
+    if (!source.given())
+        return {};
+    auto from_file = std::make_shared<Password>();
+    return [source, from_file](const QString &container, int attempt, Password *out) {
+        QString error;
+        QByteArray line;
+        if (source.ask) {
+            if (attempt > 1)
+                std::fputs("corvanta-cli: wrong password\n", stderr);
+            if (!ask_on_terminal(QStringLiteral("Password for %1: ").arg(container), &line, &error)) {
+                std::fprintf(stderr, "corvanta-cli: %s\n", qPrintable(error));
+                return false;
+            }
+        } else {
+            if (attempt > 1)
+                return false;
+            if (from_file->is_empty()) {
+                if (!read_password_file(source.file, &line, &error)) {
+                    std::fprintf(stderr, "corvanta-cli: %s\n", qPrintable(error));
+                    return false;
+                }
+                *from_file = Password(line);
+                wipe(line);
+            }
+            *out = *from_file;
+            return !out->is_empty();
+        }
+        *out = Password(line);
+        wipe(line);
+        return true;
+    };
 }
 
 // Runs the pipeline with a progress line on a terminal and Ctrl+C as a cancel.
@@ -256,7 +407,14 @@ int encrypt_command(QList<QByteArray> args)
 {
     QByteArray base_dir = ".";
     Pack_Options options;
-    while (!args.isEmpty() && (args.first() == "-C" || args.first() == "--verify")) {
+    Password_Source password;
+    QString error;
+    while (!args.isEmpty() && (args.first() == "-C" || args.first() == "--verify" || is_password_option(args.first()))) {
+        if (is_password_option(args.first())) {
+            if (!take_password_option(&args, &password, &error))
+                return usage_error(error);
+            continue;
+        }
         if (args.takeFirst() == "--verify") {
             options.verify = true;
             continue;
@@ -267,42 +425,64 @@ int encrypt_command(QList<QByteArray> args)
         if (base_dir.isEmpty())
             base_dir = ".";
     }
-    QString error;
     const QList<QByteArray> paths = take_operands(args, QStringLiteral("no files or folders given"), &error);
     if (paths.isEmpty())
         return usage_error(error);
+    if (password.given() && !password_for_packing(password, &options.password, &error)) {
+        std::fprintf(stderr, "corvanta-cli: %s\n", qPrintable(error));
+        return 1;
+    }
     // The engine tells files from folders itself.
     return report_result(run_job([&](Job_Control *control) {
         return run_encryption(paths, QList<QByteArray>(), base_dir, control, options);
     }));
 }
 
-int decrypt_command(const QList<QByteArray> &args)
+// The password options before a command's operands.
+bool take_password_options(QList<QByteArray> *args, Password_Source *password, QString *error)
+{
+    while (!args->isEmpty() && is_password_option(args->first()))
+        if (!take_password_option(args, password, error))
+            return false;
+    return true;
+}
+
+int decrypt_command(QList<QByteArray> args)
 {
     QString error;
+    Password_Source password;
+    if (!take_password_options(&args, &password, &error))
+        return usage_error(error);
     const QList<QByteArray> containers = take_operands(args, QStringLiteral("no containers given"), &error);
     if (containers.isEmpty())
         return usage_error(error);
-    return report_result(run_job([&](Job_Control *control) { return run_decryption(containers, control); }));
+    Unpack_Options options;
+    options.ask_password = password_provider(password);
+    return report_result(
+        run_job([&](Job_Control *control) { return run_decryption(containers, control, options); }));
 }
 
 // list and test: each container in turn, writing no file; 1 when any failed.
-int read_containers(const QList<QByteArray> &args,
-                    const std::function<bool(const QByteArray &, const QList<QByteArray> &)> &read)
+int read_containers(QList<QByteArray> args,
+                    const std::function<bool(const QByteArray &, const QList<QByteArray> &, const Password_Provider &)> &read)
 {
     QString error;
+    Password_Source password;
+    if (!take_password_options(&args, &password, &error))
+        return usage_error(error);
     const QList<QByteArray> containers = take_operands(args, QStringLiteral("no containers given"), &error);
     if (containers.isEmpty())
         return usage_error(error);
+    const Password_Provider ask = password_provider(password);
     bool all_ok = true;
     for (const QByteArray &path : containers)
-        all_ok = read(path, containers) && all_ok;
+        all_ok = read(path, containers, ask) && all_ok;
     return all_ok ? 0 : 1;
 }
 
 // One line per entry; several containers are told apart as ls tells folders apart.
 // Entries that unpacking would refuse are named on standard error, as decrypt names them.
-bool list_one(const QByteArray &path, const QList<QByteArray> &containers)
+bool list_one(const QByteArray &path, const QList<QByteArray> &containers, const Password_Provider &ask)
 {
     QStringList refused;
     QString reason;
@@ -320,7 +500,7 @@ bool list_one(const QByteArray &path, const QList<QByteArray> &containers)
                                                       : QStringLiteral("-------------------");
             std::printf("%12lld  %s  %s\n", static_cast<long long>(e.size), qPrintable(when), qPrintable(e.name));
         },
-        &refused, &reason);
+        &refused, &reason, ask);
     if (!ok) {
         print_failure(path, reason);
         return false;
@@ -332,11 +512,11 @@ bool list_one(const QByteArray &path, const QList<QByteArray> &containers)
 }
 
 // Reads every entry through the decipher and checks it.
-bool test_one(const QByteArray &path, const QList<QByteArray> &)
+bool test_one(const QByteArray &path, const QList<QByteArray> &, const Password_Provider &ask)
 {
     QStringList damaged;
     QString reason;
-    if (!test_container(path, &damaged, &reason)) {
+    if (!test_container(path, &damaged, &reason, ask)) {
         print_failure(path, reason);
         return false;
     }

@@ -20,3 +20,5 @@ corvanta_add_test(test_writers SOURCES test_writers.cpp engine_test_support.h LI
 target_compile_definitions(test_writers PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}"
                            CORVANTA_NPM_MODULES="${CMAKE_BINARY_DIR}/npm/node_modules")
 corvanta_add_test(test_password SOURCES test_password.cpp engine_test_support.h LIBS corvanta_engine_internals)
+target_compile_definitions(test_password PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
+add_dependencies(test_password corvanta-cli)

@@ -242,12 +242,12 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
         *reason = QStringLiteral("protected by a password, and none was given");
         return false;
     }
+    bool one_was_wrong = false;
     for (int attempt = 1; attempt <= password_attempts; ++attempt) {
         Password password;
-        if (!ask(name, attempt, &password)) {
-            *reason = QStringLiteral("protected by a password, and none was given");
-            return false;
-        }
+        one_was_wrong = attempt > 1;
+        if (!ask(name, attempt, &password))
+            break; // after a wrong one, no other is given
         if (!sealed::Key::derive(password, header, &source->key)) {
             *reason = QStringLiteral("out of memory for the password's key");
             return false;
@@ -258,7 +258,8 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
             return true;
         }
     }
-    *reason = QStringLiteral("wrong password or damaged container");
+    *reason = one_was_wrong ? QStringLiteral("wrong password or damaged container")
+                           : QStringLiteral("protected by a password, and none was given");
     return false;
 }
 
