@@ -29,6 +29,14 @@
 
 namespace test_support {
 
+// The sanitizers make work on gigabytes take many minutes: the builds with
+// them check the same code on smaller inputs.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool under_sanitizer = true;
+#else
+constexpr bool under_sanitizer = false;
+#endif
+
 inline QByteArray read_all(const QString &path)
 {
     QFile f(path);
