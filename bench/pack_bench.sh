@@ -3,10 +3,14 @@
 # side by side in one run (interleaved), and prints medians of wall and CPU
 # time, sizes, ratios and peak memory.
 #
-# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N]
+# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N] [--password]
 #   --tree DIR  measures on a copy of a real folder instead of the corpus. Links
 #               to folders are left out of the copy: zip -r follows them and
 #               corvanta-cli does not, so both then pack the same entries.
+#   --password  also packs and unpacks the input with a password
+#               (--password-file), interleaved with runs without one, and
+#               prints the ratios less the key derivation's fixed cost
+#               (measured on a one-byte file).
 #   --files N   measures on N small text files (1-3 KB) instead: time per file
 #               and peak memory of every command, beside libzip's own needs
 #               (bench/libzip_floor). With several counts it also prints the
@@ -27,13 +31,15 @@ variant=mixed
 tree=
 files=
 runs=5
-usage="usage: $0 [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N]"
+password=
+usage="usage: $0 [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N] [--password]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --variant) variant=$2; shift 2 ;;
     --tree) tree=$(cd "$2" && pwd); shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --files) files=$2; shift 2 ;;
+    --password) password=1; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -186,6 +192,23 @@ if [ -n "$base" ]; then
   diff -r "in/$name" "$work/old/$name" >/dev/null || same="NO (new build on the old container)"
 fi
 
+if [ -n "$password" ]; then
+  echo "With and without a password, $runs runs each, interleaved ..."
+  echo "a password for the benchmark" >pw.txt
+  echo x >one-byte
+  for i in $(seq "$runs"); do
+    for mode in plain sealed; do
+      opts=(); [ $mode = sealed ] && opts=(--password-file pw.txt)
+      rm -rf "$work/pw-$mode" && mkdir -p "$work/pw-$mode"
+      measure "pw-$mode-enc.t" "$cli" encrypt "${opts[@]}" -C "$work/pw-$mode" "$work/in/$name"
+      c=$(cat "$work/.stdout")
+      measure "pw-$mode-dec.t" "$cli" decrypt "${opts[@]}" "$c"
+      measure "pw-$mode-tiny.t" "$cli" encrypt "${opts[@]}" -C "$work/pw-$mode" "$work/one-byte"
+    done
+  done
+  diff -r "in/$name" "$(out_dir_of "$c")/$name" >/dev/null || same="NO (with a password)"
+fi
+
 row() { # label file output_bytes
   printf "%-30s %8.2f %8.2f %8.1f %10s\n" "$1" "$(col_median "$2" 1)" "$(col_median "$2" 3)" \
     "$(awk -v k="$(max_kb "$2")" 'BEGIN{print k/1024}')" "${3:-}"
@@ -211,3 +234,13 @@ for t in "${tags[@]}"; do
     "$(awk -v a="$(max_kb "$t-enc.t")" -v b="$(max_kb "$t-dec.t")" 'BEGIN{m=a>b?a:b; printf "%.1f", m/1024}')"
 done
 echo "unpacked trees identical to the input: $same"
+if [ -n "$password" ]; then
+  kdf=$(awk -v a="$(col_median pw-sealed-tiny.t 1)" -v b="$(col_median pw-plain-tiny.t 1)" 'BEGIN{printf "%.2f", a-b}')
+  less() { awk -v a="$(col_median "pw-sealed-$1.t" 1)" -v b="$(col_median "pw-plain-$1.t" 1)" -v k="$kdf" \
+    'BEGIN{printf "%.3f", (a-k)/b}'; }
+  printf "with a password: encrypt %.2f s against %.2f s, decrypt %.2f s against %.2f s; key derivation %s s\n" \
+    "$(col_median pw-sealed-enc.t 1)" "$(col_median pw-plain-enc.t 1)" "$(col_median pw-sealed-dec.t 1)" \
+    "$(col_median pw-plain-dec.t 1)" "$kdf"
+  printf "  less the key derivation: encrypt %s (<= 1.15), decrypt %s (<= 1.15); peak MB %.1f\n" "$(less enc)" \
+    "$(less dec)" "$(awk -v a="$(max_kb pw-sealed-enc.t)" -v b="$(max_kb pw-sealed-dec.t)" 'BEGIN{m=a>b?a:b; print m/1024}')"
+fi

@@ -16,7 +16,7 @@ packages=(
   7zip libarchive-tools fastjar   # 7-Zip, bsdtar and a jar tool
   xvfb xauth xdotool    # the desktop test runs the program on a real X server
   desktop-file-utils shared-mime-info appstream man-db   # checks of the menu entry, type, metainfo, manual pages
-  dpkg-dev file         # cpack -G DEB: dpkg-shlibdeps finds the dependencies
+  dpkg-dev file lintian # cpack -G DEB: dpkg-shlibdeps finds the dependencies; Debian's checker
   exfatprogs exfat-fuse # unpacking onto a USB stick's file system, tested on an image
 )
 [ "${1:-}" = "--bench" ] && packages+=(libbenchmark-dev python3)

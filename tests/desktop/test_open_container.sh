@@ -62,7 +62,7 @@ grep -q '<launchable type="desktop-id">corvanta.desktop</launchable>' "$metainfo
 # Both pages render without a warning and name every option their program has.
 cli_help=$("$prefix/bin/corvanta-cli" --help)
 for page in corvanta corvanta-cli; do
-  file=$share/man/man1/$page.1
+  file=$share/man/man1/$page.1.gz
   [ -f "$file" ] || fail "no manual page $page(1)"
   rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>"$scratch/man.err") || fail "man cannot render $page(1)"
   [ ! -s "$scratch/man.err" ] || fail "$page(1) renders with warnings: $(cat "$scratch/man.err")"
