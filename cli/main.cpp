@@ -389,11 +389,12 @@ int report_result(const Package_Result &result)
     for (const QString &line : result.warnings)
         std::fprintf(stderr, "corvanta-cli: warning: %s\n", qPrintable(line));
     report_files(result);
+    // Every folder that was filled, also when another container failed.
+    for (const QString &folder : result.output_folders)
+        std::printf("%s\n", qPrintable(folder));
     if (result.is_ok) {
         if (!result.container_path.isEmpty())
             std::printf("%s\n", qPrintable(result.container_path));
-        for (const QString &folder : result.output_folders)
-            std::printf("%s\n", qPrintable(folder));
         return 0;
     }
     for (const QString &line : result.errors)

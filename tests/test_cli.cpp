@@ -168,6 +168,21 @@ private slots:
             QVERIFY2(lines.filter(name).size() == 1, qPrintable(r.err));
     }
 
+    // The folder of a container unpacked is named on standard output also
+    // when other containers failed, each failure on standard error.
+    void unpacked_folders_named_beside_failures()
+    {
+        make_file("mixed/in/a.txt", "a");
+        make_file("mixed/empty.kvxdata", "");
+        const Run packed = cli({"encrypt", "-C", path("mixed"), path("mixed/in")});
+        QCOMPARE(packed.exit_code, 0);
+        const QString good = packed.out.trimmed();
+        const Run r = cli({"decrypt", good, path("junk.kvxdata"), path("mixed/empty.kvxdata")});
+        QCOMPARE(r.exit_code, 1);
+        QCOMPARE(r.out.trimmed(), good.chopped(int(strlen(".kvxdata"))));
+        QCOMPARE(r.err.trimmed().split('\n').size(), 2);
+    }
+
     void help_and_round_trip()
     {
         const Run help = cli({"--help"});
