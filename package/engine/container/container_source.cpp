@@ -6,6 +6,11 @@
 #include "core/sizes.h"
 #include "platform/system.h"
 
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 QString not_a_regular_file()
@@ -54,19 +59,30 @@ public:
     // The sealed chunk index, opened into `opened`; false when it does not open.
     bool open_chunk(qint64 index)
     {
-        if (index == opened_index)
-            return true;
+        Opened_Chunk *slot = &opened_chunks[0];
+        for (Opened_Chunk &c : opened_chunks) {
+            if (c.index == index) {
+                c.used = ++uses;
+                opened = c.bytes.data();
+                return true;
+            }
+            if (c.used < slot->used)
+                slot = &c;
+        }
         const qint64 last = (size - 1) / sealed::chunk_size;
         const qint64 plain = index == last ? size - index * sealed::chunk_size : sealed::chunk_size;
         const qint64 stored_length = plain + sealed::nonce_size + sealed::tag_size;
-        opened_index = -1;
+        slot->index = -1;
+        slot->bytes.resize(size_t(sealed::chunk_size));
         if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
             return false;
-        if (!key.open(index, index == last, stored.data(), stored_length, opened.data())) {
+        if (!key.open(index, index == last, stored.data(), stored_length, slot->bytes.data())) {
             zip_error_set(&error, ZIP_ER_INCONS, 0);
             return false;
         }
-        opened_index = index;
+        slot->index = index;
+        slot->used = ++uses;
+        opened = slot->bytes.data();
         return true;
     }
 
@@ -77,10 +93,18 @@ private:
     std::vector<unsigned char> cache = std::vector<unsigned char>(size_t(cache_capacity));
     qint64 cache_start = 0;
     qint64 cache_length = 0;
-    // The sealed chunk last opened.
+    // The sealed chunks last opened: reading an entry goes back to its local
+    // header now and then, which must not open a chunk again each time.
+    struct Opened_Chunk
+    {
+        qint64 index = -1;
+        quint64 used = 0;
+        std::vector<char> bytes;
+    };
+    std::array<Opened_Chunk, 4> opened_chunks;
+    quint64 uses = 0;
+    const char *opened = nullptr; // the chunk open_chunk() opened last
     std::vector<char> stored = std::vector<char>(size_t(sealed::stored_chunk_size));
-    std::vector<char> opened = std::vector<char>(size_t(sealed::chunk_size));
-    qint64 opened_index = -1;
 
     bool read_sealed(qint64 at, char *out, qint64 want)
     {
@@ -90,7 +114,7 @@ private:
             if (!open_chunk(index))
                 return false;
             const qint64 n = qMin(want - copied, sealed::chunk_size - offset);
-            memcpy(out + copied, opened.data() + offset, size_t(n));
+            memcpy(out + copied, opened + offset, size_t(n));
             copied += n;
         }
         return true;
@@ -266,27 +290,54 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
 bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
                           QString *reason)
 {
-    os::File file;
-    if (const int error = file.open_read(container_path)) {
+    // Chunks [first, end) through a reader of their own; the halves of a big
+    // container are checked side by side.
+    std::atomic<bool> failed{false};
+    std::mutex failure_mutex;
+    const auto check = [&](qint64 first, qint64 end) {
+        QString why;
+        os::File file;
+        std::unique_ptr<Container_Source> source;
+        if (const int error = file.open_read(container_path))
+            why = os::reason(error);
+        else
+            source = open_source_state(std::move(file), &why);
+        if (source) {
+            source->key = key;
+            source->size = sealed::plain_size(source->file_size - sealed::header_size);
+            for (qint64 index = first; index < end && !failed && go_on(); ++index) {
+                if (!source->open_chunk(index)) {
+                    why = zip_error_code_zip(&source->error) == ZIP_ER_INCONS
+                              ? QStringLiteral("damaged: part %1 of the protected archive fails its check").arg(index + 1)
+                              : QStringLiteral("cannot be read");
+                    break;
+                }
+            }
+        }
+        if (!why.isEmpty()) {
+            const std::lock_guard<std::mutex> lock(failure_mutex);
+            if (!failed.exchange(true))
+                *reason = why;
+        }
+    };
+    os::Status st;
+    if (const int error = os::status(container_path, true, &st)) {
         *reason = os::reason(error);
         return false;
     }
-    auto source = open_source_state(std::move(file), reason);
-    if (!source)
-        return false;
-    source->key = key;
-    source->size = sealed::plain_size(source->file_size - sealed::header_size);
-    for (qint64 index = 0; index * sealed::chunk_size < source->size; ++index) {
-        if (!go_on())
-            return false;
-        if (!source->open_chunk(index)) {
-            *reason = zip_error_code_zip(&source->error) == ZIP_ER_INCONS
-                          ? QStringLiteral("damaged: part %1 of the protected archive fails its check").arg(index + 1)
-                          : QStringLiteral("cannot be read");
-            return false;
+    const qint64 chunks = (sealed::plain_size(st.size - sealed::header_size) + sealed::chunk_size - 1) / sealed::chunk_size;
+    const qint64 half = chunks / 2;
+    std::thread other;
+    if (half > 0) {
+        try {
+            other = std::thread(check, half, chunks);
+        } catch (const std::system_error &) {
         }
     }
-    return true;
+    check(0, other.joinable() ? half : chunks);
+    if (other.joinable())
+        other.join();
+    return !failed && go_on();
 }
 
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason)
