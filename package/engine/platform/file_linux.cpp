@@ -86,6 +86,29 @@ int File::create_new(const Path &path)
     return fd < 0 ? errno : 0;
 }
 
+int File::open_read_in(const Folder &folder, const QByteArray &name)
+{
+    close();
+    fd = ::openat(folder.fd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    return fd < 0 ? errno : 0;
+}
+
+int File::create_unnamed_in(const Folder &folder)
+{
+    close();
+    if (!can_link_unnamed())
+        return EOPNOTSUPP;
+    fd = ::openat(folder.fd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    return fd < 0 ? errno : 0;
+}
+
+int File::create_new_in(const Folder &folder, const QByteArray &name)
+{
+    close();
+    fd = ::openat(folder.fd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    return fd < 0 ? errno : 0;
+}
+
 qint64 File::read(char *data, qint64 length, int *error)
 {
     for (;;) {
@@ -200,6 +223,16 @@ int File::link_unnamed(const Path &path)
     if (errno != ENOENT || ::access("/proc/self/fd", X_OK) == 0)
         return errno;
     return result_of(::linkat(fd, "", AT_FDCWD, path.constData(), AT_EMPTY_PATH));
+}
+
+int File::link_unnamed_in(const Folder &folder, const QByteArray &name)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, self.constData(), folder.fd, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT || ::access("/proc/self/fd", X_OK) == 0)
+        return errno;
+    return result_of(::linkat(fd, "", folder.fd, name.constData(), AT_EMPTY_PATH));
 }
 
 } // namespace os

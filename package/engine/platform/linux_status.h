@@ -33,6 +33,8 @@ inline void fill(const struct stat &st, Status *out)
     out->permissions = st.st_mode & 07777;
     out->inode = st.st_ino;
     out->device = st.st_dev;
+    out->owner = st.st_uid;
+    out->links = st.st_nlink;
 }
 
 // The access time too, as unzip sets it: FUSE file systems (exFAT on a USB
