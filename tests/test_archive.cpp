@@ -31,7 +31,12 @@ bool extract_zip(const QString &zip_path, const QString &destination, QStringLis
     Job_Control control;
     Extract_Report own;
     Extract_Report &r = report ? *report : own;
-    const bool ok = extract_archive(open, QFile::encodeName(destination), control, 0, &r);
+    auto folder = std::make_shared<os::Folder>();
+    if (const int error = folder->open(QFile::encodeName(destination))) {
+        *errors += destination + ": " + os::reason(error);
+        return false;
+    }
+    const bool ok = extract_archive(open, folder, QFile::encodeName(destination), control, 0, &r);
     *errors += r.errors;
     return ok;
 }

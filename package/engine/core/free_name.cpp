@@ -9,16 +9,52 @@ namespace {
 
 constexpr int max_numbered_names = 10000;
 
-Claimed_Name claim_spelling(const QByteArray &folder, const QByteArray &name, bool is_dir,
-                            const std::function<Name_Claim(const QByteArray &path)> &attempt)
+Claimed_Name claim_spelling(const QByteArray &name, bool is_dir,
+                            const std::function<Name_Claim(const QByteArray &name)> &attempt)
 {
     for (int n = 1; n <= max_numbered_names; ++n) {
-        const QByteArray path = folder + '/' + (n == 1 ? name : numbered_name(name, n, is_dir));
-        const Name_Claim outcome = attempt(path);
+        const QByteArray candidate = n == 1 ? name : numbered_name(name, n, is_dir);
+        const Name_Claim outcome = attempt(candidate);
         if (outcome != Name_Claim::Taken)
-            return {outcome, path, false};
+            return {outcome, candidate, false};
     }
     return {Name_Claim::Failed, QByteArray(), false};
+}
+
+// The folder candidate in parent, made when missing; Taken where a file, a
+// link or another user's folder stands.
+Name_Claim open_or_make(const os::Folder &parent, const QByteArray &candidate, os::Folder *folder, bool *created,
+                        int *error)
+{
+    bool made = false;
+    // A third look only when others keep making and removing the name.
+    for (int look = 0; look < 3; ++look) {
+        *error = folder->open_in(parent, candidate);
+        if (*error == 0) {
+            os::Status st;
+            if (folder->status(&st) != 0 || st.owner != os::user_id()) {
+                folder->close();
+                *error = 0;
+                return Name_Claim::Taken;
+            }
+            *created = made;
+            return Name_Claim::Claimed;
+        }
+        if (*error == ELOOP || *error == ENOTDIR) {
+            *error = 0;
+            return Name_Claim::Taken;
+        }
+        if (made)
+            return Name_Claim::Failed; // removed as soon as it was made
+        if (*error != ENOENT)
+            break;
+        *error = parent.make_folder(candidate);
+        // EEXIST: another run made it just now, shared like any existing folder of ours.
+        if (*error != 0 && *error != EEXIST)
+            break;
+        made = *error == 0;
+    }
+    return is_name_rejection(*error, parent) ? Name_Claim::Rejected : Name_Claim::Failed;
 }
 
 } // namespace
@@ -32,51 +68,36 @@ QByteArray numbered_name(const QByteArray &name, int n, bool is_dir)
     return name.left(dot) + suffix + name.mid(dot);
 }
 
-bool is_name_rejection(int error, const QByteArray &path)
+bool is_name_rejection(int error, const os::Folder &folder)
 {
     if (error == EINVAL || error == EILSEQ)
         return true;
-    // ENOENT is a rejection only where the folder itself is there.
-    os::Status folder;
-    return error == ENOENT && os::status(parent_of(path), true, &folder) == 0 && folder.kind == os::Kind::Folder;
+    // ENOENT is a rejection only while the folder itself is still there.
+    os::Status st;
+    return error == ENOENT && folder.status(&st) == 0 && st.links > 0;
 }
 
-Claimed_Name claim_free_name(const QByteArray &folder, const QByteArray &name, bool is_dir,
-                             const std::function<Name_Claim(const QByteArray &path)> &attempt)
+Claimed_Name claim_free_name(const QByteArray &name, bool is_dir,
+                             const std::function<Name_Claim(const QByteArray &name)> &attempt)
 {
-    const Claimed_Name claimed = claim_spelling(folder, name, is_dir, attempt);
+    const Claimed_Name claimed = claim_spelling(name, is_dir, attempt);
     const QByteArray portable = portable_name(name);
     if (claimed.outcome != Name_Claim::Rejected || portable == name)
         return claimed;
-    Claimed_Name respelled = claim_spelling(folder, portable, is_dir, attempt);
+    Claimed_Name respelled = claim_spelling(portable, is_dir, attempt);
     respelled.portable = true;
     if (respelled.outcome == Name_Claim::Rejected)
         respelled.outcome = Name_Claim::Failed;
     return respelled;
 }
 
-Claimed_Name claim_folder(const QByteArray &parent, const QByteArray &name, bool *created, int *error)
+Claimed_Name claim_folder(const os::Folder &parent, const QByteArray &name, os::Folder *folder, bool *created,
+                          int *error)
 {
     *created = false;
     *error = 0;
-    const Claimed_Name claimed = claim_free_name(parent, name, true, [&](const QByteArray &candidate) {
-        os::Status st;
-        os::status(candidate, false, &st);
-        if (st.kind == os::Kind::Folder)
-            return Name_Claim::Claimed;
-        if (st.kind != os::Kind::Missing)
-            return Name_Claim::Taken;
-        *error = os::make_folder(candidate);
-        if (*error == 0) {
-            *created = true;
-            return Name_Claim::Claimed;
-        }
-        if (*error == EEXIST) {
-            // Another run made it just now: shared like any existing folder.
-            os::status(candidate, false, &st);
-            return st.kind == os::Kind::Folder ? Name_Claim::Claimed : Name_Claim::Taken;
-        }
-        return is_name_rejection(*error, candidate) ? Name_Claim::Rejected : Name_Claim::Failed;
+    const Claimed_Name claimed = claim_free_name(name, true, [&](const QByteArray &candidate) {
+        return open_or_make(parent, candidate, folder, created, error);
     });
     if (claimed.outcome == Name_Claim::Claimed)
         *error = 0;

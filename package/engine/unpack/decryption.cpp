@@ -9,6 +9,7 @@
 #include "unpack/zip_extractor.h"
 
 #include <algorithm>
+#include <memory>
 
 using namespace pipeline;
 
@@ -28,6 +29,14 @@ QByteArray destination_name(const QByteArray &file_name)
     if (stem.isEmpty())
         stem = "container";
     return stem + " contents";
+}
+
+// Whether name in parent is still the folder held open.
+bool is_named(const os::Folder &parent, const QByteArray &name, const os::Folder &folder)
+{
+    os::Status there, held;
+    return parent.status_of(name, &there) == 0 && folder.status(&held) == 0 && there.device == held.device
+        && there.inode == held.inode;
 }
 
 // Unpacks one container into its destination folder, adding to result what
@@ -95,26 +104,44 @@ void Decryption::unpack(const os::Path &path)
             return settle_progress();
         }
     }
-    // An existing real folder is shared (two containers with one base name
-    // unpack into one folder); a name taken by a file or a link gets a number.
+    // From here on everything is made relative to the folders opened, never
+    // by a path that someone could meanwhile turn into a link.
+    os::Folder parent;
+    if (const int error = parent.open(parent_of(container))) {
+        failed(path, QStringLiteral("cannot open the folder %1: %2").arg(display_path(parent_of(container)), os::reason(error)));
+        return settle_progress();
+    }
+    // An existing real folder of this user is shared (two containers with one
+    // base name unpack into one folder); a name taken by a file, a link or
+    // another user's folder gets a number.
     bool created = false;
     int error = 0;
-    const Claimed_Name folder = claim_folder(parent_of(container), destination_name(leaf_of(container)), &created, &error);
+    const auto destination = std::make_shared<os::Folder>();
+    const Claimed_Name folder = claim_folder(parent, destination_name(leaf_of(container)), destination.get(), &created, &error);
+    const os::Path folder_path = parent_of(container) + '/' + folder.name;
     if (folder.outcome != Name_Claim::Claimed) {
-        failed(path, folder.path.isEmpty() ? QStringLiteral("no free folder name")
+        failed(path, folder.name.isEmpty() ? QStringLiteral("no free folder name")
                                            : QStringLiteral("cannot create the folder %1: %2")
-                                                 .arg(display_path(folder.path), os::reason(error)));
+                                                 .arg(display_path(folder_path), os::reason(error)));
         return settle_progress();
     }
     Extract_Report report;
-    const bool ok = extract_archive([&](QString *why) { return create_container_source(container, key, why); },
-                                    folder.path, control, share, &report);
+    bool ok = extract_archive([&](QString *why) { return create_container_source(container, key, why); },
+                              destination, folder_path, control, share, &report);
     take(path, report);
+    // What was unpacked went with the folder, wherever it was moved; its old
+    // name no longer leads there.
+    const bool moved = !is_named(parent, folder.name, *destination);
+    if (moved) {
+        failed(path, QStringLiteral("the folder %1 was moved or replaced while it was unpacked into").arg(display_path(folder_path)));
+        ok = false;
+    }
     if (ok)
         ++result.containers_unpacked;
     // A folder made for a container that held nothing usable goes again.
-    if (!(created && !ok && os::remove_folder(folder.path) == 0) && !result.output_folders.contains(display_path(folder.path)))
-        result.output_folders.append(display_path(folder.path));
+    if (!(created && !ok && !moved && parent.remove_folder(folder.name) == 0)
+        && !result.output_folders.contains(display_path(folder_path)))
+        result.output_folders.append(display_path(folder_path));
     settle_progress();
 }
 

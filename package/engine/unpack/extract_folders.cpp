@@ -4,26 +4,45 @@
 #include "core/path_rules.h"
 #include "unpack/extract_log.h"
 
-#include <algorithm>
+#include <QSet>
 
-Extract_Folders::Folder Extract_Folders::folder_for(const QByteArray &relative)
+#include <algorithm>
+#include <cerrno>
+
+Extract_Folders::Extract_Folders(std::shared_ptr<const os::Folder> destination, const os::Path &display,
+                                 Extract_Log &log, size_t most_open)
+    : display(display), log(log), most_open(std::max<size_t>(most_open, 1))
+{
+    // The destination is held open throughout, outside the count.
+    nodes.push_back({none, QByteArray(), display.size(), false, std::move(destination), {}});
+}
+
+Extract_Folders::Id Extract_Folders::folder_for(const QByteArray &relative)
 {
     if (relative.isEmpty())
-        return {destination, false};
-    const auto found = folders.constFind(relative);
-    if (found != folders.constEnd())
+        return top;
+    const auto found = ids.constFind(relative);
+    if (found != ids.constEnd())
         return *found;
-    const Folder parent = folder_for(parent_of(relative));
-    Folder folder;
-    if (!parent.path.isEmpty()) {
+    const Id parent = folder_for(parent_of(relative));
+    Id id = none;
+    if (parent != none) {
         int error = 0;
+        bool created = false;
+        os::Folder folder;
+        Claimed_Name claimed;
         const QByteArray name = leaf_of(relative);
-        const Claimed_Name claimed = claim_folder(parent.path, name, &folder.created, &error);
+        if (const std::shared_ptr<const os::Folder> above = open_for(parent, name, &error))
+            claimed = claim_folder(*above, name, &folder, &created, &error);
         if (claimed.outcome == Name_Claim::Claimed) {
-            folder.path = claimed.path;
+            const std::lock_guard<std::mutex> lock(mutex);
+            id = Id(nodes.size());
+            const qsizetype length = nodes[size_t(parent)].path_length + 1 + claimed.name.size();
+            nodes.push_back({parent, claimed.name, length, created, nullptr, {}});
+            keep_open_locked(id, std::make_shared<const os::Folder>(std::move(folder)));
             if (claimed.portable)
                 log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
-                                .arg(display_path(relative), display_path(leaf_of(claimed.path))));
+                                .arg(display_path(relative), display_path(claimed.name)));
         } else {
             const QString why = error ? os::reason(error) : QStringLiteral("no free name");
             log.error(QStringLiteral("%1: cannot create the folder: %2; its contents are not extracted")
@@ -31,21 +50,87 @@ Extract_Folders::Folder Extract_Folders::folder_for(const QByteArray &relative)
                       parent_of(relative));
         }
     }
-    folders.insert(relative, folder);
+    ids.insert(relative, id);
+    return id;
+}
+
+bool Extract_Folders::created(Id id) const
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    return nodes[size_t(id)].created;
+}
+
+os::Path Extract_Folders::path_of(Id id) const
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    os::Path path;
+    for (; id != top; id = nodes[size_t(id)].parent)
+        path = '/' + nodes[size_t(id)].name + path;
+    return display + path;
+}
+
+std::shared_ptr<const os::Folder> Extract_Folders::open(Id id, int *error)
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    return open_locked(id, error);
+}
+
+std::shared_ptr<const os::Folder> Extract_Folders::open_for(Id id, const QByteArray &name, int *error)
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (nodes[size_t(id)].path_length + 1 + name.size() > os::longest_path) {
+        *error = ENAMETOOLONG;
+        return nullptr;
+    }
+    return open_locked(id, error);
+}
+
+std::shared_ptr<const os::Folder> Extract_Folders::open_locked(Id id, int *error)
+{
+    Node &node = nodes[size_t(id)];
+    if (node.handle) {
+        if (id != top)
+            recently_used.splice(recently_used.begin(), recently_used, node.recent);
+        return node.handle;
+    }
+    // Opened again from the parent, never following a link. Its identity is
+    // not compared: FUSE file systems number a folder anew once their cache
+    // dropped it. What the name holds now is a real folder inside ours.
+    const std::shared_ptr<const os::Folder> parent = open_locked(node.parent, error);
+    if (!parent)
+        return nullptr;
+    auto folder = std::make_shared<os::Folder>();
+    if ((*error = folder->open_in(*parent, node.name)) != 0)
+        return nullptr;
+    keep_open_locked(id, folder);
     return folder;
+}
+
+void Extract_Folders::keep_open_locked(Id id, std::shared_ptr<const os::Folder> handle)
+{
+    nodes[size_t(id)].handle = std::move(handle);
+    recently_used.push_front(id);
+    nodes[size_t(id)].recent = recently_used.begin();
+    // The least recently used closes once nobody holds it any more.
+    while (recently_used.size() > most_open) {
+        nodes[size_t(recently_used.back())].handle.reset();
+        recently_used.pop_back();
+    }
 }
 
 void Extract_Folders::remember(const QByteArray &relative, bool has_permissions, quint32 permissions, bool has_time,
                                qint64 mtime)
 {
-    metas.insert(relative, {has_permissions, permissions, has_time, mtime});
+    const Id id = ids.value(relative, relative.isEmpty() ? top : none);
+    if (id != none)
+        metas.insert(id, {has_permissions, permissions, has_time, mtime});
 }
 
-std::vector<std::pair<QByteArray, Extract_Folders::Folder>> Extract_Folders::deepest_first(bool created_only) const
+std::vector<std::pair<QByteArray, Extract_Folders::Id>> Extract_Folders::deepest_first(bool created_only) const
 {
-    std::vector<std::pair<QByteArray, Folder>> list;
-    for (auto it = folders.constBegin(); it != folders.constEnd(); ++it)
-        if (!it->path.isEmpty() && (it->created || !created_only))
+    std::vector<std::pair<QByteArray, Id>> list;
+    for (auto it = ids.constBegin(); it != ids.constEnd(); ++it)
+        if (*it != none && (!created_only || created(*it)))
             list.emplace_back(it.key(), *it);
     std::sort(list.begin(), list.end(), [](const auto &a, const auto &b) {
         const qsizetype da = a.first.count('/'), db = b.first.count('/');
@@ -56,15 +141,21 @@ std::vector<std::pair<QByteArray, Extract_Folders::Folder>> Extract_Folders::dee
 
 void Extract_Folders::restore_modes_and_times()
 {
-    for (const auto &[relative, folder] : deepest_first(false)) {
-        const auto meta = metas.constFind(relative);
+    for (const auto &[relative, id] : deepest_first(false)) {
+        const auto meta = metas.constFind(id);
         if (meta == metas.constEnd())
             continue;
+        int error = 0;
+        const std::shared_ptr<const os::Folder> folder = open(id, &error);
+        if (!folder) {
+            log.warning(QStringLiteral("%1: cannot set its permissions and time: %2").arg(display_path(relative), os::reason(error)));
+            continue;
+        }
         if (meta->has_permissions)
-            if (const int error = os::set_permissions(folder.path, meta->permissions | 0700))
+            if ((error = folder->set_permissions(meta->permissions | 0700)))
                 log.warning(QStringLiteral("%1: cannot set its permissions: %2").arg(display_path(relative), os::reason(error)));
         if (meta->has_time)
-            if (const int error = os::set_time(folder.path, meta->mtime))
+            if ((error = folder->set_time(meta->mtime)))
                 log.warning(QStringLiteral("%1: cannot set its time: %2").arg(display_path(relative), os::reason(error)));
     }
 }
@@ -80,7 +171,18 @@ void Extract_Folders::remove_empty_created(bool all)
     };
     // Deepest first, so a folder whose children went is empty in turn; only
     // an empty folder can be removed at all.
-    for (const auto &[relative, folder] : deepest_first(true))
-        if (all || leads_to_failure(relative))
-            os::remove_folder(folder.path);
+    for (const auto &[relative, id] : deepest_first(true)) {
+        if (!all && !leads_to_failure(relative))
+            continue;
+        int error = 0;
+        Id parent = none;
+        QByteArray name;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            parent = nodes[size_t(id)].parent;
+            name = nodes[size_t(id)].name;
+        }
+        if (const std::shared_ptr<const os::Folder> above = open(parent, &error))
+            above->remove_folder(name);
+    }
 }

@@ -9,13 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 
-bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
+bool holds_same_content(const os::Folder &folder, const QByteArray &name, qint64 size, quint32 crc)
 {
-    os::Status st;
-    if (os::status(path, false, &st) != 0 || st.kind != os::Kind::File || st.size != size)
-        return false;
     os::File file;
-    if (file.open_read(path) != 0)
+    os::Status st;
+    if (file.open_read_in(folder, name) != 0 || file.status(&st) != 0 || st.kind != os::Kind::File || st.size != size)
         return false;
     QByteArray block(io_block, Qt::Uninitialized);
     quint32 sum = 0;
@@ -32,8 +30,8 @@ bool holds_same_content(const os::Path &path, qint64 size, quint32 crc)
     }
 }
 
-File_Publisher::File_Publisher(const os::Path &destination, Extract_Log &log)
-    : most_files_held(size_t(std::clamp(os::open_files_allowed() / 2, 64, 4096))), destination(destination), log(log)
+File_Publisher::File_Publisher(Extract_Folders &folders, Extract_Log &log)
+    : most_files_held(size_t(std::clamp(os::open_files_allowed() / 2, 64, 4096))), folders(folders), log(log)
 {
 }
 
@@ -89,7 +87,10 @@ void File_Publisher::flush_batches()
 
 void File_Publisher::publish_batch(Batch &batch)
 {
-    if (const int error = os::sync_file_system(destination)) {
+    int error = 0;
+    if (const std::shared_ptr<const os::Folder> top = folders.open(Extract_Folders::top, &error))
+        error = top->sync_file_system();
+    if (error) {
         for (const Finished_File &f : batch)
             log.error(QStringLiteral("%1: cannot be written to disk: %2").arg(display_path(f.entry_path), os::reason(error)),
                       parent_of(f.entry_path));
@@ -107,32 +108,36 @@ void File_Publisher::publish(Finished_File &f)
         if (const int error = f.file->file().set_time(f.mtime))
             log.warning(QStringLiteral("%1: cannot set its time: %2").arg(entry, os::reason(error)));
     int failure = 0;
-    const Claimed_Name saved = claim_free_name(f.folder, f.name, false, [&](const QByteArray &path) {
-        failure = f.file->publish(path);
-        if (failure == 0)
-            return Name_Claim::Claimed;
-        if (failure == EEXIST)
-            return holds_same_content(path, f.size, f.crc) ? Name_Claim::Same : Name_Claim::Taken;
-        return is_name_rejection(failure, path) ? Name_Claim::Rejected : Name_Claim::Failed;
-    });
+    const std::shared_ptr<const os::Folder> folder = folders.open(f.folder, &failure);
+    Claimed_Name saved;
+    if (folder)
+        saved = claim_free_name(f.name, false, [&](const QByteArray &name) {
+            failure = f.file->publish(*folder, name);
+            if (failure == 0)
+                return Name_Claim::Claimed;
+            if (failure == EEXIST)
+                return holds_same_content(*folder, name, f.size, f.crc) ? Name_Claim::Same : Name_Claim::Taken;
+            return is_name_rejection(failure, *folder) ? Name_Claim::Rejected : Name_Claim::Failed;
+        });
+    const os::Path saved_path = folders.path_of(f.folder) + '/' + (saved.name.isEmpty() ? f.name : saved.name);
     switch (saved.outcome) {
     case Name_Claim::Claimed:
         log.written();
         if (saved.portable)
             log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
-                            .arg(entry, display_path(leaf_of(saved.path))));
-        else if (leaf_of(saved.path) != f.name)
-            log.kept_beside(display_path(saved.path));
+                            .arg(entry, display_path(saved.name)));
+        else if (saved.name != f.name)
+            log.kept_beside(display_path(saved_path));
         break;
     case Name_Claim::Same:
         log.already_there();
         break;
     default:
-        if (saved.path.isEmpty())
+        if (folder && saved.name.isEmpty())
             log.error(QStringLiteral("%1: cannot save the file: no free name").arg(entry), parent_of(f.entry_path));
         else
             log.error(QStringLiteral("%1: cannot save the file %2: %3")
-                          .arg(entry, display_path(saved.path), os::reason(failure)),
+                          .arg(entry, display_path(saved_path), os::reason(failure)),
                       parent_of(f.entry_path));
     }
     f.file.reset();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/private_file.h"
+#include "unpack/extract_folders.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,17 +18,18 @@ class Extract_Log;
 struct Finished_File
 {
     std::unique_ptr<Private_File> file;
-    os::Path folder;           // where it goes
-    QByteArray name;           // its name there
-    QByteArray entry_path;     // in the archive, for messages
+    Extract_Folders::Id folder; // where it goes
+    QByteArray name;            // its name there
+    QByteArray entry_path;      // in the archive, for messages
     qint64 size = 0;
     quint32 crc = 0;
     bool has_time = false;
     qint64 mtime = 0;
 };
 
-// Whether path is a regular file with exactly this size and checksum.
-bool holds_same_content(const os::Path &path, qint64 size, quint32 crc);
+// Whether name in folder is a regular file (not a link to one) with exactly
+// this size and checksum.
+bool holds_same_content(const os::Folder &folder, const QByteArray &name, qint64 size, quint32 crc);
 
 // Names finished files in batches, each once the destination's file system
 // has their data: after a power cut no name stands for a file that is short
@@ -40,7 +42,7 @@ bool holds_same_content(const os::Path &path, qint64 size, quint32 crc);
 class File_Publisher
 {
 public:
-    File_Publisher(const os::Path &destination, Extract_Log &log);
+    File_Publisher(Extract_Folders &folders, Extract_Log &log);
     ~File_Publisher() { finish(); }
     File_Publisher(const File_Publisher &) = delete;
     File_Publisher &operator=(const File_Publisher &) = delete;
@@ -60,7 +62,7 @@ private:
 
     using Batch = std::vector<Finished_File>;
 
-    os::Path destination;
+    Extract_Folders &folders;
     Extract_Log &log;
     std::mutex mutex;
     std::condition_variable changed;

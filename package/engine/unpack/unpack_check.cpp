@@ -31,12 +31,12 @@ QString data_size(qint64 bytes)
 
 } // namespace
 
-bool check_before_unpacking(zip_t *za, const os::Path &destination, Job_Control &control, Extract_Log &log,
-                            Unpack_Check *check)
+bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::Path &display, Job_Control &control,
+                            Extract_Log &log, Unpack_Check *check)
 {
     os::Status st;
     std::vector<QByteArray> present;
-    os::list_folder(destination, &present);
+    destination.list(&present);
     const bool resuming = check->resuming = !present.empty();
     qint64 needed = 0, compressed_total = 0;
     const zip_uint64_t count = zip_uint64_t(zip_get_num_entries(za, 0));
@@ -57,20 +57,20 @@ bool check_before_unpacking(zip_t *za, const os::Path &destination, Job_Control 
         if (is_left_out(e))
             continue;
         compressed_total += e.compressed_size;
-        const bool there = resuming && os::status(destination + '/' + e.path, false, &st) == 0
+        const bool there = resuming && destination.status_below(e.path, &st) == 0
                            && (e.kind == Kind::Folder ? st.kind == os::Kind::Folder
                                                       : st.kind == os::Kind::File && st.size == e.size);
         needed += there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size);
     }
     check->compressed_total = compressed_total;
     qint64 free = 0;
-    if (const int error = os::free_space(destination, &free)) {
+    if (const int error = destination.free_space(&free)) {
         log.error(QStringLiteral("cannot tell the free space on the destination's disk: %1").arg(os::reason(error)));
         return false;
     }
     if (needed > 0 && needed + room_margin + needed / room_margin_share > free) {
         log.error(QStringLiteral("not enough room: unpacking needs %1, and the disk holding %2 has %3 free")
-                      .arg(data_size(needed), display_path(destination), data_size(free)));
+                      .arg(data_size(needed), display_path(display), data_size(free)));
         return false;
     }
     return !control.is_cancelled();

@@ -18,5 +18,6 @@ struct Unpack_Check
 // is named in log, and the whole must fit the destination's free space. A
 // file already there with its size (a run started again) needs no more room.
 // False when the whole is refused.
-bool check_before_unpacking(zip_t *za, const os::Path &destination, Job_Control &control, Extract_Log &log,
-                            Unpack_Check *check);
+// destination is the open folder, display its path for messages.
+bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::Path &display, Job_Control &control,
+                            Extract_Log &log, Unpack_Check *check);

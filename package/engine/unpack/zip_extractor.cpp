@@ -9,6 +9,7 @@
 #include "core/sizes.h"
 #include "job_control.h"
 #include "unpack/extract_folders.h"
+#include "unpack/extract_links.h"
 #include "unpack/file_publisher.h"
 #include "unpack/unpack_check.h"
 #include "unpack/work_queue.h"
@@ -23,13 +24,19 @@
 namespace {
 
 constexpr size_t queued_files = 64;
+constexpr size_t folders_open = 256;
+
+int unpacking_threads()
+{
+    return QThread::idealThreadCount() > 1 ? 2 : 1;
+}
 
 using Kind = Archive_Entry::Kind;
 
 struct File_Job
 {
     Archive_Entry entry;
-    os::Path folder;
+    Extract_Folders::Id folder = Extract_Folders::none;
     bool folder_is_new = false;
     // A small entry's raw data, read on the reading thread: the unpacking
     // threads then never wait for libzip, which one thread at a time may use.
@@ -40,8 +47,9 @@ struct File_Job
 class Extractor
 {
 public:
-    Extractor(const Archive_Opener &open_source, const os::Path &destination, Job_Control &control)
-        : open_source(open_source), destination(destination), control(control)
+    Extractor(const Archive_Opener &open_source, const std::shared_ptr<const os::Folder> &destination,
+              const os::Path &display, Job_Control &control)
+        : open_source(open_source), destination(destination), display(display), control(control)
     {
     }
 
@@ -49,11 +57,12 @@ public:
 
 private:
     const Archive_Opener &open_source;
-    os::Path destination;
+    std::shared_ptr<const os::Folder> destination;
+    os::Path display;
     Job_Control &control;
     Extract_Log log;
-    Extract_Folders folders{destination, log};
-    File_Publisher publisher{destination, log};
+    Extract_Folders folders{destination, display, log, folders_open};
+    File_Publisher publisher{folders, log};
     std::mutex archive_lock;
     bool resuming = false; // the destination held something before this run
     qint64 progress_budget = 0;
@@ -67,7 +76,6 @@ private:
     bool copy(Entry_Data_Reader &reader, os::File &out, const Archive_Entry &e);
     std::vector<zip_uint64_t> links; // found by unpack_files(), made last
     void make_links(zip_t *za);
-    void make_link(zip_t *za, const Archive_Entry &e);
 };
 
 bool Extractor::next_entry(zip_t *za, zip_uint64_t *index, Archive_Entry *e)
@@ -88,7 +96,7 @@ bool Extractor::next_entry(zip_t *za, zip_uint64_t *index, Archive_Entry *e)
 void Extractor::unpack_files(zip_t *za)
 {
     Work_Queue<File_Job> queue(queued_files, [this] { control.report_progress(); });
-    queue.start(QThread::idealThreadCount() > 1 ? 2 : 1, [this, za](File_Job &job) {
+    queue.start(unpacking_threads(), [this, za](File_Job &job) {
         if (!control.is_cancelled())
             guarded(control, [&] { extract_file(za, job); });
     });
@@ -106,12 +114,13 @@ void Extractor::unpack_files(zip_t *za)
         } else if (e.kind == Kind::Link) {
             links.push_back(e.index);
         } else if (e.kind == Kind::File) {
-            const Extract_Folders::Folder folder = folders.folder_for(parent_of(e.path));
-            if (folder.path.isEmpty()) {
+            const Extract_Folders::Id folder = folders.folder_for(parent_of(e.path));
+            if (folder == Extract_Folders::none) {
                 advance(e.compressed_size); // reported with the folder
                 continue;
             }
-            File_Job job{e, folder.path, folder.created || (folder.path == destination && !resuming), {}, false};
+            const bool is_new = folder == Extract_Folders::top ? !resuming : folders.created(folder);
+            File_Job job{e, folder, is_new, {}, false};
             if (Entry_Data_Reader::can_read_raw(e)) {
                 const std::lock_guard<std::mutex> lock(archive_lock);
                 QString problem;
@@ -129,13 +138,23 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
     const Archive_Entry &e = job.entry;
     const QString entry = e.display();
     const QByteArray name = leaf_of(e.path);
+    const auto cannot_create = [&](int error) {
+        log.error(QStringLiteral("%1: cannot create the file in %2: %3")
+                      .arg(entry, display_path(folders.path_of(job.folder)), os::reason(error)),
+                  parent_of(e.path));
+        advance(e.compressed_size);
+    };
+    int error = 0;
+    const std::shared_ptr<const os::Folder> folder = folders.open_for(job.folder, name, &error);
+    if (!folder)
+        return cannot_create(error);
     // Started again: a file that already holds this entry's content stays as it is.
     if (!job.folder_is_new) {
-        const Claimed_Name found = claim_free_name(job.folder, name, false, [&](const QByteArray &path) {
+        const Claimed_Name found = claim_free_name(name, false, [&](const QByteArray &candidate) {
             os::Status st;
-            if (os::status(path, false, &st) != 0)
+            if (folder->status_of(candidate, &st) != 0)
                 return Name_Claim::Claimed; // free: nothing to compare with
-            return holds_same_content(path, e.size, e.crc) ? Name_Claim::Same : Name_Claim::Taken;
+            return holds_same_content(*folder, candidate, e.size, e.crc) ? Name_Claim::Same : Name_Claim::Taken;
         });
         if (found.outcome == Name_Claim::Same) {
             log.already_there();
@@ -152,16 +171,13 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
     }
     // Written privately and named only when complete and on disk.
     auto temporary = std::make_unique<Private_File>();
-    if (const int error = temporary->create(job.folder, QByteArrayLiteral(".part"))) {
-        log.error(QStringLiteral("%1: cannot create the file in %2: %3").arg(entry, display_path(job.folder), os::reason(error)),
-                  parent_of(e.path));
-        advance(e.compressed_size);
-        return;
-    }
+    error = temporary->create(folder, QByteArrayLiteral(".part"));
+    if (error)
+        return cannot_create(error);
     if (!copy(reader, temporary->file(), e))
         return; // the temporary file goes with `temporary`
     if (e.has_permissions)
-        if (const int error = temporary->file().set_permissions(e.permissions | 0400))
+        if ((error = temporary->file().set_permissions(e.permissions | 0400)))
             log.warning(QStringLiteral("%1: cannot set its permissions: %2").arg(entry, os::reason(error)));
     publisher.add({std::move(temporary), job.folder, name, e.path, e.size, e.crc, e.has_time, e.mtime});
     control.reached(Run_Point::File_Unpacked);
@@ -204,64 +220,20 @@ void Extractor::make_links(zip_t *za)
         QString problem;
         if (control.is_cancelled())
             return;
-        if (read_archive_entry(za, index, &e, &problem))
-            make_link(za, e);
+        if (read_archive_entry(za, index, &e, &problem)) {
+            advance(e.compressed_size);
+            extract_link(za, e, folders, log);
+        }
     }
-}
-
-// A link already there with the same target counts as already there.
-void Extractor::make_link(zip_t *za, const Archive_Entry &e)
-{
-    advance(e.compressed_size);
-    const Extract_Folders::Folder folder = folders.folder_for(parent_of(e.path));
-    if (folder.path.isEmpty())
-        return;
-    QByteArray target;
-    QString problem;
-    if (!read_link_target(za, e, nullptr, &target, &problem)) {
-        log.error(QStringLiteral("%1: %2").arg(e.display(), problem), parent_of(e.path));
-        return;
-    }
-    int failure = 0;
-    const Claimed_Name made = claim_free_name(folder.path, leaf_of(e.path), false, [&](const QByteArray &path) {
-        failure = os::make_symlink(target, path);
-        if (failure == 0)
-            return Name_Claim::Claimed;
-        QByteArray existing;
-        if (failure == EEXIST)
-            return os::read_link(path, &existing) == 0 && existing == target ? Name_Claim::Same : Name_Claim::Taken;
-        return is_name_rejection(failure, path) ? Name_Claim::Rejected : Name_Claim::Failed;
-    });
-    if (made.outcome == Name_Claim::Same) {
-        log.already_there();
-        return;
-    }
-    if (made.outcome != Name_Claim::Claimed) {
-        log.error(QStringLiteral("%1: cannot create the link: %2").arg(e.display(), os::reason(failure)), parent_of(e.path));
-        return;
-    }
-    log.written();
-    if (made.portable)
-        log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
-                        .arg(e.display(), display_path(leaf_of(made.path))));
-    if (e.has_time)
-        if (const int error = os::set_time(made.path, e.mtime))
-            log.warning(QStringLiteral("%1: cannot set its time: %2").arg(e.display(), os::reason(error)));
 }
 
 bool Extractor::run(qint64 progress_budget, Extract_Report *report)
 {
-    os::Status st;
-    if (const int error = os::status(destination, true, &st); error || st.kind != os::Kind::Folder) {
-        log.error(QStringLiteral("%1: %2").arg(display_path(destination), os::reason(error ? error : ENOTDIR)));
-        *report = log.take();
-        return false;
-    }
     QString reason;
     const Zip_Ptr za = open_checked_archive(open_source, &reason);
     this->progress_budget = progress_budget;
     Unpack_Check check;
-    bool ok = za && check_before_unpacking(za.get(), destination, control, log, &check);
+    bool ok = za && check_before_unpacking(za.get(), *destination, display, control, log, &check);
     resuming = check.resuming;
     progress_scale = check.compressed_total > 0 ? double(progress_budget) / double(check.compressed_total) : 0.0;
     if (!za)
@@ -281,7 +253,7 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
         if (log.error_count() > 0)
             folders.remove_empty_created(false);
         // Names, folders and their times on disk before the run says it is done.
-        if (const int error = os::sync_file_system(destination))
+        if (const int error = destination->sync_file_system())
             log.error(QStringLiteral("cannot write to disk: %1").arg(os::reason(error)));
     }
     ok = ok && log.error_count() == 0 && !control.is_cancelled();
@@ -291,8 +263,9 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
 
 } // namespace
 
-bool extract_archive(const Archive_Opener &open_source, const os::Path &destination, Job_Control &control,
-                     qint64 progress_budget, Extract_Report *report)
+bool extract_archive(const Archive_Opener &open_source, const std::shared_ptr<const os::Folder> &destination,
+                     const os::Path &display, Job_Control &control, qint64 progress_budget, Extract_Report *report)
 {
-    return Extractor(open_source, destination, control).run(progress_budget, report);
+    return Extractor(open_source, destination, display, control).run(progress_budget, report);
 }
+

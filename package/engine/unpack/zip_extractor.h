@@ -4,9 +4,12 @@
 #include "platform/system.h"
 #include "unpack/extract_log.h"
 
+#include <memory>
+
 class Job_Control;
 
-// Extracts every entry of the archive into destination, which must exist.
+// Extracts every entry of the archive into destination, an open folder
+// (display is its path, for messages): everything is made relative to it.
 // The archive is judged first (container_source.h) and refused whole, before
 // anything is written, when its structure is damaged or its files do not fit
 // the free space. Then every sound entry is unpacked and each damaged one
@@ -16,5 +19,5 @@ class Job_Control;
 // complete and on disk. Links are made last, and only when their target
 // stays inside the destination. progress_budget bytes are advanced on
 // control across the extraction. False when anything failed or the run was cancelled.
-bool extract_archive(const Archive_Opener &open_source, const os::Path &destination, Job_Control &control,
-                     qint64 progress_budget, Extract_Report *report);
+bool extract_archive(const Archive_Opener &open_source, const std::shared_ptr<const os::Folder> &destination,
+                     const os::Path &display, Job_Control &control, qint64 progress_budget, Extract_Report *report);
