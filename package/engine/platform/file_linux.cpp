@@ -70,15 +70,6 @@ int File::open_folder(const Path &path)
     return fd < 0 ? errno : 0;
 }
 
-int File::create_unnamed(const Path &folder)
-{
-    close();
-    if (!can_link_unnamed())
-        return EOPNOTSUPP;
-    fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    return fd < 0 ? errno : 0;
-}
-
 int File::create_new(const Path &path)
 {
     close();
@@ -213,16 +204,6 @@ int File::lock(bool wait)
         if (errno != EINTR)
             return errno;
     }
-}
-
-int File::link_unnamed(const Path &path)
-{
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-    if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    if (errno != ENOENT || ::access("/proc/self/fd", X_OK) == 0)
-        return errno;
-    return result_of(::linkat(fd, "", AT_FDCWD, path.constData(), AT_EMPTY_PATH));
 }
 
 int File::link_unnamed_in(const Folder &folder, const QByteArray &name)

@@ -53,20 +53,6 @@ int list_folder(const Path &path, std::vector<QByteArray> *names);
 int make_folder(const Path &path);
 int remove_folder(const Path &path); // only an empty one
 int remove_file(const Path &path);
-int make_symlink(const QByteArray &target, const Path &path);
-// Sets the modification time, and the access time to the same, without following a link.
-int set_time(const Path &path, qint64 mtime_s);
-int set_permissions(const Path &path, quint32 permissions);
-// Fails with EEXIST when `to` exists; never replaces anything.
-int link_file(const Path &from, const Path &to);
-// Without replacing `to`, where the file system can do that atomically; EINVAL or
-// EOPNOTSUPP where it cannot.
-int rename_no_replace(const Path &from, const Path &to);
-int rename_file(const Path &from, const Path &to);
-// Bytes free for an ordinary user on path's file system.
-int free_space(const Path &path, qint64 *bytes);
-// Everything written to path's file system so far reaches its disk.
-int sync_file_system(const Path &path);
 // Under a limit on the address space, the C library keeps one heap and
 // threads get small stacks: otherwise each thread's own heap and stack would
 // use up the limit and make allocations fail or crawl. Once per process;
@@ -156,12 +142,11 @@ public:
     // For reading; a pipe or device put in a file's place does not block.
     int open_read(const Path &path);
     int open_folder(const Path &path);
-    // A new file without a name in folder (EOPNOTSUPP where the file system has none).
-    int create_unnamed(const Path &folder);
     // A new file named path, failing with EEXIST when the name is taken.
     int create_new(const Path &path);
     // The same relative to a folder: name is never followed where it is a link.
     int open_read_in(const Folder &folder, const QByteArray &name);
+    // A new file without a name in folder (EOPNOTSUPP where the file system has none).
     int create_unnamed_in(const Folder &folder);
     int create_new_in(const Folder &folder, const QByteArray &name);
 
@@ -181,8 +166,6 @@ public:
     int set_time(qint64 mtime_s);
     // An exclusive advisory lock; without wait, EWOULDBLOCK when another holds it.
     int lock(bool wait);
-    // Gives an unnamed file the name path; EEXIST when it is taken.
-    int link_unnamed(const Path &path);
     // Gives an unnamed file the name `name` in folder; EEXIST when it is taken.
     int link_unnamed_in(const Folder &folder, const QByteArray &name);
 

@@ -23,7 +23,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace os {
@@ -120,55 +119,6 @@ int remove_folder(const Path &path)
 int remove_file(const Path &path)
 {
     return result_of(::unlink(path.constData()));
-}
-
-int make_symlink(const QByteArray &target, const Path &path)
-{
-    return result_of(::symlink(target.constData(), path.constData()));
-}
-
-int set_time(const Path &path, qint64 mtime_s)
-{
-    timespec times[2];
-    times_for(mtime_s, times);
-    return result_of(::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW));
-}
-
-int set_permissions(const Path &path, quint32 permissions)
-{
-    return result_of(::chmod(path.constData(), mode_t(permissions)));
-}
-
-int link_file(const Path &from, const Path &to)
-{
-    return result_of(::link(from.constData(), to.constData()));
-}
-
-int rename_no_replace(const Path &from, const Path &to)
-{
-    return result_of(::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE));
-}
-
-int rename_file(const Path &from, const Path &to)
-{
-    return result_of(::rename(from.constData(), to.constData()));
-}
-
-int free_space(const Path &path, qint64 *bytes)
-{
-    struct statvfs st;
-    if (::statvfs(path.constData(), &st) != 0)
-        return errno;
-    *bytes = qint64(st.f_bavail) * qint64(st.f_frsize);
-    return 0;
-}
-
-int sync_file_system(const Path &path)
-{
-    File folder;
-    if (const int error = folder.open_folder(path))
-        return error;
-    return folder.sync_file_system();
 }
 
 void adapt_to_memory_limit()
