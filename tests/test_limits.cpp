@@ -4,7 +4,10 @@
 #include "engine_test_support.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include <sys/resource.h>
 
@@ -35,11 +38,33 @@ Run cli_within(qint64 megabytes, const QStringList &args, const QString &working
     return {p.exitStatus() == QProcess::NormalExit, p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+// corvanta-cli under `ulimit -n open_files`: the hard and soft limit on
+// open files. Killed when it hangs.
+Run cli_with_open_files(int open_files, const QStringList &args, const QString &working_dir, QProcessEnvironment env)
+{
+    QProcess p;
+    p.setWorkingDirectory(working_dir);
+    p.setProcessEnvironment(env);
+    p.setChildProcessModifier([open_files] {
+        const rlimit limit{rlim_t(open_files), rlim_t(open_files)};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return {false, -1, QStringLiteral("hangs")};
+    }
+    return {p.exitStatus() == QProcess::NormalExit, p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
 } // namespace
 
 class Test_Limits : public QObject, Scratch
 {
     Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> memory_scratch;
 
 private slots:
     void init() { QVERIFY(dir.isValid()); }
@@ -90,6 +115,50 @@ private slots:
         }
         QVERIFY(completed > 0);
 #endif
+    }
+
+    void open_file_limits_slow_down_never_stop_data()
+    {
+        QTest::addColumn<int>("open_files");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<bool>("named_temporaries");
+        for (const int open_files : {32, 64, 128, 200})
+            for (const int files : {70, 5000})
+                QTest::addRow("ulimit -n %d, %d files", open_files, files) << open_files << files << false;
+        QTest::newRow("ulimit -n 32, 5000 files, named temporaries") << 32 << 5000 << true;
+    }
+
+    // Under a low open-file limit decrypt completes, every file byte for
+    // byte, with both kinds of temporaries.
+    void open_file_limits_slow_down_never_stop()
+    {
+        QFETCH(int, open_files);
+        QFETCH(int, files);
+        QFETCH(bool, named_temporaries);
+        // Thousands of files go where the disk does not slow them down.
+        if (!memory_scratch)
+            memory_scratch = std::make_unique<QTemporaryDir>(QDir("/dev/shm").exists() ? "/dev/shm/corvanta-test-XXXXXX"
+                                                                                      : path("memory-XXXXXX"));
+        const QString source = memory_scratch->path() + QStringLiteral("/%1").arg(files);
+        const QString container = source + ".kvxdata";
+        if (!QFileInfo::exists(container)) {
+            for (int i = 0; i < files; ++i)
+                QVERIFY(write_file(QStringLiteral("%1/d%2/f%3.txt").arg(source).arg(i % 40).arg(i),
+                                   "line " + QByteArray::number(i) + "\n"));
+            const Run made = cli_with_open_files(1024, {"encrypt", "-C", source + "-made", source}, source,
+                                                 QProcessEnvironment::systemEnvironment());
+            QVERIFY2(made.exit_code == 0, qPrintable(made.err));
+            QVERIFY(QFile::rename(source + "-made/AddData/" + entries(source + "-made/AddData").value(0), container));
+        }
+        const QString box = memory_scratch->path() + '/' + QTest::currentDataTag();
+        QVERIFY(QDir().mkpath(box) && QFile::copy(container, box + "/c.kvxdata"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (named_temporaries)
+            env.insert("CORVANTA_NAMED_TEMPORARIES", "1");
+        const Run run = cli_with_open_files(open_files, {"decrypt", box + "/c.kvxdata"}, box, env);
+        QVERIFY2(run.exited && run.exit_code == 0, qPrintable(run.err));
+        QCOMPARE(tree(box + "/c/" + QString::number(files)), tree(source));
+        QCOMPARE(leftovers(box), QStringList());
     }
 };
 

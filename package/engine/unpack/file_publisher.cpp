@@ -4,10 +4,18 @@
 #include "core/free_name.h"
 #include "core/path_rules.h"
 #include "core/sizes.h"
+#include "job_control.h"
 #include "unpack/extract_log.h"
 
-#include <algorithm>
+#include <chrono>
 #include <cerrno>
+
+namespace {
+
+// How often a wait looks at the cancel flag, which wakes nobody when set.
+constexpr std::chrono::milliseconds cancel_poll{50};
+
+} // namespace
 
 bool holds_same_content(const os::Folder &folder, const QByteArray &name, qint64 size, quint32 crc)
 {
@@ -30,22 +38,49 @@ bool holds_same_content(const os::Folder &folder, const QByteArray &name, qint64
     }
 }
 
-File_Publisher::File_Publisher(Extract_Folders &folders, Extract_Log &log)
-    : most_files_held(size_t(std::clamp(os::open_files_allowed() / 2, 64, 4096))), folders(folders), log(log)
+File_Publisher::File_Publisher(Extract_Folders &folders, Extract_Log &log, const Job_Control &control,
+                               size_t most_descriptors)
+    : folders(folders), log(log), control(control), most_descriptors(most_descriptors)
 {
+}
+
+template <typename Done>
+void File_Publisher::wait(std::unique_lock<std::mutex> &lock, Done done)
+{
+    while (!done() && !control.is_cancelled())
+        changed.wait_for(lock, cancel_poll);
 }
 
 void File_Publisher::add(Finished_File file)
 {
+    const size_t weight = size_t(file.file->descriptors());
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [this] { return files_held < most_files_held; });
+    // One file always fits, however low the limit.
+    const auto fits = [&] { return descriptors_held == 0 || descriptors_held + weight <= most_descriptors; };
+    if (!fits()) {
+        ++waiting_for_room;
+        changed.notify_all();
+        wait(lock, fits);
+        --waiting_for_room;
+        if (!fits())
+            return; // cancelled: the file goes unnamed, a run started again makes it anew
+    }
     pending_bytes += file.size;
     pending.push_back(std::move(file));
-    ++files_held;
+    descriptors_held += weight;
     if (!flusher.joinable())
         flusher = std::thread([this] { flush_batches(); });
     if (batch_ready())
         changed.notify_all();
+}
+
+void File_Publisher::make_room()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    ++waiting_for_room;
+    changed.notify_all();
+    wait(lock, [this] { return descriptors_held == 0; });
+    --waiting_for_room;
 }
 
 void File_Publisher::finish()
@@ -68,18 +103,22 @@ void File_Publisher::flush_batches()
         Batch batch;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return batch_ready() || finishing; });
+            // After a cancel, what is complete is named at once.
+            while (!batch_ready() && !(control.is_cancelled() && !pending.empty()))
+                changed.wait_for(lock, cancel_poll);
             if (pending.empty())
                 return; // finishing
             batch.swap(pending);
             pending_bytes = 0;
         }
+        size_t weight = 0;
+        for (const Finished_File &f : batch)
+            weight += size_t(f.file->descriptors());
         publish_batch(batch);
-        const size_t published = batch.size();
         batch.clear(); // closes what is left open
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            files_held -= published;
+            descriptors_held -= weight;
         }
         changed.notify_all();
     }

@@ -8,6 +8,7 @@
 #include "core/private_file.h"
 #include "core/sizes.h"
 #include "job_control.h"
+#include "unpack/descriptor_budget.h"
 #include "unpack/extract_folders.h"
 #include "unpack/extract_links.h"
 #include "unpack/file_publisher.h"
@@ -24,7 +25,6 @@
 namespace {
 
 constexpr size_t queued_files = 64;
-constexpr size_t folders_open = 256;
 
 int unpacking_threads()
 {
@@ -61,8 +61,9 @@ private:
     os::Path display;
     Job_Control &control;
     Extract_Log log;
-    Extract_Folders folders{destination, display, log, folders_open};
-    File_Publisher publisher{folders, log};
+    const Descriptor_Budget budget = budget_for(os::open_files_allowed(), unpacking_threads());
+    Extract_Folders folders{destination, display, log, budget.folders};
+    File_Publisher publisher{folders, log, control, budget.waiting_files};
     std::mutex archive_lock;
     bool resuming = false; // the destination held something before this run
     qint64 progress_budget = 0;
@@ -172,6 +173,11 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
     // Written privately and named only when complete and on disk.
     auto temporary = std::make_unique<Private_File>();
     error = temporary->create(folder, QByteArrayLiteral(".part"));
+    if (error == EMFILE || error == ENFILE) {
+        // Out of descriptors after all: once the waiting files are named, one is free.
+        publisher.make_room();
+        error = temporary->create(folder, QByteArrayLiteral(".part"));
+    }
     if (error)
         return cannot_create(error);
     if (!copy(reader, temporary->file(), e))
