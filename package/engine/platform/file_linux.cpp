@@ -179,6 +179,18 @@ int File::sync_all()
     return result_of(::fsync(fd));
 }
 
+void File::start_write_back()
+{
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+int File::finish_write_back()
+{
+    if (::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) == 0)
+        return 0;
+    return errno == EIO || errno == ENOSPC ? errno : sync_data();
+}
+
 int File::sync_file_system()
 {
     return result_of(::syncfs(fd));

@@ -215,4 +215,9 @@ int Folder::sync_file_system() const
     return result_of(::syncfs(fd));
 }
 
+int Folder::sync() const
+{
+    return result_of(::fsync(fd));
+}
+
 } // namespace os

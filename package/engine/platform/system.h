@@ -116,6 +116,8 @@ public:
     int free_space(qint64 *bytes) const;
     // Everything written to this folder's file system so far reaches its disk.
     int sync_file_system() const;
+    // The folder's names on disk, with what the journal holds for them.
+    int sync() const;
 
 private:
     friend class File;
@@ -160,6 +162,13 @@ public:
     int status(Status *out) const;
     int sync_data();
     int sync_all();
+    // Starts writing the file's data to disk, without waiting.
+    void start_write_back();
+    // The file's data on disk, and its blocks allocated: waits for the
+    // write-back started, without a journal commit of its own (the folders'
+    // sync() at the end of a run commits them all at once). Where the file
+    // system cannot do that, the file's data is synced as a whole.
+    int finish_write_back();
     // Everything written to this file's file system so far reaches its disk.
     int sync_file_system();
     int set_permissions(quint32 permissions);

@@ -136,6 +136,12 @@ void Decryption::unpack(const os::Path &path)
         failed(path, QStringLiteral("the folder %1 was moved or replaced while it was unpacked into").arg(display_path(folder_path)));
         ok = false;
     }
+    // The new folder's own name on disk too.
+    if (ok && created)
+        if (const int error = parent.sync()) {
+            failed(path, QStringLiteral("cannot write to disk: %1").arg(os::reason(error)));
+            ok = false;
+        }
     if (ok)
         ++result.containers_unpacked;
     // A folder made for a container that held nothing usable goes again.

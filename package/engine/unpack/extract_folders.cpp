@@ -139,6 +139,23 @@ std::vector<std::pair<QByteArray, Extract_Folders::Id>> Extract_Folders::deepest
     return list;
 }
 
+int Extract_Folders::sync_all()
+{
+    int first = 0;
+    const auto sync = [&](Id id) {
+        int error = 0;
+        if (const std::shared_ptr<const os::Folder> folder = open(id, &error))
+            error = folder->sync();
+        if (!first)
+            first = error;
+    };
+    for (const auto &[relative, id] : deepest_first(false))
+        if (id != top)
+            sync(id);
+    sync(top);
+    return first;
+}
+
 void Extract_Folders::restore_modes_and_times()
 {
     for (const auto &[relative, id] : deepest_first(false)) {

@@ -57,6 +57,9 @@ public:
     // keeping rwx so that what was unpacked can be opened and removed.
     // Failures are warnings: the content is there.
     void restore_modes_and_times();
+    // Every folder of the extraction, the destination last, synced: the
+    // names in them on disk. 0 or the first errno value.
+    int sync_all();
     // Folders made here that stayed empty go again: all of them (after a
     // cancel), or those on the way to an entry that failed.
     void remove_empty_created(bool all);

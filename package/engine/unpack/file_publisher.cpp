@@ -126,17 +126,18 @@ void File_Publisher::flush_batches()
 
 void File_Publisher::publish_batch(Batch &batch)
 {
-    int error = 0;
-    if (const std::shared_ptr<const os::Folder> top = folders.open(Extract_Folders::top, &error))
-        error = top->sync_file_system();
-    if (error) {
-        for (const Finished_File &f : batch)
+    // Only this run's files wait for the disk, not everything the file
+    // system has to write (another program's big copy): their write-back
+    // started when each was complete.
+    for (Finished_File &f : batch) {
+        if (const int error = f.file->file().finish_write_back()) {
             log.error(QStringLiteral("%1: cannot be written to disk: %2").arg(display_path(f.entry_path), os::reason(error)),
                       parent_of(f.entry_path));
-        return;
-    }
-    for (Finished_File &f : batch)
+            f.file.reset();
+            continue;
+        }
         publish(f);
+    }
 }
 
 void File_Publisher::publish(Finished_File &f)

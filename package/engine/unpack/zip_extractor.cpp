@@ -182,6 +182,7 @@ void Extractor::extract_file(zip_t *za, const File_Job &job)
         return cannot_create(error);
     if (!copy(reader, temporary->file(), e))
         return; // the temporary file goes with `temporary`
+    temporary->file().start_write_back();
     if (e.has_permissions)
         if ((error = temporary->file().set_permissions(e.permissions | 0400)))
             log.warning(QStringLiteral("%1: cannot set its permissions: %2").arg(entry, os::reason(error)));
@@ -259,7 +260,7 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
         if (log.error_count() > 0)
             folders.remove_empty_created(false);
         // Names, folders and their times on disk before the run says it is done.
-        if (const int error = destination->sync_file_system())
+        if (const int error = folders.sync_all())
             log.error(QStringLiteral("cannot write to disk: %1").arg(os::reason(error)));
     }
     ok = ok && log.error_count() == 0 && !control.is_cancelled();
