@@ -401,6 +401,10 @@ int report_result(const Package_Result &result)
         std::fprintf(stderr, "corvanta-cli: %s\n", qPrintable(line));
     if (result.errors.isEmpty())
         std::fprintf(stderr, "corvanta-cli: failed\n");
+    // Unpacked files stay, and the user should know a second run completes them.
+    if (result.is_cancelled && !result.is_encryption)
+        std::fprintf(stderr, "corvanta-cli: the files unpacked before the cancel were kept; "
+                             "run it again to complete the rest\n");
     return 1;
 }
 
@@ -559,5 +563,8 @@ int main(int argc, char *argv[])
         return flush_output(read_containers(args, list_one));
     if (command == "test")
         return flush_output(read_containers(args, test_one));
+    // An option before the command is no command: say which it is.
+    if (command.startsWith('-'))
+        return usage_error(QStringLiteral("unknown option \"%1\"").arg(display_path(command)));
     return usage_error(QStringLiteral("unknown command \"%1\"").arg(display_path(command)));
 }

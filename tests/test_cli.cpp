@@ -407,6 +407,43 @@ private slots:
     // A run killed mid-way leaves no temporary that outlives the next run.
     // Ctrl+C, SIGTERM and SIGHUP (the terminal closed) cancel the run, which
     // removes its temporary and the folders it made itself.
+    // The first line names the mistake as the user made it.
+    void usage_errors_name_the_mistake_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("option") << QStringList{"--bogus"} << "unknown option \"--bogus\"";
+        QTest::newRow("command") << QStringList{"bogus"} << "unknown command \"bogus\"";
+    }
+
+    void usage_errors_name_the_mistake()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, named);
+        const Run r = cli(args);
+        QCOMPARE(r.exit_code, 2);
+        QCOMPARE(r.err.split('\n').first(), "corvanta-cli: " + named);
+    }
+
+    // A cancelled unpacking keeps what it finished, and says so.
+    void interrupted_decryption_says_what_was_kept()
+    {
+        make_file("kept/in/a.txt", "a");
+        make_file("kept/in/b.txt", "b");
+        const Run enc = cli({"encrypt", "-C", path("kept"), path("kept/in")});
+        QCOMPARE(enc.exit_code, 0);
+        std::unique_ptr<QProcess> run = start({"decrypt", enc.out.trimmed()}, false, QString(), "file_unpacked");
+        run->setReadChannel(QProcess::StandardError);
+        QByteArray told;
+        while (!told.contains('\n') && run->waitForReadyRead(60000))
+            told += run->readAllStandardError();
+        QCOMPARE(told, QByteArray("corvanta-cli: held at file_unpacked\n"));
+        ::kill(pid_t(run->processId()), SIGINT);
+        const Run stopped = finish(*run);
+        QCOMPARE(stopped.exit_code, 1);
+        QVERIFY2(stopped.err.contains("kept") && stopped.err.contains("again"), qPrintable(stopped.err));
+    }
+
     void killed_run_leaves_nothing_behind_data()
     {
         QTest::addColumn<bool>("named_temporaries");
