@@ -4,6 +4,7 @@
 #include "KT_Button.h"
 #include "KT_Widget.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QScreen>
 #include <QSizeGrip>
@@ -154,6 +155,40 @@ private slots:
         window.showNormal();
         QTest::mouseClick(window.title_bar->close_button, Qt::LeftButton);
         QTRY_VERIFY(!window.isVisible());
+    }
+
+    // A screen reader finds the title bar's pictures as named buttons it can press.
+    void titleButtonsAreNamedButtons_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("after_press");
+        QTest::newRow("minimise") << "min" << "Minimise" << "Minimise";
+        QTest::newRow("maximise") << "max" << "Maximise" << "Restore";
+        QTest::newRow("close") << "close" << "Close" << "Close";
+    }
+
+    void titleButtonsAreNamedButtons()
+    {
+        QFETCH(QString, which);
+        QFETCH(QString, name);
+        QFETCH(QString, after_press);
+        Test_Window window;
+        build(window);
+        Basic_From_Top* bar = window.title_bar;
+        KT_Button* button = which == "min" ? bar->min_button : which == "max" ? bar->max_button : bar->close_button;
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::Button);
+        QCOMPARE(face->text(QAccessible::Name), name);
+        QVERIFY(!face->state().invisible);
+        QCOMPARE(face->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+        face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(face->text(QAccessible::Name), after_press);
+        if (which == "close")
+            QTRY_VERIFY(!window.isVisible());
+        else if (which == "min")
+            QTRY_VERIFY(window.isMinimized());
     }
 
     void dragMovesClampsTopEdgeAndStopsWhileMaximised()

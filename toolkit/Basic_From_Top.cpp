@@ -62,6 +62,11 @@ void Basic_From_Top::init_title()
     close_button = new KT_Button(3);
     close_button->set_image(QStringLiteral(":/Pellanor/Resources/close.png"));
 
+    // Pictures only: a screen reader needs their names.
+    min_button->setAccessibleName(tr("Minimise"));
+    max_button->setAccessibleName(tr("Maximise"));
+    close_button->setAccessibleName(tr("Close"));
+
     title_button_grid->addWidget(min_button, 0, 1, Qt::AlignCenter);
     title_button_grid->addWidget(max_button, 0, 2, Qt::AlignCenter);
     title_button_grid->addWidget(close_button, 0, 3, Qt::AlignCenter);
@@ -121,6 +126,7 @@ void Basic_From_Top::slot_MaxorRestore()
         image = QStringLiteral(":/Pellanor/Resources/restore.png");
     }
     if (max_button) {
+        max_button->setAccessibleName(is_max ? tr("Restore") : tr("Maximise"));
         max_button->set_image(image);
         max_button->show_state(1);
     }

@@ -1,5 +1,7 @@
 #include "KT_Button.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QColor>
 #include <QEnterEvent>
 #include <QMouseEvent>
@@ -7,11 +9,46 @@
 
 #include <cstdio>
 
+namespace {
+
+// A screen reader would see a label's picture: it is a button, pressed as one.
+class KT_Button_Accessible : public QAccessibleWidget
+{
+public:
+    explicit KT_Button_Accessible(KT_Button* button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+        addControllingSignal(QStringLiteral("clicked()"));
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override
+    {
+        auto* button = static_cast<KT_Button*>(widget());
+        if (action == pressAction() && button->isEnabled())
+            emit button->clicked();
+    }
+};
+
+QAccessibleInterface* accessible_kt_button(const QString& class_name, QObject* object)
+{
+    if (class_name == QLatin1String("KT_Button") && object && object->isWidgetType())
+        return new KT_Button_Accessible(static_cast<KT_Button*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 KT_Button::KT_Button(int state_count, QWidget* parent)
     : QLabel(parent)
     // A strip always holds at least one image; zero would divide by zero.
     , state_count(state_count < 1 ? 1 : state_count)
 {
+    static const bool factory_installed = [] {
+        QAccessible::installFactory(accessible_kt_button);
+        return true;
+    }();
+    Q_UNUSED(factory_installed);
     setMouseTracking(true);
 }
 
