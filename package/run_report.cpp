@@ -3,7 +3,12 @@
 #include "Basic_Text.h"
 #include "start_place.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -24,6 +29,24 @@ void add_list(QList<Run_Report::Line> *summary, const QString &heading, const QS
         summary->append({item, are_paths});
     if (items.size() > lines_per_list)
         summary->append({Basic_Text::instance()->txt_more_in_details.arg(items.size() - lines_per_list), false});
+}
+
+// Words of the zip format that mean nothing to most people.
+const QRegularExpression zip_jargon(QStringLiteral(
+    "central directory|local header|zip64|end record|CRC|deflate|compressed data|entry count|"
+    "not a zip archive|overlap"), QRegularExpression::CaseInsensitiveOption);
+
+// "<item>: <why>" with the why in plain words first, the zip terms after it.
+QString plain_failure(const QString &line)
+{
+    const QRegularExpressionMatch jargon = zip_jargon.match(line);
+    if (!jargon.hasMatch())
+        return line;
+    const qsizetype cut = line.lastIndexOf(QLatin1String(": "), jargon.capturedStart());
+    const QString item = cut < 0 ? QString() : line.left(cut);
+    const QString why = cut < 0 ? line : line.mid(cut + 2);
+    const QString plain = QCoreApplication::translate("Run_Report", "not a container, or damaged");
+    return (item.isEmpty() ? plain : item + QLatin1String(": ") + plain) + QLatin1String(" (") + why + QLatin1Char(')');
 }
 
 QStringList places_of(const Package_Result &result)
@@ -72,11 +95,19 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
     add_list(&summary, text->txt_saved_to, places, true);
     add_list(&summary, text->txt_kept_beside, result.kept_beside, true);
     // "<item>: <why>" lines name a path too.
-    add_list(&summary, text->txt_what_failed, result.errors, true);
+    QStringList failures;
+    for (const QString &line : result.errors)
+        failures.append(plain_failure(line));
+    add_list(&summary, text->txt_what_failed, failures, true);
     if (!blocked_working_folder.isEmpty())
         summary.append({text->txt_working_folder_advice.arg(blocked_working_folder)});
     if (!result.warnings.isEmpty())
         summary.append({text->txt_left_out.arg(result.warnings.size())});
+    // Nobody should take the container for protection. (Once a password can
+    // seal a container, this holds only for those without one.)
+    if (result.is_encryption && result.is_ok)
+        summary.append({QCoreApplication::translate(
+            "Run_Report", "The cipher has no key: anyone with Corvanta can open this container.")});
 
     // Details only when they hold more than the summary shows.
     const QString details = details_of(result, places);
@@ -102,13 +133,33 @@ QString blocked_working_folder(const Package_Result &result, const QString &base
     return QDir::toNativeSeparators(QDir(base_dir).filePath(working_folder_name()));
 }
 
-QString summary_html(const QList<Run_Report::Line> &summary)
+QString shortened_path(const QString &path, const QFontMetrics &metrics, int width)
 {
+    if (width <= 0 || metrics.horizontalAdvance(path) <= width)
+        return path;
+    // The name is what the user looks for: keep it, shorten its folder.
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    const QString folder = path.left(slash + 1);
+    const int room = width - metrics.horizontalAdvance(name);
+    if (slash < 0 || room <= metrics.horizontalAdvance(QStringLiteral("\u2026/")))
+        return metrics.elidedText(path, Qt::ElideMiddle, width);
+    return metrics.elidedText(folder, Qt::ElideMiddle, room) + name;
+}
+
+QString summary_html(const QList<Run_Report::Line> &summary, const QFontMetrics *metrics, int path_width)
+{
+    // A count stays on its label's line: "…as they were: 5" breaks before the label, not the number.
+    static const QRegularExpression count(QStringLiteral(" (\\d+)"));
     QString html;
     for (const Run_Report::Line &line : summary) {
-        const QString form = line.is_path ? QStringLiteral("<div style=\"white-space:pre; margin-left:12px\">%1</div>")
-                                          : QStringLiteral("<div>%1</div>");
-        html += form.arg(line.text.toHtmlEscaped());
+        if (line.is_path) {
+            const QString shown = metrics ? shortened_path(line.text, *metrics, path_width) : line.text;
+            html += QStringLiteral("<div style=\"white-space:pre; margin-left:12px\">%1</div>").arg(shown.toHtmlEscaped());
+        } else {
+            html += QStringLiteral("<div>%1</div>")
+                        .arg(line.text.toHtmlEscaped().replace(count, QStringLiteral("&nbsp;\\1")));
+        }
     }
     return html;
 }
@@ -119,17 +170,32 @@ bool show_run_report_box(const QString &title, const Run_Report &report)
     box.setWindowTitle(title);
     box.setText(report.text);
     box.setIcon(report.is_ok ? QMessageBox::Information : QMessageBox::Warning);
+    QString details = report.details;
     if (!report.summary.isEmpty()) {
-        // Paths are kept whole: the box grows to the widest one.
+        // Paths are kept on one line, shortened in the middle to what the
+        // screen can show; the whole paths are in the details.
         box.setTextFormat(Qt::PlainText);
-        box.setInformativeText(summary_html(report.summary));
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        const int path_width = screen ? screen->availableGeometry().width() * 2 / 3 : 0;
+        const QFontMetrics metrics(box.font());
+        const QString html = summary_html(report.summary, &metrics, path_width);
+        box.setInformativeText(html);
+        if (html != summary_html(report.summary) && details.isEmpty()) {
+            QStringList whole;
+            for (const Run_Report::Line &line : report.summary)
+                whole.append(line.text);
+            details = whole.join(QLatin1Char('\n'));
+        }
     }
-    if (!report.details.isEmpty())
-        box.setDetailedText(report.details);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     QPushButton *open = nullptr;
     if (!report.folder.isEmpty())
         open = box.addButton(Basic_Text::instance()->txt_open_folder, QMessageBox::ActionRole);
-    box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    QPushButton *ok = box.addButton(QMessageBox::Ok);
+    box.setDefaultButton(ok);
+    // With Open Folder beside it, Qt would leave Esc without a button.
+    box.setEscapeButton(ok);
     box.exec();
     return open && box.clickedButton() == open;
 }

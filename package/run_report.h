@@ -32,8 +32,15 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
 // make it, for make_run_report(); empty otherwise.
 QString blocked_working_folder(const Package_Result &result, const QString &base_dir);
 
-// The summary as the box's rich text.
-QString summary_html(const QList<Run_Report::Line> &summary);
+class QFontMetrics;
+
+// `path` in at most `width` pixels: whole when it fits, else shortened in the
+// middle of its folder with the file name kept.
+QString shortened_path(const QString &path, const QFontMetrics &metrics, int width);
+
+// The summary as the box's rich text; with `metrics`, paths are shortened to `path_width`.
+QString summary_html(const QList<Run_Report::Line> &summary, const QFontMetrics *metrics = nullptr,
+                     int path_width = 0);
 
 // Shows the report in a modal box with no parent; true when the user asked to
 // open the result's folder.

@@ -234,7 +234,8 @@ private slots:
                  qPrintable(made.join(' ')));
         const QString container = work_path("AddData/" + made[0]);
         // Where it went is readable at once; what was left out is in the details.
-        QCOMPARE(packed.summary, Lines({{"Saved to:"}, {container, true}, {"Left out: 1, see the details"}}));
+        QCOMPARE(packed.summary, Lines({{"Saved to:"}, {container, true}, {"Left out: 1, see the details"},
+                                        {"The cipher has no key: anyone with Corvanta can open this container."}}));
         QCOMPARE(packed.folder, work_path("AddData"));
         QVERIFY2(packed.details.startsWith("Saved to:\n" + container + "\n") && packed.details.contains("docs/pipe"),
                  qPrintable(packed.details));

@@ -8,9 +8,18 @@
 #include "run_report.h"
 #include "start_place.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -119,6 +128,117 @@ private slots:
         QCOMPARE(summary_html({{"Saved to:"}, {"/a/<b>&c", true}}),
                  QStringLiteral("<div>Saved to:</div>"
                                 "<div style=\"white-space:pre; margin-left:12px\">/a/&lt;b&gt;&amp;c</div>"));
+    }
+
+    // A failure is said in plain words first; the zip terms follow, and the
+    // details keep the line as the engine gave it.
+    void failure_in_plain_words_data()
+    {
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no end record") << "/c/x.kvxdata: no end of central directory"
+                                       << "/c/x.kvxdata: not a container, or damaged (no end of central directory)";
+        QTest::newRow("header mismatch")
+            << "/c/a: b.kvxdata: src/keep.txt: the local header does not match the central directory (name)"
+            << "/c/a: b.kvxdata: src/keep.txt: not a container, or damaged "
+               "(the local header does not match the central directory (name))";
+        QTest::newRow("plain already") << "/c/x: Permission denied" << "/c/x: Permission denied";
+    }
+
+    void failure_in_plain_words()
+    {
+        QFETCH(QString, error);
+        QFETCH(QString, shown);
+        Package_Result failed;
+        failed.errors = {error};
+        const Run_Report made = make_run_report(failed);
+        QCOMPARE(made.summary.value(1).text, shown);
+        QVERIFY(error == shown || made.details.contains(error));
+    }
+
+    // Only a made container gets the word that its cipher has no key.
+    void encryption_report_says_there_is_no_key_data()
+    {
+        QTest::addColumn<bool>("encryption");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("packed") << true << true;
+        QTest::newRow("packing failed") << true << false;
+        QTest::newRow("unpacked") << false << true;
+    }
+
+    void encryption_report_says_there_is_no_key()
+    {
+        QFETCH(bool, encryption);
+        QFETCH(bool, ok);
+        Package_Result result;
+        result.is_encryption = encryption;
+        result.is_ok = ok;
+        const Run_Report made = make_run_report(result);
+        const bool said = std::any_of(made.summary.cbegin(), made.summary.cend(),
+                                      [](const Run_Report::Line &line) { return line.text.contains("no key"); });
+        QCOMPARE(said, encryption && ok);
+    }
+
+    // A long path keeps its file name and fits; a short one stays whole.
+    void long_paths_are_shortened_in_the_middle()
+    {
+        const QFontMetrics metrics(QApplication::font());
+        const QString deep = "/home/user/" + QString("very long folder name/").repeated(7) + "AddData/20261207-160301.kvxdata";
+        const int width = metrics.horizontalAdvance(QString(60, 'x'));
+        const QString shown = shortened_path(deep, metrics, width);
+        QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
+        QVERIFY2(shown.startsWith("/home/") && shown.endsWith("/20261207-160301.kvxdata"), qPrintable(shown));
+        QCOMPARE(shortened_path("/a/b.kvxdata", metrics, width), QStringLiteral("/a/b.kvxdata"));
+    }
+
+    // In a narrow box a count stays on its label's line.
+    void count_stays_with_its_label()
+    {
+        QTextDocument doc;
+        doc.setDefaultFont(QApplication::font());
+        doc.setHtml(summary_html({{"Files already there, left as they were: 5"}}));
+        const QFontMetrics metrics(QApplication::font());
+        doc.setDocumentMargin(0);
+        // Room for the label, not for the count beside it.
+        doc.setTextWidth(metrics.horizontalAdvance("Files already there, left as they were: "));
+        QVERIFY(doc.size().height() > 0);  // lays it out
+        const QTextBlock block = doc.begin();
+        const QTextLayout *layout = block.layout();
+        QCOMPARE(layout->lineCount(), 2);
+        const QString plain = block.text();
+        QCOMPARE(layout->lineForTextPosition(int(plain.indexOf('5'))).lineNumber(),
+                 layout->lineForTextPosition(int(plain.indexOf("were:"))).lineNumber());
+    }
+
+    // Esc closes the box, also beside Open Folder, and a screen reader finds its text.
+    void report_box_closes_with_escape()
+    {
+        Run_Report shown;
+        shown.is_ok = true;
+        shown.text = "DecryptionSuccessful";
+        shown.summary = {{"Saved to:"}, {"/b/a", true}};
+        shown.folder = "/b/a";
+        QStringList read;
+        bool closed_by_hand = false;
+        QTimer::singleShot(0, [&] {
+            QWidget *box = QApplication::activeModalWidget();
+            if (!box)
+                return;
+            for (const QLabel *label : box->findChildren<QLabel *>())
+                if (QAccessibleInterface *face = QAccessible::queryAccessibleInterface(const_cast<QLabel *>(label)))
+                    read << face->text(QAccessible::Name);
+            QTest::keyClick(box, Qt::Key_Escape);
+            QTimer::singleShot(0, [&] {
+                if (auto *still = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                    closed_by_hand = true;
+                    still->done(0);
+                }
+            });
+        });
+        QVERIFY(!show_run_report_box("Corvanta", shown));
+        QVERIFY(!closed_by_hand);
+        QVERIFY2(read.contains("DecryptionSuccessful"), qPrintable(read.join('|')));
+        QVERIFY2(read.filter("Saved to:").size() == 1 && read.filter("/b/a").size() == 1, qPrintable(read.join('|')));
     }
 
     // The window opens at its usual size where that fits, never below the
