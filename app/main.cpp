@@ -7,7 +7,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -79,14 +78,12 @@ int main(int argc, char *argv[])
     close_on_signals(&window);
     // Paths from the file manager ("Open with", a double click, its menus).
     using Mode = Pellanor::Open_Mode;
-    window.open_paths(paths, pack ? Mode::Pack : unpack ? Mode::Unpack : Mode::By_Kind);
+    window.open_paths(paths, pack ? Mode::Pack : unpack ? Mode::Unpack : Mode::By_Kind, pack || unpack);
     // Packing from a file manager's menu makes the container beside what was chosen.
     if (pack)
         window.set_base_folder(
             choose_base_dir(QFileInfo(QDir::current(), paths.first()).absolutePath(), QDir::homePath()));
     window.place_on_screen();
     window.show();
-    if (pack || unpack)
-        QTimer::singleShot(0, &window, &Pellanor::slot_encryption);
     return app.exec();
 }

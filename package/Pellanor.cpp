@@ -1,13 +1,16 @@
 #include "Pellanor.h"
 
 #include "Basic_Text.h"
+#include "close_on_signals.h"
 #include "start_place.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QIcon>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QTimer>
@@ -53,8 +56,9 @@ void Pellanor::init_window()
     const QString current = QDir::currentPath();
     base_dir = choose_base_dir(current, QDir::homePath());
     if (base_dir != current)
-        status_label.setText(Basic_Text::instance()->txt_working_in_home.arg(
-            QDir::toNativeSeparators(QDir(base_dir).filePath(working_folder_name()))));
+        standing_notice = Basic_Text::instance()->txt_working_in_home.arg(
+            QDir::toNativeSeparators(QDir(base_dir).filePath(working_folder_name())));
+    status_label.setText(standing_notice);
 }
 
 void Pellanor::place_on_screen()
@@ -92,8 +96,9 @@ void Pellanor::connect_signals()
 
 void Pellanor::clear_notice()
 {
+    // Where containers go stays said: it holds for every run.
     if (!busy)
-        status_label.clear();
+        status_label.setText(standing_notice);
 }
 
 void Pellanor::add_chosen(const QStringList &files, const QStringList &folders)
@@ -120,7 +125,7 @@ void Pellanor::add_folder(const QString &path)
     add_chosen({}, {path});
 }
 
-void Pellanor::open_paths(const QStringList &paths, Open_Mode mode)
+void Pellanor::open_paths(const QStringList &paths, Open_Mode mode, bool start)
 {
     if (busy || paths.isEmpty())
         return;
@@ -135,21 +140,31 @@ void Pellanor::open_paths(const QStringList &paths, Open_Mode mode)
     // One key press or click starts what was asked for.
     start_button.setFocus();
 
-    if (!chosen.problems.isEmpty()) {
-        // After the window is up, so the box stands in front of it.
-        Run_Report problems;
+    // After the window is up, so the box stands in front of it; a run asked
+    // for starts once the user has read it: one box at a time.
+    if (chosen.problems.isEmpty() && !start)
+        return;
+    Run_Report problems;
+    if (!chosen.problems.isEmpty())
         problems.text = chosen.problems_text();
-        QTimer::singleShot(0, this, [this, problems] { show_report(Basic_Text::instance()->txt_title, problems); });
-    }
+    QTimer::singleShot(0, this, [this, problems, start] {
+        if (!problems.text.isEmpty())
+            show_report(Basic_Text::instance()->txt_title, problems);
+        if (start)
+            slot_encryption();
+    });
 }
 
 void Pellanor::slot_select_file()
 {
     const Basic_Text *text = Basic_Text::instance();
     const QString work_folder = QDir(base_dir).filePath(working_folder_name());
+    // Containers are looked for where packing puts them, once there are any;
+    // files from where containers go (home, when started where nothing can be written).
+    const QString start_folder = is_encryption || !QFileInfo(work_folder).isDir() ? base_dir : work_folder;
     const QStringList paths = is_encryption
-        ? choose_files(text->txt_choose_encrypted_file, QString(), QString())
-        : choose_files(text->txt_choose_decryption_file, work_folder, container_filter());
+        ? choose_files(text->txt_choose_encrypted_file, start_folder, QString())
+        : choose_files(text->txt_choose_decryption_file, start_folder, container_filter());
     add_files(paths);
 }
 
@@ -209,7 +224,12 @@ void Pellanor::slot_textChanged(const QString &type_text)
 void Pellanor::choose_type(int index)
 {
     clear_notice();
-    apply_mode(index == Encryption_Index);
+    const bool to_encryption = index == Encryption_Index;
+    const qsizetype dropped = to_encryption == is_encryption ? 0 : file_map.size() + folder_map.size();
+    apply_mode(to_encryption);
+    // The list went with the type: say so, or it looks lost.
+    if (dropped > 0)
+        status_label.setText(tr("The list was emptied: its %1 entries belong to the other type").arg(dropped));
 }
 
 void Pellanor::apply_mode(bool to_encryption)
@@ -287,11 +307,24 @@ void Pellanor::report(const Package_Result &result)
 
 void Pellanor::closeEvent(QCloseEvent *event)
 {
+    // A run is work the user started: closing over it is asked first, unless
+    // a signal ends the program.
+    if (busy && !property(unattended_close_property).toBool() && !confirm_close(is_encryption))
+        return event->ignore();
     // Closing mid-run cancels the run, as the cancel button does; its end is
     // not reported: the user asked for it.
     if (const std::optional<Package_Result> ended = job.abandon())
         end_run(*ended, false);
     Basic_From_Obj::closeEvent(event);
+}
+
+bool Pellanor::confirm_close(bool encryption)
+{
+    const QString question = encryption
+        ? tr("Packing is still running. Stop it and close? Nothing of it is kept.")
+        : tr("Unpacking is still running. Stop it and close? The files unpacked so far are kept; "
+             "a new run completes the rest.");
+    return QMessageBox::question(this, Basic_Text::instance()->txt_title, question) == QMessageBox::Yes;
 }
 
 QStringList Pellanor::choose_files(const QString &caption, const QString &dir, const QString &filter)

@@ -48,8 +48,9 @@ public:
     void add_folder(const QString &path);
     // Lists paths given on the command line, relative ones taken from the
     // current directory. Paths that cannot be used (in Unpack mode also those
-    // that are no container) are left out and named in a box.
-    void open_paths(const QStringList &paths, Open_Mode mode = Open_Mode::By_Kind);
+    // that are no container) are left out and named in a box. `start`: run
+    // at once, after that box is closed.
+    void open_paths(const QStringList &paths, Open_Mode mode = Open_Mode::By_Kind, bool start = false);
     // The folder whose "AddData" packing writes into.
     QString base_folder() const { return base_dir; }
     void set_base_folder(const QString &folder) { base_dir = folder; }
@@ -82,6 +83,8 @@ protected:
     // Shows the end-of-run box; true when the user asked to open the result's folder.
     virtual bool show_report(const QString &title, const Run_Report &report);
     virtual void open_url(const QUrl &url);
+    // Asked before closing over a run; true to stop the run and close.
+    virtual bool confirm_close(bool is_encryption);
     // Makes the job's worker thread; throws std::system_error when none can be made.
     virtual std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
 
@@ -108,6 +111,8 @@ private:
     Path_Set file_map;
     Path_Set folder_map;
     QString base_dir;
+    // What the status row says whenever nothing else needs saying.
+    QString standing_notice;
 
     bool busy = false;
     // Time since the run started, for its rate and time left.

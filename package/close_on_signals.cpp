@@ -37,8 +37,10 @@ void close_on_signals(QWidget *window)
         char bytes[16];
         while (::read(signal_pipe[0], bytes, sizeof bytes) > 0) {
         }
-        if (window)
+        if (window) {
+            window->setProperty(unattended_close_property, true);
             window->close(); // cancels a run and waits for its clean-up
+        }
         // Also out of a report box's own loop.
         QCoreApplication::quit();
     });

@@ -5,11 +5,13 @@
 #include "package_pipeline.h"
 #include "progress_text.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QShortcut>
 
 bool Return_Clicks::eventFilter(QObject *watched, QEvent *event)
@@ -69,9 +71,11 @@ void Pellanor_View::build_type_row()
     // In Type_Index order.
     type_combo.addItem(text->txt_type_encryption);
     type_combo.addItem(text->txt_type_decryption);
-    // Wraps rather than widen the window past its described width.
+    // Wraps rather than widen the window past its described width, but
+    // takes the whole free width first: one line wherever it fits.
     hint_label.setWordWrap(true);
-    main_grid.addWidget(&hint_label, 0, 3, 1, 1, Qt::AlignLeft);
+    hint_label.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    main_grid.addWidget(&hint_label, 0, 3, 1, 1);
 }
 
 // Under the table: the buttons that change the list.
@@ -143,12 +147,22 @@ void Pellanor_View::name_controls()
         {&progress_bar, "progress_bar"},       {&cancel_button, "cancel_button"}};
     for (const auto &[widget, name] : names)
         widget->setObjectName(QString::fromLatin1(name));
+
+    // What a screen reader says for controls whose text does not name them.
+    QString type_name = Basic_Text::instance()->txt_choose_type;
+    type_name.remove(QRegularExpression(QStringLiteral("[:\\x{FF1A}]\\s*$")));
+    type_combo.setAccessibleName(type_name);
+    type_label.setBuddy(&type_combo);
+    file_table.setAccessibleName(QCoreApplication::translate("Pellanor_View", "Files and folders"));
+    progress_bar.setAccessibleName(QCoreApplication::translate("Pellanor_View", "Progress"));
 }
 
 void Pellanor_View::set_up_keys(QWidget *content_area)
 {
     // Tab moves between controls, not between the table's cells.
     file_table.setTabKeyNavigation(false);
+    // An empty table draws no current cell: its frame shows where the focus is.
+    file_table.setStyleSheet(QStringLiteral("QTableWidget:focus { border: 2px solid palette(highlight); }"));
     // Reading order: the type, the list, its buttons, then the bottom row.
     const QList<QWidget *> order = {&type_combo,    &file_table,   &add_file_button,
                                     &add_dir_button, &delete_button, &clear_button,
@@ -238,6 +252,8 @@ void Pellanor_View::show_busy(bool on, bool is_encryption)
     progress_bar.setVisible(on);
     cancel_button.setVisible(on);
     cancel_button.setEnabled(on);
+    // Return or Space acts on the run: Cancel during it, start after it.
+    (on ? cancel_button : start_button).setFocus();
     if (!on) {
         status_label.clear();
         return;

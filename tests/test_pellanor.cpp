@@ -4,6 +4,7 @@
 #include "close_on_signals.h"
 #include "engine_test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
 #include <QMimeData>
@@ -24,7 +25,7 @@ namespace {
 class Test_Window : public Pellanor
 {
 public:
-    struct Report { Run_Report shown; bool cancel_shown; };  // cancel_shown: a live Cancel beside the box
+    struct Report { Run_Report shown; bool cancel_shown; bool busy; };  // cancel_shown: a live Cancel beside the box
     QList<QStringList> file_answers;
     QStringList folder_answers;
     QStringList file_dialogs; // "folder|filter" of each
@@ -32,6 +33,8 @@ public:
     QList<QUrl> opened;
     bool open_folder = false;  // the answer to every report
     bool fail_thread_start = false;
+    QList<bool> close_questions;  // is_encryption of each question before closing
+    bool close_answer = true;
     int threads_started = 0;
 
     using Pellanor::dragEnterEvent, Pellanor::dropEvent;
@@ -59,10 +62,15 @@ protected:
     bool show_report(const QString &, const Run_Report &shown) override
     {
         QWidget *cancel = find("cancel_button");
-        reports.append({shown, cancel->isVisibleTo(this) && cancel->isEnabled()});
+        reports.append({shown, cancel->isVisibleTo(this) && cancel->isEnabled(), is_busy()});
         return open_folder;
     }
     void open_url(const QUrl &url) override { opened.append(url); }
+    bool confirm_close(bool is_encryption) override
+    {
+        close_questions.append(is_encryption);
+        return close_answer;
+    }
     std::thread start_thread(std::function<void()> body) override
     {
         if (fail_thread_start)
@@ -107,6 +115,12 @@ private:
                 out << w->objectName();
         out.sort();
         return out;
+    }
+    void show_active()
+    {
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
     void wait_for_reports(int count)
     {
@@ -168,7 +182,7 @@ private slots:
         QCOMPARE(window->find("start_button")->text(), QStringLiteral("Decryption"));
         window->file_answers = {{QStringLiteral("/data/x.kvxdata")}};
         window->click("add_file_button");
-        QCOMPARE(window->file_dialogs, QStringList({"|", work_path("AddData") + "|KVX file(*.kvxdata)"}));
+        QCOMPARE(window->file_dialogs, QStringList({work->path() + "|", work->path() + "|KVX file(*.kvxdata)"}));
         QCOMPARE(rows(), QStringList({"/data/x.kvxdata|IsFile"}));
         window->choose(text->txt_type_encryption);
         QVERIFY(window->files().isEmpty() && window->find("add_dir_button")->isEnabled());
@@ -500,6 +514,171 @@ private slots:
         wait_for_reports(1);
     }
 
+    // A run asked for at start-up begins once its notice is closed: one box at a time.
+    void start_up_run_waits_for_the_notice()
+    {
+        QVERIFY(write_file(work_path("in/a.txt"), "a"));
+        const Package_Result made = run_encryption({}, {work_path("in")}, work->path());
+        QVERIFY(made.is_ok);
+        window->open_paths({made.container_path, work_path("absent.kvxdata")}, Pellanor::Open_Mode::Unpack, true);
+        wait_for_reports(2);
+        QVERIFY(window->reports[0].shown.text.contains("absent.kvxdata"));
+        QVERIFY(!window->reports[0].busy);
+        QCOMPARE(window->reports[1].shown.text, QStringLiteral("DecryptionSuccessful"));
+    }
+
+    // Focus follows the run: Cancel while it works, the start button after it.
+    void focus_follows_the_run()
+    {
+        show_active();
+        window->hold_runs_at(Run_Point::Archive_Opened);
+        window->add_files({work_path("f")});
+        QVERIFY(write_file(work_path("f"), "f"));
+        window->find<QTableWidget>("file_table")->setFocus();
+        window->click("start_button");
+        QTRY_COMPARE(QApplication::focusWidget(), window->find("cancel_button"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->is_busy(), 60000);
+        QCOMPARE(QApplication::focusWidget(), window->find("start_button"));
+    }
+
+    // An empty table tabbed into still shows that it has the focus.
+    void empty_table_shows_focus()
+    {
+        show_active();
+        window->find("start_button")->setFocus();
+        const QImage unfocused = table()->grab().toImage();
+        table()->setFocus();
+        QVERIFY(table()->hasFocus());
+        QVERIFY(table()->grab().toImage() != unfocused);
+    }
+
+    // With room enough the hint is one line.
+    void hint_is_one_line_where_it_fits()
+    {
+        window->resize(1280, 760);
+        show_active();
+        auto *hint = window->find<QLabel>("hint_label");
+        for (const QString &type : {text->txt_type_encryption, text->txt_type_decryption}) {
+            window->choose(type);
+            QCoreApplication::processEvents();
+            QVERIFY2(hint->heightForWidth(hint->width()) < 2 * hint->fontMetrics().lineSpacing(),
+                     qPrintable(QStringLiteral("%1 px: %2").arg(hint->width()).arg(hint->text())));
+        }
+    }
+
+    // Where the file dialog opens: where containers are once there are any,
+    // and never in a folder that does not exist.
+    void file_dialog_opens_where_things_are_data()
+    {
+        QTest::addColumn<bool>("encryption");
+        QTest::addColumn<bool>("working_folder_exists");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("containers, none made yet") << false << false << "" << "";
+        QTest::newRow("containers") << false << true << "" << "AddData";
+        QTest::newRow("files") << true << true << "" << "";
+        QTest::newRow("files, containers go home") << true << false << "home" << "home";
+    }
+
+    void file_dialog_opens_where_things_are()
+    {
+        QFETCH(bool, encryption);
+        QFETCH(bool, working_folder_exists);
+        QFETCH(QString, base);
+        QFETCH(QString, opened);
+        QVERIFY(QDir().mkpath(work_path(base)));
+        window->set_base_folder(work_path(base));
+        if (working_folder_exists)
+            QVERIFY(QDir().mkpath(QDir(work_path(base)).filePath("AddData")));
+        window->choose(encryption ? text->txt_type_encryption : text->txt_type_decryption);
+        window->click("add_file_button");
+        QCOMPARE(QDir::cleanPath(window->file_dialogs.value(0).section('|', 0, 0)), QDir::cleanPath(work_path(opened)));
+    }
+
+    // What happens to the user's list or run without their asking is said.
+    void switching_type_says_the_list_went()
+    {
+        window->add_files({work_path("a"), work_path("b")});
+        window->choose(text->txt_type_decryption);
+        QVERIFY2(window->status().contains("2"), qPrintable(window->status()));
+        window->choose(text->txt_type_encryption);
+        QVERIFY(window->status().isEmpty());
+    }
+
+    void closing_over_a_run_asks_first()
+    {
+        show_active();
+        window->hold_runs_at(Run_Point::Archive_Opened);
+        QVERIFY(write_file(work_path("f"), "f"));
+        window->add_files({work_path("f")});
+        window->click("start_button");
+        QVERIFY(window->is_busy());
+        window->close_answer = false;
+        QVERIFY(!window->close());
+        QCOMPARE(window->close_questions, QList<bool>({true}));
+        QVERIFY(window->is_busy() && window->isVisible());
+        // A signal ends the program with nobody to ask.
+        window->setProperty(unattended_close_property, true);
+        QVERIFY(window->close());
+        QCOMPARE(window->close_questions.size(), 1);
+        QVERIFY(!window->is_busy());
+        QVERIFY(!QFileInfo::exists(work_path("AddData")) || QDir(work_path("AddData")).isEmpty());
+    }
+
+    // Every control has the name and role a screen reader needs.
+    void controls_are_named_for_screen_readers_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        // Qt on Linux names a combo box by its text; its label comes as a relation.
+        QTest::newRow("type") << "type_combo" << int(QAccessible::ComboBox) << "Encryption";
+        QTest::newRow("table") << "file_table" << int(QAccessible::Table) << "Files and folders";
+        QTest::newRow("progress") << "progress_bar" << int(QAccessible::ProgressBar) << "Progress";
+        QTest::newRow("cancel") << "cancel_button" << int(QAccessible::Button) << "Cancel";
+        QTest::newRow("start") << "start_button" << int(QAccessible::Button) << "Encryption";
+        QTest::newRow("status") << "status_label" << int(QAccessible::StaticText) << "EncryptionIng\u2026\u2026";
+    }
+
+    void controls_are_named_for_screen_readers()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        show_active();
+        window->hold_runs_at(Run_Point::Archive_Opened);
+        QVERIFY(write_file(work_path("f"), "f"));
+        window->add_files({work_path("f")});
+        window->click("start_button");
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(window->find<QWidget>(qPrintable(control)));
+        QVERIFY(face);
+        QCOMPARE(int(face->role()), role);
+        QCOMPARE(face->text(QAccessible::Name), name);
+        QVERIFY(!face->state().invisible);
+        // The start button is locked during the run; Cancel can be pressed.
+        if (role == QAccessible::Button) {
+            QCOMPARE(bool(face->state().disabled), control == "start_button");
+            QCOMPARE(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+                     control != "start_button");
+        }
+        if (role == QAccessible::ComboBox) {
+            const auto labels = face->relations(QAccessible::Label);
+            QVERIFY(!labels.isEmpty());
+            QCOMPARE(labels.first().first->text(QAccessible::Name), text->txt_choose_type);
+        }
+        if (role == QAccessible::ProgressBar)
+            QCOMPARE(face->valueInterface()->currentValue().toInt(), 0);
+        if (role == QAccessible::Table) {
+            QCOMPARE(face->tableInterface()->columnCount(), 2);
+            QAccessibleInterface *header = face->tableInterface()->cellAt(0, 0);
+            QVERIFY(header);
+            QCOMPARE(face->tableInterface()->rowCount(), 1);
+        }
+        window->find("cancel_button")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->is_busy(), 60000);
+    }
+
     // Opens at the described size where the screen allows, and at its minimum
     // size every text is still whole.
     void size_and_minimum()
@@ -543,7 +722,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(started.reports.size() == 1 && !started.is_busy(), 60000);
         QCOMPARE(started.reports[0].shown.text, QStringLiteral("EncryptionSuccessful"));
         QCOMPARE(started.reports[0].shown.folder, work_path("home/AddData"));
-        QVERIFY(started.status().isEmpty());
+        // Where containers go holds for every run: it stays said.
+        QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
     }
 };
 
