@@ -41,6 +41,39 @@ bool asks_for_text(int argc, char *argv[])
     return false;
 }
 
+// The platform Qt would pick has nothing to show the window on: Qt would
+// abort with its own message. Only the usual desktop platforms are judged.
+bool no_display(int argc, char *argv[])
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return false;
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb")) && !platform.startsWith(QLatin1String("wayland")))
+        return false;
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+int usage_error(const QString &message)
+{
+    std::fprintf(stderr, "corvanta: %s\nTry 'corvanta --help' for more information.\n", qPrintable(message));
+    return 2;
+}
+
+// What is wrong with the arguments, or nothing.
+QString misuse(QCommandLineParser *parser, const QStringList &arguments)
+{
+    if (!parser->parse(arguments))
+        return parser->errorText();
+    const bool pack = parser->isSet(QStringLiteral("pack"));
+    const bool unpack = parser->isSet(QStringLiteral("unpack"));
+    if (pack && unpack)
+        return QStringLiteral("--pack and --unpack exclude each other");
+    if ((pack || unpack) && parser->positionalArguments().isEmpty())
+        return QStringLiteral("--pack and --unpack need paths");
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -53,19 +86,26 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    QApplication app(argc, argv);
     set_up(&parser);
-    parser.process(app);
+    if (no_display(argc, argv)) {
+        // Misuse is still a usage error; Qt would only abort.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (const QString wrong = misuse(&parser, arguments); !wrong.isEmpty())
+            return usage_error(wrong);
+        std::fputs("corvanta: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    // Qt has taken its own options out of the arguments by now.
+    if (const QString wrong = misuse(&parser, QCoreApplication::arguments()); !wrong.isEmpty())
+        return usage_error(wrong);
     const bool pack = parser.isSet(QStringLiteral("pack"));
     const bool unpack = parser.isSet(QStringLiteral("unpack"));
     const QStringList paths = parser.positionalArguments();
-    if ((pack && unpack) || ((pack || unpack) && paths.isEmpty())) {
-        std::fputs(pack && unpack ? "corvanta: --pack and --unpack exclude each other\n"
-                                  : "corvanta: --pack and --unpack need paths\n",
-                   stderr);
-        std::fputs("Try 'corvanta --help' for more information.\n", stderr);
-        return 2;
-    }
     QCoreApplication::setApplicationName(QStringLiteral("Corvanta"));
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("corvanta"));

@@ -15,3 +15,5 @@ corvanta_add_test(test_window_units SOURCES test_window_units.cpp LIBS corvanta_
 # The package job on its own, without a window.
 corvanta_add_test(test_package_job SOURCES test_package_job.cpp engine_test_support.h
   LIBS corvanta_window corvanta_engine_internals)
+# How the program meets misuse and a missing display.
+add_test(NAME test_window_usage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_usage.sh $<TARGET_FILE:corvanta>)
