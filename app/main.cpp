@@ -1,4 +1,5 @@
 #include "Basic_Style.h"
+#include "Basic_Text.h"
 #include "Pellanor.h"
 #include "close_on_signals.h"
 #include "start_place.h"
@@ -7,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <cstdio>
 #include <cstring>
@@ -110,8 +112,8 @@ int main(int argc, char *argv[])
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("corvanta"));
 
-    // English texts; must be set before anything builds the text set.
-    ui_language = 0;
+    // English unless the user's locale asks for Chinese; before anything builds the text set.
+    use_language_of(QLocale::system());
 
     Pellanor window(nullptr);
     window.init_window();

@@ -9,6 +9,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev          # Core, Gui, Widgets, Test; brings moc/rcc and the platform plugins
+  qt6-tools-dev qt6-l10n-tools   # Qt6LinguistTools and lrelease: the Chinese of the texts added to the table
   libzip-dev zlib1g-dev
   libsodium-dev         # Argon2id and XChaCha20-Poly1305 for containers with a password
   libdeflate-dev libisal-dev   # faster deflate and inflate; the build falls back to zlib without them

@@ -1,6 +1,9 @@
 #include "Basic_Text.h"
 
+#include <QCoreApplication>
+#include <QLocale>
 #include <QStringDecoder>
+#include <QTranslator>
 
 #include <iterator>
 
@@ -110,6 +113,25 @@ Basic_Text::Basic_Text()
     const bool chinese = ui_language == 1;
     for (std::size_t i = 0; i < std::size(texts); ++i)
         *members[i] = gbk_text(chinese ? texts[i].chinese : texts[i].english);
+}
+
+bool wants_chinese(const QLocale& locale)
+{
+    // LANGUAGE's list comes first, then LC_ALL, LC_MESSAGES and LANG.
+    const QStringList languages = locale.uiLanguages();
+    return !languages.isEmpty() && languages.first().startsWith(QLatin1String("zh"));
+}
+
+void use_language_of(const QLocale& locale)
+{
+    const bool chinese = wants_chinese(locale);
+    ui_language = chinese ? 1 : 0;
+    if (!chinese)
+        return;
+    // Lives as long as the application that uses it.
+    static QTranslator translator;
+    if (translator.isEmpty() && translator.load(QStringLiteral(":/i18n/corvanta_zh_CN.qm")))
+        QCoreApplication::installTranslator(&translator);
 }
 
 Basic_Text* Basic_Text::instance()

@@ -8,6 +8,14 @@
 // read as Latin-1, so the program still runs and only non-ASCII texts suffer.
 QString gbk_text(const char* bytes);
 
+class QLocale;
+
+// True when the locale's first user-interface language is Chinese.
+bool wants_chinese(const QLocale& locale);
+// Picks the language of the text set (before it is first built) and, for
+// Chinese, installs the translations of the texts added since the table.
+void use_language_of(const QLocale& locale);
+
 // Every text the program shows, in the language `ui_language` picked when the
 // set was first built. Carries its own style part.
 class Basic_Text : public Basic_Style

@@ -15,5 +15,23 @@ corvanta_add_test(test_window_units SOURCES test_window_units.cpp LIBS corvanta_
 # The package job on its own, without a window.
 corvanta_add_test(test_package_job SOURCES test_package_job.cpp engine_test_support.h
   LIBS corvanta_window corvanta_engine_internals)
+# The window's texts by the locale: Chinese for zh_* (also first in LANGUAGE),
+# English otherwise.
+corvanta_add_test(test_language SOURCES test_language.cpp LIBS corvanta_window)
+foreach(run IN ITEMS "zh|zh|LANG=zh_CN.UTF-8" "c|en|LANG=C" "de|en|LANG=de_DE.UTF-8"
+                     "language|zh|LANG=en_US.UTF-8;LANGUAGE=zh_TW:en")
+  string(REPLACE "|" ";" parts "${run}")
+  list(GET parts 0 tag)
+  list(GET parts 1 expect)
+  list(SUBLIST parts 2 -1 locale)
+  if(tag STREQUAL "zh")
+    set(test_name test_language)
+  else()
+    set(test_name test_language_${tag})
+    add_test(NAME ${test_name} COMMAND test_language)
+  endif()
+  set_tests_properties(${test_name} PROPERTIES TIMEOUT 600
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=;LC_MESSAGES=;LANGUAGE=;${locale};CORVANTA_TEST_LANGUAGE=${expect}")
+endforeach()
 # How the program meets misuse and a missing display.
 add_test(NAME test_window_usage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_usage.sh $<TARGET_FILE:corvanta>)
