@@ -437,7 +437,8 @@ private slots:
         QByteArray told;
         while (!told.contains('\n') && run->waitForReadyRead(60000))
             told += run->readAllStandardError();
-        QCOMPARE(told, QByteArray("corvanta-cli: held at file_unpacked\n"));
+        // Each unpacking thread that finishes a file says so once.
+        QVERIFY2(told.startsWith("corvanta-cli: held at file_unpacked\n"), told.constData());
         ::kill(pid_t(run->processId()), SIGINT);
         const Run stopped = finish(*run);
         QCOMPARE(stopped.exit_code, 1);
