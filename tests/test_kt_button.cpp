@@ -97,7 +97,7 @@ private slots:
         QTest::newRow("double click") << 3 << 0 << left << "prdr" << "13232" << "down D0 clicked down D0 clicked";
         QTest::newRow("inactive") << 3 << 0 << left << "xeprl" << "111111" << "";
         // A slot that throws must not take the program down; it skips the
-        // second signal and leaves the button unpressed.
+        // second signal, leaves the button unpressed and says why.
         QTest::newRow("throwing slot") << 3 << 0 << left << "tpr" << "1132" << "down D0";
     }
     void looksAndSignals()
@@ -118,6 +118,8 @@ private slots:
         QCOMPARE(button.pixmap().size(), size);
         QStringList log;
         record(&button, log);
+        if (events.contains('t'))
+            QTest::ignoreMessage(QtWarningMsg, "KT_Button: a click handler failed: slot failed");
         QCOMPARE(play(&button, events, mouse), looks);
         QCOMPARE(log.join(QLatin1Char(' ')), emitted);
         QVERIFY(!button.is_pressed);

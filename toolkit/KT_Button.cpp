@@ -8,6 +8,7 @@
 #include <QPalette>
 
 #include <cstdio>
+#include <exception>
 
 namespace {
 
@@ -146,13 +147,20 @@ void KT_Button::mouseReleaseEvent(QMouseEvent* event)
         return;
     const int click_id = id;
     is_pressed = false;
-    // A slot that throws must not take the whole program down with it.
+    // A slot that throws must not take the whole program down with it; the
+    // line on standard output is the toolkit's own, the reason goes beside it.
+    const auto report = [](const char* reason) {
+        std::fputs("catch_error\n", stdout);
+        std::fflush(stdout);
+        qWarning("KT_Button: a click handler failed: %s", reason);
+    };
     try {
         emit Dclicked(click_id);
         emit clicked();
+    } catch (const std::exception& error) {
+        report(error.what());
     } catch (...) {
-        std::fputs("catch_error\n", stdout);
-        std::fflush(stdout);
+        report("an exception of unknown type");
     }
 }
 
