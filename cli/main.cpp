@@ -20,6 +20,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,15 +49,19 @@ class Interrupt_Watch
 public:
     explicit Interrupt_Watch(Job_Control *control)
     {
-        if (wake_pipe[0] < 0 && ::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        // Non-blocking, so a flood of signals never blocks the handler; the
+        // watcher waits for the read end in poll().
+        if (wake_pipe[0] < 0 && ::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            std::fprintf(stderr, "corvanta-cli: Ctrl+C cannot cancel this run: %s\n", std::strerror(errno));
             return;
-        // Only the write end stays non-blocking, so a flood of signals never blocks the handler.
-        ::fcntl(wake_pipe[0], F_SETFL, ::fcntl(wake_pipe[0], F_GETFL) & ~O_NONBLOCK);
+        }
         try {
             watcher = std::thread([control] {
+                pollfd wake = {wake_pipe[0], POLLIN, 0};
                 char byte;
-                while (::read(wake_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+                while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
                 }
+                [[maybe_unused]] const ssize_t taken = ::read(wake_pipe[0], &byte, 1);
                 if (interrupted.load())
                     control->cancel();
             });
