@@ -140,7 +140,11 @@ zip_int64_t Archive_Writer::add_file(const Pack_Entry &e)
     if (index < 0)
         return -1;
     source.release(); // the archive owns it now
+    // Without its name the file cannot be found again: the writing fails
+    // here, before anything reads it.
     planned->name = zip_get_name(za.get(), zip_uint64_t(index), ZIP_FL_ENC_RAW);
+    if (!planned->name)
+        return -1;
     if (e.deflate)
         pool.add_job(planned); // only now: a worker needs its name
     const bool set = e.deflate ? zip_set_file_compression(za.get(), zip_uint64_t(index), ZIP_CM_DEFLATE, deflate_level) == 0
