@@ -36,8 +36,10 @@ bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::
 {
     os::Status st;
     std::vector<QByteArray> present;
-    destination.list(&present);
-    const bool resuming = check->resuming = !present.empty();
+    // A destination that cannot be listed may hold anything: each name is
+    // looked at then, as when a run is resumed.
+    const int unlisted = destination.list(&present);
+    const bool resuming = check->resuming = unlisted != 0 || !present.empty();
     qint64 needed = 0, compressed_total = 0;
     const zip_uint64_t count = zip_uint64_t(zip_get_num_entries(za, 0));
     for (zip_uint64_t i = 0; i < count && !control.is_cancelled(); ++i) {
