@@ -66,11 +66,11 @@ private:
     File_Publisher publisher{folders, log, control, budget.waiting_files};
     std::mutex archive_lock;
     bool resuming = false; // the destination held something before this run
-    qint64 progress_budget = 0;
     double progress_scale = 1.0;
 
     void advance(qint64 compressed) { control.add_done(qint64(double(compressed) * progress_scale)); }
-    // The next sound entry from index on, or false at the end; problems are reported once, by judge().
+    // The next sound entry from index on, or false at the end; problems were
+    // reported once already, by check_before_unpacking().
     bool next_entry(zip_t *za, zip_uint64_t *index, Archive_Entry *e);
     void unpack_files(zip_t *za);
     void extract_file(zip_t *za, const File_Job &job);
@@ -238,7 +238,6 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
 {
     QString reason;
     const Zip_Ptr za = open_checked_archive(open_source, &reason);
-    this->progress_budget = progress_budget;
     Unpack_Check check;
     bool ok = za && check_before_unpacking(za.get(), *destination, display, control, log, &check);
     resuming = check.resuming;
