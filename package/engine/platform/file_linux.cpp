@@ -15,11 +15,6 @@ namespace os {
 
 namespace {
 
-int result_of(int rc)
-{
-    return rc == 0 ? 0 : errno;
-}
-
 // Linking an unnamed file into place needs /proc, or the right to link by handle.
 bool can_link_unnamed()
 {

@@ -1,13 +1,22 @@
 #pragma once
 
-// What the two Linux files share: the status of a path or descriptor in the
-// engine's terms, and the times a change of time sets.
+// What the two Linux files share: a call's result as an errno value, the
+// status of a path or descriptor in the engine's terms, and the times a
+// change of time sets.
 
 #include "platform/system.h"
+
+#include <cerrno>
 
 #include <sys/stat.h>
 
 namespace os {
+
+// 0, or the errno value of a call that returns 0 or -1.
+inline int result_of(int rc)
+{
+    return rc == 0 ? 0 : errno;
+}
 
 inline Kind kind_of(mode_t mode)
 {

@@ -27,15 +27,6 @@
 
 namespace os {
 
-namespace {
-
-int result_of(int rc)
-{
-    return rc == 0 ? 0 : errno;
-}
-
-} // namespace
-
 QString reason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
