@@ -4,6 +4,7 @@
 #include "engine_test_support.h"
 #include "pack/archive_writer.h"
 #include "pack/deflate_codec.h"
+#include "pack/file_entry_source.h"
 #include "pack/pack_planner.h"
 #include "package_pipeline.h"
 #include "job_control.h"
@@ -315,6 +316,20 @@ private slots:
         QVERIFY2(extract_zip(path("pieces.zip"), path("pieces-out"), &errors), qPrintable(errors.join('\n')));
         QVERIFY(read_all(path("pieces-out/data")) == data);
         QDir(path("pieces-out")).removeRecursively();
+    }
+
+    // A file entry's source reached by libzip where no archive is being
+    // written fails plainly, with libzip's internal error.
+    void file_source_outside_its_archive_fails()
+    {
+        Job_Control control;
+        Deflate_Pool pool(control);
+        File_Sources sources(pool, control);
+        Planned_File *planned = nullptr;
+        const Zip_Source_Ptr source = make_file_entry_source(sources, {}, &planned);
+        QVERIFY(source && planned == &sources.planned.back());
+        QCOMPARE(zip_source_open(source.get()), -1);
+        QCOMPARE(zip_error_code_zip(zip_source_error(source.get())), ZIP_ER_INTERNAL);
     }
 
     // Our container holds a zip that Info-ZIP's unzip (in another time zone)
