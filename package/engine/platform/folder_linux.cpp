@@ -20,11 +20,6 @@ namespace os {
 
 namespace {
 
-int result_of(int rc)
-{
-    return rc == 0 ? 0 : errno;
-}
-
 int stat_result(int rc, const struct stat &st, Status *out)
 {
     if (rc != 0) {
