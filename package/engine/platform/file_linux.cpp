@@ -176,11 +176,15 @@ int File::sync_all()
 
 void File::start_write_back()
 {
+    if (flushing_disabled())
+        return;
     ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 int File::finish_write_back()
 {
+    if (flushing_disabled())
+        return 0;
     if (::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) == 0)
         return 0;
     return errno == EIO || errno == ENOSPC ? errno : sync_data();

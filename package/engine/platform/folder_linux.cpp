@@ -212,6 +212,8 @@ int Folder::sync_file_system() const
 
 int Folder::sync() const
 {
+    if (flushing_disabled())
+        return 0;
     return result_of(::fsync(fd));
 }
 

@@ -12,6 +12,13 @@
 
 namespace os {
 
+// Only for measuring what flushing costs: see File::start_write_back().
+inline bool flushing_disabled()
+{
+    static const bool disabled = qEnvironmentVariableIsSet("CORVANTA_NO_FLUSH");
+    return disabled;
+}
+
 // 0, or the errno value of a call that returns 0 or -1.
 inline int result_of(int rc)
 {

@@ -162,7 +162,9 @@ public:
     int status(Status *out) const;
     int sync_data();
     int sync_all();
-    // Starts writing the file's data to disk, without waiting.
+    // Starts writing the file's data to disk, without waiting. With
+    // CORVANTA_NO_FLUSH set (for the benchmarks' figure without any flush)
+    // this, finish_write_back() and Folder::sync() do nothing.
     void start_write_back();
     // The file's data on disk, and its blocks allocated: waits for the
     // write-back started, without a journal commit of its own (the folders'
