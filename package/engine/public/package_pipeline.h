@@ -62,6 +62,9 @@ struct Unpack_Options
 {
     // Asked for the password of each protected container when the run reaches it.
     Password_Provider ask_password;
+    // A container refused as damaged (most often cut short) gives up every
+    // entry that is still whole instead; the run never counts as a success.
+    bool salvage = false;
 };
 
 // Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".

@@ -1,6 +1,7 @@
 #include "package_pipeline.h"
 
 #include "container/container_source.h"
+#include "container/salvage_source.h"
 #include "core/free_name.h"
 #include "core/guarded.h"
 #include "core/path_rules.h"
@@ -61,6 +62,8 @@ private:
         result.errors.append(QStringLiteral("%1: %2").arg(display_path(container), reason));
     }
     void take(const os::Path &container, const Extract_Report &report);
+    bool fill_folder(const os::Path &path, const os::Path &container, qint64 share, const Archive_Opener &open);
+    bool salvage(const os::Path &path, const os::Path &container, qint64 share);
 };
 
 void Decryption::take(const os::Path &container, const Extract_Report &report)
@@ -72,6 +75,86 @@ void Decryption::take(const os::Path &container, const Extract_Report &report)
     result.files_written += report.files_written;
     result.files_already_there += report.files_already_there;
     result.kept_beside += report.kept_beside;
+}
+
+// Unpacks the archive open gives into the container's folder; true when all of it was.
+bool Decryption::fill_folder(const os::Path &path, const os::Path &container, qint64 share, const Archive_Opener &open)
+{
+    // From here on everything is made relative to the folders opened, never
+    // by a path that someone could meanwhile turn into a link.
+    os::Folder parent;
+    if (const int error = parent.open(parent_of(container))) {
+        failed(path, QStringLiteral("cannot open the folder %1: %2").arg(display_path(parent_of(container)), os::reason(error)));
+        return false;
+    }
+    // An existing real folder of this user is shared (two containers with one
+    // base name unpack into one folder); a name taken by a file, a link or
+    // another user's folder gets a number.
+    bool created = false;
+    int error = 0;
+    const auto destination = std::make_shared<os::Folder>();
+    const Claimed_Name folder = claim_folder(parent, destination_name(leaf_of(container)), destination.get(), &created, &error);
+    const os::Path folder_path = parent_of(container) + '/' + folder.name;
+    if (folder.outcome != Name_Claim::Claimed) {
+        failed(path, folder.name.isEmpty() ? QStringLiteral("no free folder name")
+                                           : QStringLiteral("cannot create the folder %1: %2")
+                                                 .arg(display_path(folder_path), os::reason(error)));
+        return false;
+    }
+    Extract_Report report;
+    bool ok = extract_archive(open, destination, folder_path, control, share, &report);
+    take(path, report);
+    // What was unpacked went with the folder, wherever it was moved; its old
+    // name no longer leads there.
+    const bool moved = !is_named(parent, folder.name, *destination);
+    if (moved) {
+        failed(path, QStringLiteral("the folder %1 was moved or replaced while it was unpacked into").arg(display_path(folder_path)));
+        ok = false;
+    }
+    // The new folder's own name on disk too.
+    if (ok && created)
+        if (const int error = parent.sync()) {
+            failed(path, QStringLiteral("cannot write to disk: %1").arg(os::reason(error)));
+            ok = false;
+        }
+    // A folder made for a container that held nothing usable goes again.
+    if (!(created && !ok && !moved && parent.remove_folder(folder.name) == 0)
+        && !result.output_folders.contains(display_path(folder_path)))
+        result.output_folders.append(display_path(folder_path));
+    return ok;
+}
+
+// For a container refused as damaged: every entry still whole, and the names
+// of those lost. Never a success, so that the damage is not overlooked.
+bool Decryption::salvage(const os::Path &path, const os::Path &container, qint64 share)
+{
+    QString damage;
+    if (open_checked_archive([&](QString *why) { return create_container_source(container, why); }, &damage))
+        return false; // sound: unpacked as usual
+    Salvage_Plan plan;
+    QString reason;
+    if (!plan_salvage(container, &plan, &reason)) {
+        failed(path, QStringLiteral("%1; salvage: %2").arg(damage, reason));
+        return true;
+    }
+    const bool ok = plan.recovered == 0
+                    || fill_folder(path, container, share,
+                                   [&](QString *why) { return create_salvage_source(container, plan, why); });
+    QString line = QStringLiteral("%1; salvage recovered %2 %3").arg(damage).arg(plan.recovered)
+                       .arg(plan.recovered == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
+    if (!ok)
+        line += QStringLiteral(" (not all of them could be written, see above)");
+    if (!plan.lost.isEmpty())
+        line += QStringLiteral("; lost: %1").arg(plan.lost.join(QStringLiteral(", ")));
+    line += QStringLiteral("; entries whose headers lay in the damage are lost unnamed");
+    failed(path, line);
+    if (plan.recovered > 0 && plan.modes_unknown > 0)
+        result.warnings.append(
+            QStringLiteral("%1: %2 recovered entries lost their Unix modes with the central directory: they get the "
+                           "usual modes, and a link among them comes out as a file holding its target")
+                .arg(display_path(path))
+                .arg(plan.modes_unknown));
+    return true;
 }
 
 void Decryption::unpack(const os::Path &path)
@@ -100,54 +183,16 @@ void Decryption::unpack(const os::Path &path)
             || (key.is_set()
                 && !verify_sealed_chunks(container, key, [this] { return !control.is_cancelled(); }, &reason))) {
             if (!control.is_cancelled())
-                failed(path, reason);
+                failed(path, key.is_set() && options.salvage
+                                 ? reason + QStringLiteral(" (salvage cannot open a container protected by a password)")
+                                 : reason);
             return settle_progress();
         }
     }
-    // From here on everything is made relative to the folders opened, never
-    // by a path that someone could meanwhile turn into a link.
-    os::Folder parent;
-    if (const int error = parent.open(parent_of(container))) {
-        failed(path, QStringLiteral("cannot open the folder %1: %2").arg(display_path(parent_of(container)), os::reason(error)));
+    if (options.salvage && !key.is_set() && salvage(path, container, share))
         return settle_progress();
-    }
-    // An existing real folder of this user is shared (two containers with one
-    // base name unpack into one folder); a name taken by a file, a link or
-    // another user's folder gets a number.
-    bool created = false;
-    int error = 0;
-    const auto destination = std::make_shared<os::Folder>();
-    const Claimed_Name folder = claim_folder(parent, destination_name(leaf_of(container)), destination.get(), &created, &error);
-    const os::Path folder_path = parent_of(container) + '/' + folder.name;
-    if (folder.outcome != Name_Claim::Claimed) {
-        failed(path, folder.name.isEmpty() ? QStringLiteral("no free folder name")
-                                           : QStringLiteral("cannot create the folder %1: %2")
-                                                 .arg(display_path(folder_path), os::reason(error)));
-        return settle_progress();
-    }
-    Extract_Report report;
-    bool ok = extract_archive([&](QString *why) { return create_container_source(container, key, why); },
-                              destination, folder_path, control, share, &report);
-    take(path, report);
-    // What was unpacked went with the folder, wherever it was moved; its old
-    // name no longer leads there.
-    const bool moved = !is_named(parent, folder.name, *destination);
-    if (moved) {
-        failed(path, QStringLiteral("the folder %1 was moved or replaced while it was unpacked into").arg(display_path(folder_path)));
-        ok = false;
-    }
-    // The new folder's own name on disk too.
-    if (ok && created)
-        if (const int error = parent.sync()) {
-            failed(path, QStringLiteral("cannot write to disk: %1").arg(os::reason(error)));
-            ok = false;
-        }
-    if (ok)
+    if (fill_folder(path, container, share, [&](QString *why) { return create_container_source(container, key, why); }))
         ++result.containers_unpacked;
-    // A folder made for a container that held nothing usable goes again.
-    if (!(created && !ok && !moved && parent.remove_folder(folder.name) == 0)
-        && !result.output_folders.contains(display_path(folder_path)))
-        result.output_folders.append(display_path(folder_path));
     settle_progress();
 }
 
