@@ -25,6 +25,10 @@ _corvanta_cli()
             ;;
         decrypt | list | test)
             if [[ $cur == -* ]]; then
+                if [ "${COMP_WORDS[1]}" = decrypt ]; then
+                    COMPREPLY=($(compgen -W $'--salvage\n-p\n--password-file\n--' -- "$cur"))
+                    return
+                fi
                 COMPREPLY=($(compgen -W $'-p\n--password-file\n--' -- "$cur"))
                 return
             fi

@@ -97,12 +97,17 @@ QString usage_text()
         "      DIR defaults to the current directory; %1 is created if missing.\n"
         "      The container's headers are read back before it gets its name;\n"
         "      with --verify every entry is read back and checked, as test does.\n"
-        "  corvanta-cli decrypt [PASSWORD] [--] CONTAINER...\n"
+        "  corvanta-cli decrypt [--salvage] [PASSWORD] [--] CONTAINER...\n"
         "      Unpacks each container into the folder beside it named by its file\n"
         "      name up to the first \".\". Existing files are never overwritten:\n"
         "      one with the entry's content is left as it is (run again, decrypt\n"
         "      completes what a cancel or a crash left), a different one keeps\n"
-        "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"
+        "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"        "      --salvage  from a container refused as damaged (a copy cut short),\n"
+        "                 unpack every entry that is still whole and passes its\n"
+        "                 checksum, and name those lost. Always exits 1. Entries\n"
+        "                 whose central directory record was lost get the usual\n"
+        "                 modes, a link a file holding its target. Not for a\n"
+        "                 container protected by a password.\n"
         "  corvanta-cli list [PASSWORD] [--] CONTAINER...\n"
         "      Prints one line per entry: size in bytes, modification time, path\n"
         "      (last on the line; folders end in \"/\"). Writes no file.\n"
@@ -461,12 +466,18 @@ int decrypt_command(QList<QByteArray> args)
 {
     QString error;
     Password_Source password;
-    if (!take_password_options(&args, &password, &error))
-        return usage_error(error);
+    Unpack_Options options;
+    while (!args.isEmpty() && (args.first() == "--salvage" || is_password_option(args.first()))) {
+        if (args.first() == "--salvage") {
+            options.salvage = true;
+            args.removeFirst();
+        } else if (!take_password_option(&args, &password, &error)) {
+            return usage_error(error);
+        }
+    }
     const QList<QByteArray> containers = take_operands(args, QStringLiteral("no containers given"), &error);
     if (containers.isEmpty())
         return usage_error(error);
-    Unpack_Options options;
     options.ask_password = password_provider(password);
     return report_result(
         run_job([&](Job_Control *control) { return run_decryption(containers, control, options); }));
