@@ -25,3 +25,6 @@ add_dependencies(test_password corvanta-cli)
 # Attacks on a root-run unpack by another user: needs root (it skips elsewhere).
 corvanta_add_test(test_swapped_folders SOURCES test_swapped_folders.cpp engine_test_support.h LIBS corvanta_engine_internals)
 set_tests_properties(test_swapped_folders PROPERTIES LABELS root)
+corvanta_add_test(test_salvage SOURCES test_salvage.cpp engine_test_support.h LIBS corvanta_engine_internals)
+target_compile_definitions(test_salvage PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
+add_dependencies(test_salvage corvanta-cli)

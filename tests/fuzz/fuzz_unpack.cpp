@@ -131,37 +131,51 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QStringList damaged;
     QString refused;
     const bool judged_sound = test_container(QFile::encodeName(container), &damaged, &refused) && damaged.isEmpty();
-    const Package_Result result = run_decryption({container});
-    QDir::setCurrent(home);
+    // Salvage keeps every promise of an ordinary unpack, and never succeeds on damage.
+    const auto check_run = [&](const Unpack_Options &options) {
+        const Package_Result result = run_decryption({container}, nullptr, options);
+        QDir::setCurrent(home);
 
-    // One judgement: what test refuses never unpacks as a success.
-    if (result.is_ok && !judged_sound)
-        fail(QStringLiteral("decrypt succeeded where test refuses: %1").arg(refused + damaged.join(QLatin1Char(';'))));
-    if (result.is_ok != result.errors.isEmpty())
-        fail(QStringLiteral("is_ok is %1 with %2 errors").arg(result.is_ok).arg(result.errors.size()));
-    const QString prefix = container + QStringLiteral(": ");
-    for (const QString &e : result.errors)
-        if (!e.startsWith(prefix) || e.size() == prefix.size())
-            fail(QStringLiteral("a failure without its file or reason: \"%1\"").arg(e));
-    if (entries(root) != QStringList{QStringLiteral("outer")} || entries(outer) != QStringList{QStringLiteral("box")})
-        fail(QStringLiteral("something was written outside the destination: %1 | %2")
-                 .arg(entries(root).join(QLatin1Char(' ')), entries(outer).join(QLatin1Char(' '))));
-    const QStringList left = entries(box);
-    if (left != QStringList{QStringLiteral("c"), QStringLiteral("c.kvxdata")}
-        && left != QStringList{QStringLiteral("c.kvxdata")})
-        fail(QStringLiteral("beside the container: %1").arg(left.join(QLatin1Char(' '))));
-    const QFileInfo kept(container);
-    QFile again(container);
-    if (kept.isSymLink() || !again.open(QIODevice::ReadOnly) || again.readAll() != bytes)
-        fail(QStringLiteral("the container changed"));
-    const QFileInfo dest_info(destination);
-    if (dest_info.exists()) {
-        if (dest_info.isSymLink() || !dest_info.isDir())
-            fail(QStringLiteral("the destination is not a real folder"));
-        check_links(destination);
+        // One judgement: what test refuses never unpacks as a success.
+        if (result.is_ok && options.salvage && !judged_sound)
+            fail(QStringLiteral("a salvage succeeded"));
+        if (result.is_ok && !judged_sound)
+            fail(QStringLiteral("decrypt succeeded where test refuses: %1").arg(refused + damaged.join(QLatin1Char(';'))));
+        if (result.is_ok != result.errors.isEmpty())
+            fail(QStringLiteral("is_ok is %1 with %2 errors").arg(result.is_ok).arg(result.errors.size()));
+        const QString prefix = container + QStringLiteral(": ");
+        for (const QString &e : result.errors)
+            if (!e.startsWith(prefix) || e.size() == prefix.size())
+                fail(QStringLiteral("a failure without its file or reason: \"%1\"").arg(e));
+        if (entries(root) != QStringList{QStringLiteral("outer")} || entries(outer) != QStringList{QStringLiteral("box")})
+            fail(QStringLiteral("something was written outside the destination: %1 | %2")
+                     .arg(entries(root).join(QLatin1Char(' ')), entries(outer).join(QLatin1Char(' '))));
+        const QStringList left = entries(box);
+        if (left != QStringList{QStringLiteral("c"), QStringLiteral("c.kvxdata")}
+            && left != QStringList{QStringLiteral("c.kvxdata")})
+            fail(QStringLiteral("beside the container: %1").arg(left.join(QLatin1Char(' '))));
+        const QFileInfo kept(container);
+        QFile again(container);
+        if (kept.isSymLink() || !again.open(QIODevice::ReadOnly) || again.readAll() != bytes)
+            fail(QStringLiteral("the container changed"));
+        const QFileInfo dest_info(destination);
+        if (dest_info.exists()) {
+            if (dest_info.isSymLink() || !dest_info.isDir())
+                fail(QStringLiteral("the destination is not a real folder"));
+            check_links(destination);
+        }
+        if (result.is_ok && !result.output_folders.contains(destination))
+            fail(QStringLiteral("success without the destination in output_folders"));
+    };
+    check_run(Unpack_Options());
+    if (!judged_sound) {
+        remove_tree(destination);
+        Unpack_Options salvage;
+        salvage.salvage = true;
+        if (!QDir::setCurrent(root))
+            fail(QStringLiteral("cannot enter %1").arg(root));
+        check_run(salvage);
     }
-    if (result.is_ok && !result.output_folders.contains(destination))
-        fail(QStringLiteral("success without the destination in output_folders"));
 
     remove_tree(outer);
     if (!entries(root).isEmpty())

@@ -1,0 +1,211 @@
+// Salvage of a container cut short: every entry wholly before the cut comes
+// back byte-exact, the run never counts as a success, and without --salvage
+// nothing is written.
+
+#include "container/kvx_cipher.h"
+#include "container/zip_layout.h"
+#include "engine_test_support.h"
+#include "package_pipeline.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace test_support;
+
+namespace {
+
+struct Layout
+{
+    QList<qint64> ends;   // where each entry's bytes end, in archive order
+    QStringList names;
+    qint64 directory = 0; // where the central directory starts
+};
+
+// Where the entries of a plain archive lie, from its central directory.
+Layout layout_of(const QByteArray &zip)
+{
+    using namespace zip_layout;
+    Layout out;
+    const auto *p = reinterpret_cast<const uchar *>(zip.constData());
+    const qsizetype end = zip.lastIndexOf("PK\x05\x06");
+    out.directory = le32(p + end + 16);
+    const QByteArray dir = zip.mid(out.directory, le32(p + end + 12));
+    QList<qint64> offsets;
+    qint64 at = 0;
+    Central_Entry c;
+    while (parse_central(dir, &at, &c)) {
+        offsets.append(c.local_offset);
+        out.names.append(QString::fromUtf8(c.name));
+    }
+    // Each entry ends where the next begins: the one after it, or the directory.
+    for (qsizetype i = 0; i < offsets.size(); ++i)
+        out.ends.append(i + 1 < offsets.size() ? offsets[i + 1] : out.directory);
+    return out;
+}
+
+// The files under root, relative path -> content.
+QMap<QString, QByteArray> files_under(const QString &root)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString f = it.next();
+        out.insert(QDir(root).relativeFilePath(f), read_all(f));
+    }
+    return out;
+}
+
+// How many of the files 7-Zip takes from the cut archive match the originals.
+int seven_zip_count(const QString &zip, const QString &into, const QMap<QString, QByteArray> &originals)
+{
+    QProcess p;
+    p.start(QStringLiteral("7zz"), {"x", "-y", "-o" + into, zip});
+    p.waitForFinished(-1);
+    int good = 0;
+    const QMap<QString, QByteArray> got = files_under(into);
+    for (auto it = got.begin(); it != got.end(); ++it)
+        good += originals.value(it.key(), "\x01missing") == it.value() ? 1 : 0;
+    return good;
+}
+
+} // namespace
+
+class Test_Salvage : public QObject, public Scratch
+{
+    Q_OBJECT
+
+    QString container;
+    QByteArray plain;
+    Layout layout;
+    QMap<QString, QByteArray> originals; // "t/NN.ext" -> content
+
+private slots:
+    void initTestCase()
+    {
+        // 50 files of varied sizes, compressible and not, some spanning chunks.
+        for (int i = 0; i < 50; ++i) {
+            const int size = (i * i * 389) % 23000 + (i % 7 == 0 ? 0 : 1);
+            const QByteArray data = i % 3 == 0 ? random_bytes(size, quint32(i))
+                                               : QByteArray("line of text ").repeated(size / 13 + 1).left(size);
+            const QString name = QStringLiteral("t/%1%2").arg(i, 2, 10, QChar('0')).arg(i % 10 == 5 ? "/deep.txt" : ".bin");
+            QVERIFY(QDir().mkpath(QFileInfo(path(name)).path()));
+            make_file(name, data);
+            originals.insert(name, data);
+        }
+        const Package_Result made = run_encryption({}, {path("t")}, path("made"));
+        QVERIFY2(made.is_ok, qPrintable(made.errors.join('\n')));
+        container = made.container_path;
+        plain = transformed(read_all(container), Cipher_Direction::Decrypt);
+        layout = layout_of(plain);
+        QVERIFY(layout.names.size() >= 50);
+    }
+
+    void cut_short_data()
+    {
+        QTest::addColumn<qint64>("cut");
+        const qint64 size = plain.size();
+        const qint64 chunk = kvx_chunk_size;
+        QTest::newRow("inside the second entry") << layout.ends[0] + 40;
+        QTest::newRow("inside an early entry") << layout.ends[5] - 3;
+        QTest::newRow("at a chunk boundary") << size / 2 / chunk * chunk;
+        QTest::newRow("at the last chunk boundary") << (layout.directory - 1) / chunk * chunk;
+        QTest::newRow("inside a chunk") << size / 3 + 1234;
+        QTest::newRow("just before the directory") << layout.directory - 1;
+        QTest::newRow("inside the central directory") << layout.directory + 100;
+        QTest::newRow("before the end record") << size - 30;
+        QTest::newRow("one byte short") << size - 1;
+    }
+    void cut_short()
+    {
+        QFETCH(qint64, cut);
+        const QString cut_dir = path(QStringLiteral("cut%1").arg(cut));
+        QVERIFY(QDir().mkpath(cut_dir));
+        const QString cut_container = cut_dir + "/c.kvxdata";
+        QVERIFY(write_file(cut_container, read_all(container).left(cut)));
+
+        // Without salvage: refused, and nothing written.
+        const Package_Result refused = run_decryption(QStringList{cut_container});
+        QVERIFY(!refused.is_ok);
+        QVERIFY(!QFileInfo::exists(cut_dir + "/c"));
+
+        Unpack_Options salvage;
+        salvage.salvage = true;
+        const Package_Result r = run_decryption(QStringList{cut_container}, nullptr, salvage);
+        QVERIFY(!r.is_ok);
+        const QMap<QString, QByteArray> got = files_under(cut_dir + "/c");
+        // Everything written is byte-exact.
+        for (auto it = got.begin(); it != got.end(); ++it)
+            QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
+        // Every entry wholly inside the chunks before the cut is back.
+        const qint64 intact = cut / kvx_chunk_size * kvx_chunk_size;
+        int whole = 0;
+        for (qsizetype i = 0; i < layout.names.size(); ++i) {
+            if (layout.ends[i] > intact || layout.names[i].endsWith('/'))
+                continue;
+            ++whole;
+            QVERIFY2(got.contains(layout.names[i]), qPrintable(layout.names[i]));
+        }
+        QVERIFY(got.size() >= whole);
+        // The report counts what came back and names the damage.
+        QCOMPARE(r.errors.size(), 1);
+        QVERIFY2(r.errors[0].contains(QStringLiteral("damaged")), qPrintable(r.errors[0]));
+        QVERIFY2(r.errors[0].contains(QStringLiteral("salvage recovered ")), qPrintable(r.errors[0]));
+
+        // At least as many whole files as 7-Zip takes from the deciphered cut archive.
+        if (!QStandardPaths::findExecutable(QStringLiteral("7zz")).isEmpty()) {
+            const QString zip = cut_dir + "/cut.zip";
+            QVERIFY(write_file(zip, transformed(read_all(cut_container), Cipher_Direction::Decrypt)));
+            const int seven = seven_zip_count(zip, cut_dir + "/7z", originals);
+            QVERIFY2(got.size() >= seven, qPrintable(QStringLiteral("%1 < 7-Zip's %2").arg(got.size()).arg(seven)));
+        }
+    }
+
+    // The command line: exit 1, the count on standard error, the folder on standard output.
+    void command_line()
+    {
+        const QString cut_container = path("cli.kvxdata");
+        QVERIFY(write_file(cut_container, read_all(container).left(plain.size() - 1)));
+        QProcess p;
+        p.start(QStringLiteral(CORVANTA_CLI_PATH), {"decrypt", "--salvage", cut_container});
+        QVERIFY(p.waitForFinished(-1));
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(QStringLiteral("salvage recovered")), qPrintable(err));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(), path("cli"));
+        QVERIFY(files_under(path("cli")).size() >= originals.size() - 3);
+    }
+
+    // Damaged entries in the middle (data that fails its checksum, a header
+    // that is no longer one): the entries after them still come back.
+    void after_a_damaged_entry()
+    {
+        qsizetype hit = 20;
+        while (layout.names[hit].endsWith('/') || layout.ends[hit] - layout.ends[hit - 1] < 200)
+            ++hit;
+        const qsizetype unheaded = hit + 2;
+        QByteArray broken = plain;
+        broken[layout.ends[hit] - 10] = char(broken[layout.ends[hit] - 10] ^ 0x55);
+        broken[layout.ends[unheaded - 1]] = 'X'; // its local header's signature
+        const QString c = path("mid.kvxdata");
+        QVERIFY(write_file(c, transformed(broken, Cipher_Direction::Encrypt)));
+        Unpack_Options salvage;
+        salvage.salvage = true;
+        const Package_Result r = run_decryption(QStringList{c}, nullptr, salvage);
+        QVERIFY(!r.is_ok);
+        const QMap<QString, QByteArray> got = files_under(path("mid"));
+        for (auto it = got.begin(); it != got.end(); ++it)
+            QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
+        QVERIFY(!got.contains(layout.names[hit]));
+        QVERIFY2(r.errors.last().contains(layout.names[hit] + " (damaged)"), qPrintable(r.errors.last()));
+        for (qsizetype i = 0; i < layout.names.size(); ++i)
+            if (!layout.names[i].endsWith('/') && i != hit && i != unheaded)
+                QVERIFY2(got.contains(layout.names[i]), qPrintable(layout.names[i]));
+    }
+};
+
+QTEST_GUILESS_MAIN(Test_Salvage)
+#include "test_salvage.moc"
