@@ -41,8 +41,7 @@ Extract_Folders::Id Extract_Folders::folder_for(const QByteArray &relative)
             nodes.push_back({parent, claimed.name, length, created, nullptr, {}});
             keep_open_locked(id, std::make_shared<const os::Folder>(std::move(folder)));
             if (claimed.portable)
-                log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
-                                .arg(display_path(relative), display_path(claimed.name)));
+                log.respelled(display_path(relative), claimed.name);
         } else {
             const QString why = error ? os::reason(error) : QStringLiteral("no free name");
             log.error(QStringLiteral("%1: cannot create the folder: %2; its contents are not extracted")

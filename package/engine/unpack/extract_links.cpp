@@ -45,8 +45,7 @@ void extract_link(zip_t *za, const Archive_Entry &e, Extract_Folders &folders, E
     }
     log.written();
     if (made.portable)
-        log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
-                        .arg(e.display(), display_path(made.name)));
+        log.respelled(e.display(), made.name);
     if (e.has_time)
         if (const int error = folder->set_time_of(made.name, e.mtime))
             log.warning(QStringLiteral("%1: cannot set its time: %2").arg(e.display(), os::reason(error)));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/path_rules.h"
+
 #include <QByteArray>
 #include <QSet>
 #include <QString>
@@ -31,6 +33,12 @@ public:
     {
         const std::lock_guard<std::mutex> lock(mutex);
         report.warnings.append(line);
+    }
+    // An entry unpacked under a name the destination can hold (on exFAT: "_" for "?").
+    void respelled(const QString &entry, const QByteArray &name)
+    {
+        warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
+                    .arg(entry, display_path(name)));
     }
     void written()
     {

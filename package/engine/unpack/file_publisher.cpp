@@ -164,8 +164,7 @@ void File_Publisher::publish(Finished_File &f)
     case Name_Claim::Claimed:
         log.written();
         if (saved.portable)
-            log.warning(QStringLiteral("%1: the destination cannot hold this name; unpacked as \"%2\"")
-                            .arg(entry, display_path(saved.name)));
+            log.respelled(entry, saved.name);
         else if (saved.name != f.name)
             log.kept_beside(display_path(saved_path));
         break;
