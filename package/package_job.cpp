@@ -1,8 +1,38 @@
 #include "package_job.h"
 
+#include <condition_variable>
 #include <exception>
 #include <system_error>
 #include <utility>
+
+// One password question from the worker; the first answer counts.
+struct Package_Job::Question
+{
+    std::mutex mutex;
+    std::condition_variable answered_cv;
+    bool answered = false;
+    bool given = false;
+    Password password;
+
+    void answer(bool is_given, const Password &given_password)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (answered)
+                return;
+            answered = true;
+            given = is_given;
+            if (is_given)
+                password = given_password;
+        }
+        answered_cv.notify_all();
+    }
+    bool is_answered()
+    {
+        std::lock_guard lock(mutex);
+        return answered;
+    }
+};
 
 Package_Job::Package_Job(QObject *parent)
     : QObject(parent)
@@ -29,8 +59,8 @@ std::optional<Package_Result> Package_Job::start(const Input &input)
     outcome = Package_Result();
     const quint64 run = ++run_number;
     try {
-        worker = thread_starter([this, input, run] {
-            work(input);
+        worker = thread_starter([this, input, run, asker = password_asker] {
+            work(input, asker);
             // Runs on this object's thread; dropped if the object is gone by then.
             QMetaObject::invokeMethod(this, [this, run] { deliver(run); }, Qt::QueuedConnection);
         });
@@ -45,17 +75,76 @@ std::optional<Package_Result> Package_Job::start(const Input &input)
     return std::nullopt;
 }
 
-void Package_Job::work(const Input &input)
+void Package_Job::work(const Input &input, const Password_Asker &asker)
 {
     try {
-        outcome = input.is_encryption ? run_encryption(input.files, input.folders, input.base_dir, control.get())
-                                      : run_decryption(input.files, control.get());
+        if (input.is_encryption) {
+            Pack_Options options;
+            options.password = input.password;
+            outcome = run_encryption(input.files, input.folders, input.base_dir, control.get(), options);
+        } else {
+            Unpack_Options options;
+            if (asker)
+                options.ask_password = [this, asker](const QString &container, int attempt, Password *out) {
+                    return ask_password(asker, container, attempt, out);
+                };
+            outcome = run_decryption(input.files, control.get(), options);
+        }
     } catch (const std::exception &error) {
         // Whatever went wrong is reported; it must not end the program.
         outcome = Package_Result();
         outcome.is_encryption = input.is_encryption;
         outcome.errors.append(QString::fromLocal8Bit(error.what()));
     }
+}
+
+bool Package_Job::ask_password(const Password_Asker &asker, const QString &container, int attempt, Password *out)
+{
+    auto asked = std::make_shared<Question>();
+    {
+        // A cancel either comes first and is seen here, or finds the question.
+        std::lock_guard lock(question_mutex);
+        if (control->is_cancelled())
+            return false;
+        question = asked;
+    }
+    // The dialog runs on the job's thread; dropped if the job is gone, whose
+    // end answered the question already.
+    QMetaObject::invokeMethod(
+        this,
+        [asked, asker, container, attempt] {
+            if (asked->is_answered())
+                return;
+            Password given;
+            const bool is_given = asker(container, attempt, &given);
+            asked->answer(is_given, given);
+        },
+        Qt::QueuedConnection);
+    {
+        std::unique_lock lock(asked->mutex);
+        asked->answered_cv.wait(lock, [&] { return asked->answered; });
+    }
+    {
+        std::lock_guard lock(question_mutex);
+        if (question == asked)
+            question.reset();
+    }
+    if (asked->given)
+        *out = asked->password;
+    return asked->given;
+}
+
+void Package_Job::withdraw_question()
+{
+    std::shared_ptr<Question> open;
+    {
+        std::lock_guard lock(question_mutex);
+        open = std::exchange(question, nullptr);
+    }
+    if (!open)
+        return;
+    open->answer(false, Password());
+    emit password_withdrawn();
 }
 
 void Package_Job::deliver(quint64 run)
@@ -71,8 +160,10 @@ void Package_Job::deliver(quint64 run)
 
 void Package_Job::cancel()
 {
-    if (control)
-        control->cancel();
+    if (!control)
+        return;
+    control->cancel();
+    withdraw_question();
 }
 
 std::optional<Package_Result> Package_Job::abandon()
@@ -80,6 +171,8 @@ std::optional<Package_Result> Package_Job::abandon()
     if (!worker.joinable())
         return std::nullopt;
     control->cancel();
+    // A worker waiting for a password would never end otherwise.
+    withdraw_question();
     worker.join();
     control.reset();
     return outcome;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -31,7 +32,11 @@ public:
         QStringList files;
         QStringList folders;
         QString base_dir;
+        // Encryption: seals the container with it (empty: none).
+        Password password;
     };
+    // Asks the user for a protected container's password, on the job's thread.
+    using Password_Asker = Password_Provider;
     // Makes the worker thread; throws std::system_error when none can be made.
     using Thread_Starter = std::function<std::thread(std::function<void()> body)>;
 
@@ -42,6 +47,9 @@ public:
     void set_thread_starter(Thread_Starter starter) { thread_starter = std::move(starter); }
     // Tests: each run waits at `point` until it is cancelled (Job_Control::hold_at).
     void hold_at(Run_Point point) { held_point = point; }
+    // Decryption asks it when a run reaches a protected container; the worker
+    // waits for the answer. Without one such a container is refused.
+    void set_password_asker(Password_Asker asker) { password_asker = std::move(asker); }
 
     bool is_running() const { return worker.joinable(); }
     // Starts a run unless one is running. When no thread can be made nothing
@@ -58,12 +66,24 @@ signals:
     void progress(qint64 done, qint64 total);
     // On the thread the job lives on, once the worker is joined.
     void finished(const Package_Result &result);
+    // The run no longer waits for a password (cancelled): close the question.
+    void password_withdrawn();
 
 private:
-    void work(const Input &input);
+    void work(const Input &input, const Password_Asker &asker);
     void deliver(quint64 run);
+    // On the worker: asks on the job's thread and waits for the answer or a cancel.
+    bool ask_password(const Password_Asker &asker, const QString &container, int attempt, Password *out);
+    // Ends the worker's wait with no password.
+    void withdraw_question();
+
+    struct Question;
 
     Thread_Starter thread_starter;
+    Password_Asker password_asker;
+    // The question the worker waits on, if any; guarded by its own mutex.
+    std::mutex question_mutex;
+    std::shared_ptr<Question> question;
     std::optional<Run_Point> held_point;
     std::unique_ptr<Job_Control> control;
     std::thread worker;

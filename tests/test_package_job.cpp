@@ -4,7 +4,11 @@
 #include "engine_test_support.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QSignalSpy>
+#include <QTimer>
+
+#include <memory>
 
 #include <system_error>
 
@@ -17,7 +21,7 @@ class Package_Job_Test : public QObject
 private:
     QTemporaryDir work;
     QString at(const QString &name) const { return work.filePath(name); }
-    Package_Job::Input packing() const { return {true, {at("in/a.txt")}, {}, at("out")}; }
+    Package_Job::Input packing() const { return {true, {at("in/a.txt")}, {}, at("out"), {}}; }
 
 private slots:
     void initTestCase() { QVERIFY(write_file(at("in/a.txt"), QByteArray(256 * 1024, 'a'))); }
@@ -63,11 +67,64 @@ private slots:
         job.start(packing());
         const std::optional<Package_Result> abandoned = job.abandon();
         QVERIFY(abandoned && abandoned->is_encryption && !job.is_running());
-        job.start({false, {at("none.kvxdata")}, {}, {}});
+        job.start({false, {at("none.kvxdata")}, {}, {}, {}});
         QVERIFY(ended.wait(60000));
         QCoreApplication::processEvents();
         QCOMPARE(ended.size(), 1);
         QVERIFY(!ended.at(0).at(0).value<Package_Result>().is_encryption);
+    }
+
+    // A run waiting for a password (the dialog's own event loop running) ends
+    // when it is cancelled, abandoned or its job goes: the question is
+    // withdrawn, no late answer is taken, nothing is unpacked, nothing hangs.
+    void waiting_for_a_password_ends_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("cancel") << "cancel";
+        QTest::newRow("abandon") << "abandon";
+        QTest::newRow("job destroyed") << "destroyed";
+    }
+    void waiting_for_a_password_ends()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir here;
+        Pack_Options sealing;
+        sealing.password = Password("right");
+        const Package_Result packed = run_encryption(QStringList{at("in/a.txt")}, {}, here.path(), nullptr, sealing);
+        QVERIFY2(packed.is_ok, qPrintable(packed.errors.join('\n')));
+
+        auto job = std::make_unique<Package_Job>();
+        QSignalSpy ended(job.get(), &Package_Job::finished);
+        QSignalSpy withdrawn(job.get(), &Package_Job::password_withdrawn);
+        std::optional<Package_Result> abandoned;
+        int asked = 0;
+        job->set_password_asker([&](const QString &, int, Password *out) {
+            ++asked;
+            QEventLoop dialog;
+            connect(job.get(), &Package_Job::password_withdrawn, &dialog, &QEventLoop::quit);
+            QTimer::singleShot(0, [&] {
+                if (how == "cancel")
+                    job->cancel();
+                else if (how == "abandon")
+                    abandoned = job->abandon();
+                else
+                    job.reset();
+            });
+            dialog.exec();
+            *out = Password("right");  // too late: the run no longer asks
+            return true;
+        });
+        QVERIFY(!job->start({false, {packed.container_path}, {}, {}, {}}));
+        if (how == "cancel") {
+            QVERIFY(ended.wait(60000));
+            QVERIFY(ended.at(0).at(0).value<Package_Result>().is_cancelled);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(asked == 1 && !(job && job->is_running()), 60000);
+            QVERIFY(how != "abandon" || (abandoned && abandoned->is_cancelled));
+        }
+        QCOMPARE(asked, 1);
+        QCOMPARE(withdrawn.size(), 1);
+        QCOMPARE(entries(here.filePath("AddData")), QStringList({QFileInfo(packed.container_path).fileName()}));
     }
 };
 
