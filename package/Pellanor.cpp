@@ -2,6 +2,7 @@
 
 #include "Basic_Text.h"
 #include "close_on_signals.h"
+#include "password_dialog.h"
 #include "start_place.h"
 
 #include <QDesktopServices>
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include <utility>
@@ -36,6 +38,9 @@ Pellanor::Pellanor(QWidget *parent)
     title_bar_color = static_cast<int>(0xFF000000u);
     setAcceptDrops(true);
     job.set_thread_starter([this](std::function<void()> body) { return start_thread(std::move(body)); });
+    job.set_password_asker([this](const QString &container, int attempt, Password *out) {
+        return ask_password(container, attempt, out);
+    });
 }
 
 Pellanor::~Pellanor()
@@ -92,13 +97,23 @@ void Pellanor::connect_signals()
     connect(&job, &Package_Job::finished, this,
             [this](const Package_Result &result) { emit signal_end_work(end_work_value(result)); });
     connect(this, &Pellanor::signal_end_work, this, &Pellanor::slot_end_work);
+    // A cancelled run waits for no password: its question closes.
+    connect(&job, &Package_Job::password_withdrawn, this, [this] {
+        for (Password_Dialog *open : findChildren<Password_Dialog *>())
+            open->reject();
+    });
+    // Kept off the described rows: a key and the status row's note.
+    auto *password_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+    connect(password_key, &QShortcut::activated, this, &Pellanor::slot_set_password);
 }
 
 void Pellanor::clear_notice()
 {
     // Where containers go stays said: it holds for every run.
     if (!busy)
-        status_label.setText(standing_notice);
+        status_label.setText(next_password.is_empty() ? standing_notice
+                             : standing_notice.isEmpty() ? Password_Dialog::password_set_notice()
+                                                         : standing_notice + ' ' + Password_Dialog::password_set_notice());
 }
 
 void Pellanor::add_chosen(const QStringList &files, const QStringList &folders)
@@ -207,8 +222,11 @@ void Pellanor::slot_encryption()
     if (busy || (file_map.isEmpty() && folder_map.isEmpty()))
         return;
     slot_start_work();
+    Package_Job::Input input{is_encryption, file_map.paths(), folder_map.paths(), base_dir, {}};
+    if (is_encryption)
+        input.password = next_password;
     // A run that cannot start is a failure, and the list stays for another try.
-    if (const auto failed = job.start({is_encryption, file_map.paths(), folder_map.paths(), base_dir})) {
+    if (const auto failed = job.start(input)) {
         set_busy(false);
         report(*failed);
     }
@@ -236,6 +254,7 @@ void Pellanor::apply_mode(bool to_encryption)
 {
     // What the table shows is what runs: entries of the other mode go.
     if (to_encryption != is_encryption) {
+        next_password = Password();
         file_map.clear();
         folder_map.clear();
     }
@@ -292,10 +311,29 @@ void Pellanor::end_run(const Package_Result &outcome, bool tell)
     if (tell && !outcome.is_cancelled)
         report(outcome);
     set_busy(false);
-    if (outcome.is_cancelled)
+    if (outcome.is_cancelled) {
         show_cancelled(outcome.is_encryption);
-    else
+    } else {
+        // The password was for this container, made or failed like the list.
+        next_password = Password();
         slot_del_all();
+    }
+}
+
+void Pellanor::slot_set_password()
+{
+    if (busy || !is_encryption)
+        return;
+    Password chosen;
+    if (!Password_Dialog::ask_to_set(this, &chosen))
+        return;
+    next_password = chosen;
+    clear_notice();
+}
+
+bool Pellanor::ask_password(const QString &container, int attempt, Password *out)
+{
+    return Password_Dialog::ask_to_open(this, container, attempt, out);
 }
 
 void Pellanor::report(const Package_Result &result)

@@ -75,6 +75,8 @@ public slots:
     void slot_start_work();
     void slot_end_work(const QVariant &result);
     void slot_cancel();
+    // Ctrl+P in encryption mode: the password for the next container.
+    void slot_set_password();
 
 protected:
     // The user-facing dialogs, replaceable so the window can run unattended.
@@ -85,6 +87,8 @@ protected:
     virtual void open_url(const QUrl &url);
     // Asked before closing over a run; true to stop the run and close.
     virtual bool confirm_close(bool is_encryption);
+    // Asked on this thread while the run's worker waits: false when none is given.
+    virtual bool ask_password(const QString &container, int attempt, Password *out);
     // Makes the job's worker thread; throws std::system_error when none can be made.
     virtual std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
 
@@ -113,6 +117,8 @@ private:
     QString base_dir;
     // What the status row says whenever nothing else needs saying.
     QString standing_notice;
+    // Seals the next container; forgotten once a packing ends or on leaving the mode.
+    Password next_password;
 
     bool busy = false;
     // Time since the run started, for its rate and time left.

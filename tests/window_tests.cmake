@@ -35,3 +35,6 @@ foreach(run IN ITEMS "zh|zh|LANG=zh_CN.UTF-8" "c|en|LANG=C" "de|en|LANG=de_DE.UT
 endforeach()
 # How the program meets misuse and a missing display.
 add_test(NAME test_window_usage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_usage.sh $<TARGET_FILE:corvanta>)
+# The password: set for packing, asked for when unpacking, by keyboard.
+corvanta_add_test(test_password_window SOURCES test_password_window.cpp engine_test_support.h
+  LIBS corvanta_window corvanta_engine_internals)
