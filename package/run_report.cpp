@@ -103,9 +103,8 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
         summary.append({text->txt_working_folder_advice.arg(blocked_working_folder)});
     if (!result.warnings.isEmpty())
         summary.append({text->txt_left_out.arg(result.warnings.size())});
-    // Nobody should take the container for protection. (Once a password can
-    // seal a container, this holds only for those without one.)
-    if (result.is_encryption && result.is_ok)
+    // Nobody should take a container without a password for protection.
+    if (result.is_encryption && result.is_ok && !result.is_protected)
         summary.append({QCoreApplication::translate(
             "Run_Report", "The cipher has no key: anyone with Corvanta can open this container.")});
 

@@ -233,6 +233,7 @@ private slots:
         run({work_path("in/b.bin")}, work_path("in/folder"));
         QCOMPARE(window->reports.size(), 1);
         QVERIFY(window->reports[0].is_ok);
+        QVERIFY(!report_text(window->reports[0]).contains("no key"));
         // Used for that container only.
         QCOMPARE(window->status(), QString());
         const QStringList made = entries(work_path("AddData"));

@@ -106,6 +106,7 @@ Package_Result Encryption::run(const QList<QByteArray> &files, const QList<QByte
         return fail(result, failure, control);
     }
     result.is_ok = true;
+    result.is_protected = sealing.key.is_set();
     finish_progress(control);
     return result;
 }

@@ -38,6 +38,8 @@ struct Package_Result
     qint64 files_written = 0;
     qint64 files_already_there = 0;
     QStringList kept_beside;
+    // Encryption: the container made is sealed under a password.
+    bool is_protected = false;
 };
 
 // Paths in the system's own bytes: a name that is not valid UTF-8 must reach
