@@ -47,6 +47,8 @@ public:
 
     // Each is false with error() on a failure.
     bool open();
+    // 1 to 9 for every deflated file instead of the pool's own choice; before open().
+    void set_level(int level) { pool.set_level(level); }
     bool add(const Pack_Entry &entry);
     // Writes the archive whole.
     bool finish();

@@ -104,6 +104,7 @@ qint64 quick_compressed_size(const char *data, qint64 length)
 struct Piece_Deflater::State
 {
     int level = 6;
+    int libdeflate_level = 6;
     bool whole_buffer = false;
     // zlib: streaming
     z_stream z{};
@@ -129,7 +130,9 @@ Piece_Deflater::Piece_Deflater(int level) : state(new State)
 {
     state->level = level;
 #ifdef CORVANTA_HAVE_LIBDEFLATE
-    state->whole_buffer = compressor_for(level) != nullptr;
+    static constexpr int libdeflate_levels[10] = {0, 1, 2, 3, 4, 5, 6, 8, 10, 12};
+    state->libdeflate_level = libdeflate_levels[qBound(1, level, 9)];
+    state->whole_buffer = compressor_for(state->libdeflate_level) != nullptr;
     if (state->whole_buffer) {
         thread_local std::vector<unsigned char> pending;
         pending.clear();
@@ -167,7 +170,7 @@ bool Piece_Deflater::State::add_whole(const char *data, qint64 length, bool end,
     pending->insert(pending->end(), bytes, bytes + length);
     if (!end)
         return true;
-    libdeflate_compressor *c = compressor_for(level);
+    libdeflate_compressor *c = compressor_for(libdeflate_level);
     thread_local std::vector<unsigned char> packed;
     // Room for the empty stored block a joinable piece ends with.
     packed.resize(libdeflate_deflate_compress_bound(c, pending->size()) + 8);

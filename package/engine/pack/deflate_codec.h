@@ -25,6 +25,8 @@ public:
     // Hands a block of deflate data on; false stops the piece.
     using Sink = std::function<bool(QByteArray block)>;
 
+    // level 1 to 9, as zlib counts. libdeflate has 12: 1 to 6 are zlib's,
+    // 7, 8 and 9 take its 8, 10 and 12 (its slowest, smallest).
     explicit Piece_Deflater(int level);
     ~Piece_Deflater();
     Piece_Deflater(const Piece_Deflater &) = delete;

@@ -43,6 +43,10 @@ public:
     explicit Deflate_Pool(Job_Control &control);
     ~Deflate_Pool() { stop(); }
 
+    // 1 to 9 for every file, or -1 for deflate_level_for(size); before start().
+    void set_level(int chosen) { level = chosen; }
+    int level_for(qint64 file_size) const { return level < 0 ? deflate_level_for(file_size) : level; }
+
     void start();
     // A deflated file, its name set, becomes a job, numbered in the order of
     // adding. The file must stay put until the pool has stopped.
@@ -116,6 +120,7 @@ private:
     static constexpr qint64 wake_bytes = 1024 * 1024;
 
     Job_Control &control;
+    int level = -1;
 
     // Everything below is guarded by `mutex`.
     //

@@ -109,7 +109,7 @@ bool Deflate_Pool::deflate_item(const Work_Item &item, const std::stop_token &st
 {
     const Planned_File &planned = *item.file;
     Input_File file(planned.path());
-    Piece_Deflater z(deflate_level_for(planned.identity.size));
+    Piece_Deflater z(level_for(planned.identity.size));
     QString reason = open_piece(file, planned, z, item.offset);
     if (!reason.isEmpty()) {
         fail(item, reason);
