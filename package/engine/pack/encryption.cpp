@@ -2,6 +2,7 @@
 
 #include "container/container_source.h"
 #include "core/guarded.h"
+#include "core/path_patterns.h"
 #include "core/path_rules.h"
 #include "core/pipeline_steps.h"
 #include "core/private_file.h"
@@ -72,6 +73,7 @@ private:
     Package_Result result;
     QString stamp = time_stamp(control.clock().now());
     os::Path work;
+    os::Path chosen_file; // the container's path the user gave, or empty for a time stamp
     QList<os::Path> made_folders; // the working folder and its parents, where this run made them
     QString failure;
     Archive_Sealing sealing; // with a password
@@ -84,6 +86,7 @@ private:
     QString work_name() const { return display_path(work); }
     bool prepare(const QList<QByteArray> &files, const QList<QByteArray> &folders, const os::Path &base_dir,
                  Private_File &part);
+    bool prepare_chosen_file(Private_File &part);
     bool pack(const QList<QByteArray> &files, const QList<QByteArray> &folders, Private_File &part);
     bool read_back(Private_File &part);
     bool publish(Private_File &part);
@@ -116,6 +119,10 @@ bool Encryption::prepare(const QList<QByteArray> &files, const QList<QByteArray>
 {
     if (files.isEmpty() && folders.isEmpty())
         return failed(QStringLiteral("Nothing to pack: no files or folders were chosen"));
+    if (options.level < Pack_Options::default_level || options.level > 9)
+        return failed(QStringLiteral("the compression level %1 is not one of 0 to 9").arg(options.level));
+    if (!options.output_file.isEmpty())
+        return prepare_chosen_file(part);
     work = os::absolute_path(base_dir.isEmpty() ? QByteArray(".") : base_dir) + '/'
            + QFile::encodeName(working_folder_name());
     if (const int error = make_folder(work, &made_folders))
@@ -123,6 +130,27 @@ bool Encryption::prepare(const QList<QByteArray> &files, const QList<QByteArray>
     // Temporaries of runs that ended without cleaning up (killed, power lost).
     remove_abandoned_temporaries(work);
     if (const int error = part.create(work, container_suffix().toUtf8() + ".part"))
+        return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work_name(), os::reason(error)));
+    return true;
+}
+
+// A name the user chose: its folder must be there, and the name free, which
+// is checked here so that a long run does not end in that failure; publish()
+// checks again without replacing whatever came meanwhile.
+bool Encryption::prepare_chosen_file(Private_File &part)
+{
+    chosen_file = os::absolute_path(options.output_file);
+    const QByteArray suffix = container_suffix().toUtf8();
+    if (!chosen_file.toLower().endsWith(suffix))
+        chosen_file += suffix;
+    work = parent_of(chosen_file);
+    const QString name = display_path(chosen_file);
+    os::Status st;
+    if (const int error = os::status(work, true, &st); error || st.kind != os::Kind::Folder)
+        return failed(QStringLiteral("%1: cannot save the container there: %2").arg(name, os::reason(error ? error : ENOTDIR)));
+    if (os::status(chosen_file, false, &st) == 0)
+        return failed(QStringLiteral("%1: cannot save the container: %2").arg(name, os::reason(EEXIST)));
+    if (const int error = part.create(work, suffix + ".part"))
         return failed(QStringLiteral("%1: cannot create a temporary file: %2").arg(work_name(), os::reason(error)));
     return true;
 }
@@ -142,12 +170,24 @@ bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &f
     }
     Archive_Writer writer(part.file(), work_name(), Archive_Form::Enciphered, control,
                           sealing.key.is_set() ? &sealing : nullptr);
+    if (options.level > 0)
+        writer.set_level(options.level);
     if (!writer.open())
         return failed(writer.error());
     control.reached(Run_Point::Archive_Opened);
     bool written = true;
+    const Path_Patterns excluded(options.exclude);
     plan_pack(files, folders, &result.errors, control, &roots, &totals, [&](const Pack_Entry &e) {
+        if (excluded.take(e.name)) {
+            ++result.excluded_count;
+            return true;
+        }
         control.add_total(e.size);
+        if (options.level == 0 && e.deflate) {
+            Pack_Entry stored = e;
+            stored.deflate = false;
+            return written = writer.add(stored);
+        }
         return written = writer.add(e);
     });
     result.warnings = totals.warnings;
@@ -155,8 +195,10 @@ bool Encryption::pack(const QList<QByteArray> &files, const QList<QByteArray> &f
         return failed(writer.error());
     if (!result.errors.isEmpty() || control.is_cancelled())
         return false;
-    if (totals.entries == 0)
-        return failed(QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
+    if (totals.entries == result.excluded_count)
+        return failed(result.excluded_count > 0
+                          ? QStringLiteral("Nothing to pack: everything chosen matches a pattern left out")
+                          : QStringLiteral("Nothing to pack: the chosen items hold no files or folders"));
     if (!writer.finish())
         return failed(writer.error());
     // On disk before it has a name: after a power cut no container stands short or empty.
@@ -195,13 +237,13 @@ bool Encryption::read_back(Private_File &part)
 bool Encryption::publish(Private_File &part)
 {
     for (int attempt = 0;; ++attempt) {
-        const os::Path container = work + '/' + QFile::encodeName(stamp + container_suffix());
+        const os::Path container = !chosen_file.isEmpty() ? chosen_file : work + '/' + QFile::encodeName(stamp + container_suffix());
         const int error = part.publish(container);
         if (error == 0) {
             result.container_path = display_path(container);
             break;
         }
-        if (error != EEXIST || attempt >= publish_attempts)
+        if (error != EEXIST || attempt >= publish_attempts || !chosen_file.isEmpty())
             return failed(QStringLiteral("%1: cannot save the container: %2").arg(display_path(container), os::reason(error)));
         if (control.is_cancelled())
             return false;

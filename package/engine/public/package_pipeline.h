@@ -40,6 +40,8 @@ struct Package_Result
     QStringList kept_beside;
     // Encryption: the container made is sealed under a password.
     bool is_protected = false;
+    // Encryption: entries left out because they matched an excluded pattern.
+    qint64 excluded_count = 0;
 };
 
 // Paths in the system's own bytes: a name that is not valid UTF-8 must reach
@@ -57,6 +59,17 @@ struct Pack_Options
     // With a password the archive is sealed inside the container (Argon2id
     // and XChaCha20-Poly1305): without the password nothing in it can be read.
     Password password;
+    // The container's path ("<name>.kvxdata" when the suffix is missing),
+    // instead of a time stamp in the working folder. A file already there is
+    // never replaced: the run fails with the reason.
+    QByteArray output_file;
+    // Entries whose path in the container matches one of these (see
+    // path_pattern_help()) are left out, and counted in excluded_count.
+    QList<QByteArray> exclude;
+    // 0 stores every file as it is, 1 is fastest and 9 smallest; -1 keeps
+    // the program's own choice.
+    int level = default_level;
+    static constexpr int default_level = -1;
 };
 
 // How a decryption run goes beyond what it always does.
@@ -67,6 +80,13 @@ struct Unpack_Options
     // A container refused as damaged (most often cut short) gives up every
     // entry that is still whole instead; the run never counts as a success.
     bool salvage = false;
+    // Each container unpacks into "<destination>/<name>/" instead of beside
+    // itself; the container's own folder need not be writable.
+    QByteArray destination;
+    // Only entries whose path matches one of these are unpacked (with the
+    // folders leading to them); a pattern that matches nothing fails the
+    // container before anything is written.
+    QList<QByteArray> include;
 };
 
 // Packs the files and folders into "<base_dir>/AddData/<time stamp>.kvxdata".
