@@ -4,6 +4,7 @@
 #include "container/salvage_source.h"
 #include "core/free_name.h"
 #include "core/guarded.h"
+#include "core/path_patterns.h"
 #include "core/path_rules.h"
 #include "core/pipeline_steps.h"
 #include "job_control.h"
@@ -46,7 +47,7 @@ class Decryption
 {
 public:
     Decryption(Job_Control &control, const Unpack_Options &options, Package_Result *result)
-        : control(control), options(options), result(*result)
+        : control(control), options(options), result(*result), chosen(options.include)
     {
     }
 
@@ -56,6 +57,7 @@ private:
     Job_Control &control;
     const Unpack_Options &options;
     Package_Result &result;
+    const Path_Patterns chosen;
 
     void failed(const os::Path &container, const QString &reason)
     {
@@ -83,8 +85,9 @@ bool Decryption::fill_folder(const os::Path &path, const os::Path &container, qi
     // From here on everything is made relative to the folders opened, never
     // by a path that someone could meanwhile turn into a link.
     os::Folder parent;
-    if (const int error = parent.open(parent_of(container))) {
-        failed(path, QStringLiteral("cannot open the folder %1: %2").arg(display_path(parent_of(container)), os::reason(error)));
+    const os::Path parent_path = options.destination.isEmpty() ? parent_of(container) : os::absolute_path(options.destination);
+    if (const int error = parent.open(parent_path)) {
+        failed(path, QStringLiteral("cannot open the folder %1: %2").arg(display_path(parent_path), os::reason(error)));
         return false;
     }
     // An existing real folder of this user is shared (two containers with one
@@ -94,7 +97,7 @@ bool Decryption::fill_folder(const os::Path &path, const os::Path &container, qi
     int error = 0;
     const auto destination = std::make_shared<os::Folder>();
     const Claimed_Name folder = claim_folder(parent, destination_name(leaf_of(container)), destination.get(), &created, &error);
-    const os::Path folder_path = parent_of(container) + '/' + folder.name;
+    const os::Path folder_path = parent_path + '/' + folder.name;
     if (folder.outcome != Name_Claim::Claimed) {
         failed(path, folder.name.isEmpty() ? QStringLiteral("no free folder name")
                                            : QStringLiteral("cannot create the folder %1: %2")
@@ -102,7 +105,7 @@ bool Decryption::fill_folder(const os::Path &path, const os::Path &container, qi
         return false;
     }
     Extract_Report report;
-    bool ok = extract_archive(open, destination, folder_path, control, share, &report);
+    bool ok = extract_archive(open, destination, folder_path, control, share, &report, chosen.is_empty() ? nullptr : &chosen);
     take(path, report);
     // What was unpacked went with the folder, wherever it was moved; its old
     // name no longer leads there.

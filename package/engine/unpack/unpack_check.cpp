@@ -1,6 +1,7 @@
 #include "unpack/unpack_check.h"
 
 #include "container/archive_entries.h"
+#include "core/path_patterns.h"
 #include "core/path_rules.h"
 #include "job_control.h"
 #include "unpack/extract_log.h"
@@ -32,8 +33,9 @@ QString data_size(qint64 bytes)
 } // namespace
 
 bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::Path &display, Job_Control &control,
-                            Extract_Log &log, Unpack_Check *check)
+                            Extract_Log &log, Unpack_Check *check, const Path_Patterns *chosen)
 {
+    std::vector<bool> pattern_used(chosen ? size_t(chosen->size()) : 0);
     os::Status st;
     std::vector<QByteArray> present;
     // A destination that cannot be listed may hold anything: each name is
@@ -48,6 +50,14 @@ bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::
         if (!read_archive_entry(za, i, &e, &problem)) {
             log.error(problem);
             continue;
+        }
+        if (chosen) {
+            bool taken = false;
+            for (qsizetype p = 0; p < chosen->size(); ++p)
+                if (chosen->takes(p, e.path))
+                    taken = pattern_used[size_t(p)] = true;
+            if (!taken)
+                continue;
         }
         problem = entry_problem(e);
         if (!problem.isEmpty()) {
@@ -65,6 +75,14 @@ bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::
         needed += there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size);
     }
     check->compressed_total = compressed_total;
+    bool all_used = true;
+    for (size_t p = 0; p < pattern_used.size(); ++p)
+        if (!pattern_used[p]) {
+            log.error(QStringLiteral("no entry matches \"%1\"").arg(display_path(chosen->pattern(qsizetype(p)))));
+            all_used = false;
+        }
+    if (!all_used)
+        return false;
     qint64 free = 0;
     if (const int error = destination.free_space(&free)) {
         log.error(QStringLiteral("cannot tell the free space on the destination's disk: %1").arg(os::reason(error)));

@@ -4,6 +4,7 @@
 #include "container/entry_data_reader.h"
 #include "core/free_name.h"
 #include "core/guarded.h"
+#include "core/path_patterns.h"
 #include "core/path_rules.h"
 #include "core/private_file.h"
 #include "core/sizes.h"
@@ -48,8 +49,8 @@ class Extractor
 {
 public:
     Extractor(const Archive_Opener &open_source, const std::shared_ptr<const os::Folder> &destination,
-              const os::Path &display, Job_Control &control)
-        : open_source(open_source), destination(destination), display(display), control(control)
+              const os::Path &display, Job_Control &control, const Path_Patterns *chosen)
+        : open_source(open_source), destination(destination), display(display), control(control), chosen(chosen)
     {
     }
 
@@ -60,6 +61,7 @@ private:
     std::shared_ptr<const os::Folder> destination;
     os::Path display;
     Job_Control &control;
+    const Path_Patterns *chosen; // null: every entry
     Extract_Log log;
     const Descriptor_Budget budget = budget_for(os::open_files_allowed(), unpacking_threads());
     Extract_Folders folders{destination, display, log, budget.folders};
@@ -84,7 +86,8 @@ bool Extractor::next_entry(zip_t *za, zip_uint64_t *index, Archive_Entry *e)
     const zip_uint64_t count = zip_uint64_t(zip_get_num_entries(za, 0));
     for (; *index < count; ++*index) {
         QString problem;
-        if (read_archive_entry(za, *index, e, &problem) && entry_problem(*e).isEmpty() && !is_left_out(*e)) {
+        if (read_archive_entry(za, *index, e, &problem) && entry_problem(*e).isEmpty() && !is_left_out(*e)
+            && (!chosen || chosen->take(e->path))) {
             ++*index;
             return true;
         }
@@ -239,7 +242,7 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
     QString reason;
     const Zip_Ptr za = open_checked_archive(open_source, &reason);
     Unpack_Check check;
-    bool ok = za && check_before_unpacking(za.get(), *destination, display, control, log, &check);
+    bool ok = za && check_before_unpacking(za.get(), *destination, display, control, log, &check, chosen);
     resuming = check.resuming;
     progress_scale = check.compressed_total > 0 ? double(progress_budget) / double(check.compressed_total) : 0.0;
     if (!za)
@@ -270,8 +273,9 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
 } // namespace
 
 bool extract_archive(const Archive_Opener &open_source, const std::shared_ptr<const os::Folder> &destination,
-                     const os::Path &display, Job_Control &control, qint64 progress_budget, Extract_Report *report)
+                     const os::Path &display, Job_Control &control, qint64 progress_budget, Extract_Report *report,
+                     const Path_Patterns *chosen)
 {
-    return Extractor(open_source, destination, display, control).run(progress_budget, report);
+    return Extractor(open_source, destination, display, control, chosen).run(progress_budget, report);
 }
 

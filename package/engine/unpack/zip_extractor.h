@@ -7,6 +7,7 @@
 #include <memory>
 
 class Job_Control;
+class Path_Patterns;
 
 // Extracts every entry of the archive into destination, an open folder
 // (display is its path, for messages): everything is made relative to it.
@@ -18,6 +19,9 @@ class Job_Control;
 // as already there. Each file appears under its final name only when
 // complete and on disk. Links are made last, and only when their target
 // stays inside the destination. progress_budget bytes are advanced on
-// control across the extraction. False when anything failed or the run was cancelled.
+// control across the extraction. With chosen, only the entries it takes are
+// unpacked, and a pattern that takes none fails it before anything is written.
+// False when anything failed or the run was cancelled.
 bool extract_archive(const Archive_Opener &open_source, const std::shared_ptr<const os::Folder> &destination,
-                     const os::Path &display, Job_Control &control, qint64 progress_budget, Extract_Report *report);
+                     const os::Path &display, Job_Control &control, qint64 progress_budget, Extract_Report *report,
+                     const Path_Patterns *chosen = nullptr);
