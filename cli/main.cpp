@@ -91,18 +91,33 @@ QString usage_text()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  corvanta-cli encrypt [-C DIR] [--verify] [PASSWORD] [--] PATH...\n"
+        "  corvanta-cli encrypt [-C DIR | -o FILE] [-x PATTERN]... [-l LEVEL] [--verify] [PASSWORD] [--] PATH...\n"
         "      Packs the given files and folders into one container\n"
         "      DIR/%1/<time stamp>%2 and prints its path.\n"
         "      DIR defaults to the current directory; %1 is created if missing.\n"
         "      The container's headers are read back before it gets its name;\n"
         "      with --verify every entry is read back and checked, as test does.\n"
-        "  corvanta-cli decrypt [--salvage] [PASSWORD] [--] CONTAINER...\n"
+        "      -o FILE    write the container as FILE (%2 added when missing);\n"
+        "                 a FILE that exists is never replaced: the run fails.\n"
+        "      -x PATTERN leave out what matches PATTERN (repeatable), matched\n"
+        "                 against the path as stored, as \"list\" shows it; the\n"
+        "                 number left out is printed on standard error.\n"
+        "      -l LEVEL   0 stores the files as they are (at the speed of copying),\n"
+        "                 1 is fastest and 9 smallest. Levels are zlib's; with\n"
+        "                 libdeflate 1-6 are its own, 7, 8 and 9 its 8, 10 and 12.\n"
+        "                 Without -l: 6, and 4 for files under 4 KiB.\n"
+        "  corvanta-cli decrypt [--salvage] [-C DIR] [-i PATTERN]... [PASSWORD] [--] CONTAINER...\n"
         "      Unpacks each container into the folder beside it named by its file\n"
         "      name up to the first \".\". Existing files are never overwritten:\n"
         "      one with the entry's content is left as it is (run again, decrypt\n"
         "      completes what a cancel or a crash left), a different one keeps\n"
-        "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"        "      --salvage  from a container refused as damaged (a copy cut short),\n"
+        "      its name and the unpacked file gets a number, as in \"name (2).ext\".\n"
+        "      -C DIR     unpack into DIR/<name>/ instead (DIR must exist); the\n"
+        "                 container's own folder need not be writable.\n"
+        "      -i PATTERN unpack only the entries that match (repeatable), with\n"
+        "                 the folders leading to them. A pattern that matches no\n"
+        "                 entry is an error, and nothing is written.\n"
+        "      --salvage  from a container refused as damaged (a copy cut short),\n"
         "                 unpack every entry that is still whole and passes its\n"
         "                 checksum, and name those lost. Always exits 1. Entries\n"
         "                 whose central directory record was lost get the usual\n"
@@ -118,6 +133,13 @@ QString usage_text()
         "  corvanta-cli --help | --version\n"
         "\n"
         "\"--\" ends the options: every word after it, \"-h\" too, is a path.\n"
+        "\n"
+        "Patterns match the whole path inside the container, as .gitignore's do:\n"
+        "\"*\", \"?\" and \"[abc]\" never cross \"/\", \"**\" does (\"**/*.tmp\" is every\n"
+        "*.tmp at any depth), \"\\\" takes the next character literally. A pattern\n"
+        "that matches a folder takes everything under it (\"proj/.git\"). Quote\n"
+        "patterns so that the shell does not expand them.\n"
+        "\n"
         "Names are shown with control characters escaped (\"\\n\", \"\\x1b\"), as ls -b\n"
         "shows them; they are packed and unpacked with their real bytes.\n"
         "\n"
@@ -160,14 +182,25 @@ void print_failure(const QByteArray &path, const QString &reason)
     std::fprintf(stderr, "corvanta-cli: %s: %s\n", qPrintable(display_path(path)), qPrintable(reason));
 }
 
+// Options that take the next word as their value, by command.
+QList<QByteArray> valued_options(const QByteArray &command)
+{
+    if (command == "encrypt")
+        return {"-C", "-o", "-x", "-l", "--password-file"};
+    if (command == "decrypt")
+        return {"-C", "-i", "--password-file"};
+    return {"--password-file"};
+}
+
 // Help is asked for by -h or --help among the options: before "--", and not
-// as the folder of -C.
+// as the value of an option.
 bool asks_for_help(const QList<QByteArray> &args)
 {
+    const QList<QByteArray> valued = valued_options(args.value(0));
     for (qsizetype i = 0; i < args.size() && args[i] != "--"; ++i) {
         if (args[i] == "-h" || args[i] == "--help")
             return true;
-        if (i > 0 && (args[i] == "--password-file" || (args[0] == "encrypt" && args[i] == "-C")))
+        if (i > 0 && valued.contains(args[i]))
             ++i;
     }
     return false;
@@ -349,6 +382,42 @@ Password_Provider password_provider(const Password_Source &source)
     };
 }
 
+// A command's options, anywhere before "--", and its operands. Each option
+// in valued takes the next word ("-x PATTERN") or the rest of its own
+// ("-xPATTERN"); each in flags takes none. take gets every option in order
+// and returns a usage error, or an empty string. Empty, with the usage error, when unusable.
+QList<QByteArray> take_options(const QList<QByteArray> &args, const QList<QByteArray> &valued,
+                               const QList<QByteArray> &flags, const QString &none_given,
+                               const std::function<QString(const QByteArray &, const QByteArray &)> &take,
+                               QString *error)
+{
+    QList<QByteArray> rest;
+    qsizetype i = 0;
+    for (; i < args.size() && args[i] != "--"; ++i) {
+        const QByteArray &a = args[i];
+        const QByteArray option = a.left(2);
+        if (flags.contains(a)) {
+            *error = take(a, QByteArray());
+        } else if (valued.contains(a)) {
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(QString::fromUtf8(a));
+                return {};
+            }
+            *error = take(a, args[++i]);
+        } else if (a.size() > 2 && valued.contains(option)) {
+            *error = take(option, a.mid(2));
+        } else {
+            rest.append(a);
+            continue;
+        }
+        if (!error->isEmpty())
+            return {};
+    }
+    for (; i < args.size(); ++i)
+        rest.append(args[i]);
+    return take_operands(rest, none_given, error);
+}
+
 // Runs the pipeline with a progress line on a terminal and Ctrl+C as a cancel.
 Package_Result run_job(const std::function<Package_Result(Job_Control *)> &job)
 {
@@ -418,39 +487,58 @@ int report_result(const Package_Result &result)
     return 1;
 }
 
-int encrypt_command(QList<QByteArray> args)
+int encrypt_command(const QList<QByteArray> &args)
 {
     QByteArray base_dir = ".";
     Pack_Options options;
     Password_Source password;
+    bool base_given = false;
     QString error;
-    while (!args.isEmpty() && (args.first() == "-C" || args.first() == "--verify" || is_password_option(args.first()))) {
-        if (is_password_option(args.first())) {
-            if (!take_password_option(&args, &password, &error))
-                return usage_error(error);
-            continue;
-        }
-        if (args.takeFirst() == "--verify") {
-            options.verify = true;
-            continue;
-        }
-        if (args.isEmpty())
-            return usage_error(QStringLiteral("-C needs a folder"));
-        base_dir = args.takeFirst();
-        if (base_dir.isEmpty())
-            base_dir = ".";
-    }
-    const QList<QByteArray> paths = take_operands(args, QStringLiteral("no files or folders given"), &error);
+    const QList<QByteArray> paths = take_options(
+        args, valued_options("encrypt"), {"--verify", "-p"}, QStringLiteral("no files or folders given"),
+        [&](const QByteArray &option, const QByteArray &value) {
+            if (option == "-p") {
+                password.ask = true;
+            } else if (option == "--password-file") {
+                if (value.isEmpty())
+                    return QStringLiteral("--password-file needs a file (\"-\" for standard input)");
+                password.file = value;
+            } else if (option == "--verify") {
+                options.verify = true;
+            } else if (option == "-C") {
+                base_dir = value.isEmpty() ? QByteArray(".") : value;
+                base_given = true;
+            } else if (option == "-o") {
+                if (value.isEmpty())
+                    return QStringLiteral("-o needs a file name");
+                options.output_file = value;
+            } else if (option == "-x") {
+                options.exclude.append(value);
+            } else if (option == "-l") {
+                bool ok = false;
+                options.level = value.toInt(&ok);
+                if (!ok || value.size() != 1 || options.level < 0 || options.level > 9)
+                    return QStringLiteral("-l takes a level from 0 to 9, not \"%1\"").arg(display_path(value));
+            }
+            return QString();
+        },
+        &error);
     if (paths.isEmpty())
         return usage_error(error);
+    if (base_given && !options.output_file.isEmpty())
+        return usage_error(QStringLiteral("-C and -o cannot be given together: -o names the container's place"));
     if (password.given() && !password_for_packing(password, &options.password, &error)) {
         std::fprintf(stderr, "corvanta-cli: %s\n", qPrintable(error));
         return 1;
     }
     // The engine tells files from folders itself.
-    return report_result(run_job([&](Job_Control *control) {
+    const Package_Result result = run_job([&](Job_Control *control) {
         return run_encryption(paths, QList<QByteArray>(), base_dir, control, options);
-    }));
+    });
+    // Counted, not named one by one: -x is often given to leave out thousands.
+    if (result.excluded_count > 0)
+        std::fprintf(stderr, "corvanta-cli: %lld entries left out by -x\n", static_cast<long long>(result.excluded_count));
+    return report_result(result);
 }
 
 // The password options before a command's operands.
@@ -462,25 +550,35 @@ bool take_password_options(QList<QByteArray> *args, Password_Source *password, Q
     return true;
 }
 
-int decrypt_command(QList<QByteArray> args)
+int decrypt_command(const QList<QByteArray> &args)
 {
-    QString error;
-    Password_Source password;
     Unpack_Options options;
-    while (!args.isEmpty() && (args.first() == "--salvage" || is_password_option(args.first()))) {
-        if (args.first() == "--salvage") {
-            options.salvage = true;
-            args.removeFirst();
-        } else if (!take_password_option(&args, &password, &error)) {
-            return usage_error(error);
-        }
-    }
-    const QList<QByteArray> containers = take_operands(args, QStringLiteral("no containers given"), &error);
+    Password_Source password;
+    QString error;
+    const QList<QByteArray> containers = take_options(
+        args, valued_options("decrypt"), {"-p", "--salvage"}, QStringLiteral("no containers given"),
+        [&](const QByteArray &option, const QByteArray &value) {
+            if (option == "-p" || option == "--salvage") {
+                (option == "-p" ? password.ask : options.salvage) = true;
+                return QString();
+            }
+            if (value.isEmpty())
+                return option == "--password-file"
+                           ? QStringLiteral("--password-file needs a file (\"-\" for standard input)")
+                           : QStringLiteral("%1 needs a value").arg(QString::fromUtf8(option));
+            if (option == "-C")
+                options.destination = value;
+            else if (option == "--password-file")
+                password.file = value;
+            else
+                options.include.append(value);
+            return QString();
+        },
+        &error);
     if (containers.isEmpty())
         return usage_error(error);
     options.ask_password = password_provider(password);
-    return report_result(
-        run_job([&](Job_Control *control) { return run_decryption(containers, control, options); }));
+    return report_result(run_job([&](Job_Control *control) { return run_decryption(containers, control, options); }));
 }
 
 // list and test: each container in turn, writing no file; 1 when any failed.

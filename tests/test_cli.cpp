@@ -186,7 +186,7 @@ private slots:
     void help_and_round_trip()
     {
         const Run help = cli({"--help"});
-        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR] [--verify] [PASSWORD] [--] PATH..."));
+        QVERIFY(help.exit_code == 0 && help.out.contains("encrypt [-C DIR | -o FILE] [-x PATTERN]... [-l LEVEL] [--verify] [PASSWORD] [--] PATH..."));
         QCOMPARE(cli({"--version"}).out.trimmed(), QStringLiteral("corvanta-cli " CORVANTA_VERSION));
 
         make_file("work/in/sub/a, b.txt", "data");
