@@ -1,0 +1,290 @@
+// What people choose for a run: where the result goes, what the container is
+// called, which entries are taken or left out, and how hard it is deflated.
+
+#include "engine_test_support.h"
+
+#include "core/path_patterns.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace test_support;
+
+class Test_Choices : public QObject, Scratch
+{
+    Q_OBJECT
+
+    struct Run { int exit_code = -1; QString out, err; };
+
+    // as_user: as an ordinary user when the tests run as root (CI), so that
+    // permissions are what such a user meets.
+    Run cli(const QStringList &args, bool as_user = false)
+    {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        if (as_user && ::geteuid() == 0)
+            p.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                           QStringLiteral(CORVANTA_CLI_PATH)} + args);
+        else
+            p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    // Nested folders, names with spaces, dots and beyond ASCII.
+    QString container;
+    const QMap<QString, QByteArray> source{
+        {"t", "/"},
+        {"t/.git", "/"},
+        {"t/.git/config", "c"},
+        {"t/a b", "/"},
+        {"t/a b/c.d.txt", "spaced"},
+        {"t/a b/deep", "/"},
+        {"t/a b/deep/x.tmp", "tmp"},
+        {"t/é", "/"},
+        {"t/é/ünï.txt", "accented"},
+        {"t/é/notes.tmp", "tmp2"},
+        {"t/top.txt", "top"},
+    };
+
+    static QMap<QString, QByteArray> only(const QMap<QString, QByteArray> &tree, const QStringList &keys)
+    {
+        QMap<QString, QByteArray> out;
+        for (const QString &k : keys)
+            out.insert(k, tree.value(k));
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        for (auto it = source.cbegin(); it != source.cend(); ++it)
+            if (it.value() == "/")
+                QVERIFY(QDir().mkpath(path("src/" + it.key())));
+            else
+                make_file("src/" + it.key(), it.value());
+        const Run r = cli({"encrypt", "-o", path("tree"), path("src/t")});
+        QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+        container = path("tree.kvxdata");
+        QCOMPARE(r.out.trimmed(), container);
+    }
+
+    void patterns_data()
+    {
+        QTest::addColumn<QByteArray>("pattern");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<bool>("takes");
+        const struct { const char *pattern, *path; bool takes; } rows[] = {
+            {"*.txt", "a.txt", true},
+            {"*.txt", "d/a.txt", false},         // "*" stays in its folder
+            {"**/*.txt", "a.txt", true},         // "**/" may be no folder at all
+            {"**/*.txt", "d/e/a.txt", true},
+            {"d/**", "d/e/a.txt", true},
+            {"d/**/a.txt", "d/a.txt", true},
+            {"d", "d/e/a.txt", true},            // a folder takes what is under it
+            {"d/", "d/e/", true},
+            {"d", "dd/a.txt", false},
+            {"d/e", "d/e.txt", false},
+            {"?.txt", "ü.txt", true},            // one character, two bytes
+            {"?.txt", "/.txt", false},
+            {"a?b", "a/b", false},
+            {"[a-c]x", "bx", true},
+            {"[!a-c]x", "bx", false},
+            {"[^a-c]x", "dx", true},
+            {"a\\*", "a*", true},
+            {"a\\*", "ab", false},
+            {"[x", "[x", true},                  // an unclosed class is a literal
+            {"./a b/*", "a b/c.d", true},
+            {"*.tmp", ".tmp", true},
+            {"t/é/*.txt", "t/é/ünï.txt", true},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(qPrintable(QStringLiteral("%1 ~ %2").arg(QString::fromUtf8(r.pattern), QString::fromUtf8(r.path))))
+                << QByteArray(r.pattern) << QByteArray(r.path) << r.takes;
+    }
+
+    void patterns()
+    {
+        QFETCH(QByteArray, pattern);
+        QFETCH(QByteArray, path);
+        QFETCH(bool, takes);
+        QCOMPARE(Path_Patterns({pattern}).take(path), takes);
+    }
+
+    // -i takes exactly what matches, and the folders leading to it; a pattern
+    // that matches nothing fails the container and writes nothing.
+    void unpack_chosen_entries_data()
+    {
+        QTest::addColumn<QStringList>("patterns");
+        QTest::addColumn<QStringList>("expected"); // empty: the run fails
+        QTest::newRow("one file") << QStringList{"t/top.txt"} << QStringList{"t", "t/top.txt"};
+        QTest::newRow("folder with space") << QStringList{"t/a b"}
+                                           << QStringList{"t", "t/a b", "t/a b/c.d.txt", "t/a b/deep", "t/a b/deep/x.tmp"};
+        QTest::newRow("any depth") << QStringList{"**/*.tmp"}
+                                   << QStringList{"t", "t/a b", "t/a b/deep", "t/a b/deep/x.tmp", "t/é", "t/é/notes.tmp"};
+        QTest::newRow("two patterns, non-ASCII") << QStringList{"t/é/ü*", "t/.git/"}
+                                                 << QStringList{"t", "t/.git", "t/.git/config", "t/é", "t/é/ünï.txt"};
+        QTest::newRow("star stays in its folder") << QStringList{"t/*.txt"} << QStringList{"t", "t/top.txt"};
+        QTest::newRow("matches nothing") << QStringList{"t/*.txt", "t/nothing*"} << QStringList{};
+    }
+
+    void unpack_chosen_entries()
+    {
+        QFETCH(QStringList, patterns);
+        QFETCH(QStringList, expected);
+        const QString dest = path("chosen/" + QString(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(dest));
+        QStringList args{"decrypt", "-C", dest};
+        for (const QString &p : patterns)
+            args << "-i" << p;
+        const Run r = cli(args << container);
+        if (expected.isEmpty()) {
+            QCOMPARE(r.exit_code, 1);
+            QVERIFY2(r.err.contains("\"t/nothing*\"") && !r.err.contains("\"t/*.txt\""), qPrintable(r.err));
+            QVERIFY(entries(dest).isEmpty());
+            return;
+        }
+        QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+        QCOMPARE(tree(dest + "/tree"), only(source, expected));
+    }
+
+    // -x leaves out exactly what matches, and counts it.
+    void pack_leaving_out_data()
+    {
+        QTest::addColumn<QStringList>("patterns");
+        QTest::addColumn<QStringList>("left_out");
+        QTest::newRow("folder") << QStringList{"t/.git"} << QStringList{"t/.git", "t/.git/config"};
+        QTest::newRow("any depth") << QStringList{"**/*.tmp"} << QStringList{"t/a b/deep/x.tmp", "t/é/notes.tmp"};
+        QTest::newRow("top level only") << QStringList{"*.txt"} << QStringList{};
+        QTest::newRow("two") << QStringList{"t/a b/deep", "t/é/ü*"}
+                             << QStringList{"t/a b/deep", "t/a b/deep/x.tmp", "t/é/ünï.txt"};
+    }
+
+    void pack_leaving_out()
+    {
+        QFETCH(QStringList, patterns);
+        QFETCH(QStringList, left_out);
+        const QString name = path("left-" + QString(QTest::currentDataTag()).replace(' ', '-'));
+        QStringList args{"encrypt", "-o", name};
+        for (const QString &p : patterns)
+            args << "-x" << p;
+        const Run r = cli(args << path("src/t"));
+        QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+        QCOMPARE(r.err.contains(QStringLiteral("%1 entries left out").arg(left_out.size())), !left_out.isEmpty());
+        const QString dest = path("left-out/" + QString(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(dest));
+        QCOMPARE(cli({"decrypt", "-C", dest, name + ".kvxdata"}).exit_code, 0);
+        QMap<QString, QByteArray> expected = source;
+        for (const QString &k : left_out)
+            expected.remove(k);
+        QCOMPARE(tree(dest + "/" + QFileInfo(name).fileName()), expected);
+    }
+
+    // -o adds the suffix when it is missing and never replaces a file.
+    void pack_as_named_file_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("made");
+        QTest::addColumn<QByteArray>("already_there"); // null: the name is free
+        QTest::newRow("suffix added") << "named" << "named.kvxdata" << QByteArray();
+        QTest::newRow("suffix kept") << "kept.kvxdata" << "kept.kvxdata" << QByteArray();
+        QTest::newRow("file there") << "taken.kvxdata" << "taken.kvxdata" << QByteArray("mine");
+        QTest::newRow("file there, suffix added") << "taken2" << "taken2.kvxdata" << QByteArray("mine too");
+        QTest::newRow("empty file there") << "empty" << "empty.kvxdata" << QByteArray("");
+    }
+
+    void pack_as_named_file()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, made);
+        QFETCH(QByteArray, already_there);
+        const QString folder = path("named/" + QString(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        if (!already_there.isNull())
+            QVERIFY(write_file(folder + "/" + made, already_there));
+        const Run r = cli({"encrypt", "-o", folder + "/" + given, path("src/t/top.txt")});
+        if (already_there.isNull()) {
+            QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+            QCOMPARE(r.out.trimmed(), folder + "/" + made);
+            QCOMPARE(cli({"test", folder + "/" + made}).exit_code, 0);
+        } else {
+            QCOMPARE(r.exit_code, 1);
+            QVERIFY2(r.err.contains("File exists"), qPrintable(r.err));
+            QCOMPARE(read_all(folder + "/" + made), already_there);
+        }
+        // Nothing else: no temporary, no AddData.
+        QCOMPARE(entries(folder), QStringList{made});
+    }
+
+    // A container where the user may not write (a disc, another user's
+    // folder) unpacks with -C into a folder of the user's own.
+    void unpack_from_read_only_folder_data()
+    {
+        QTest::addColumn<bool>("elsewhere");
+        QTest::newRow("beside the container") << false;
+        QTest::newRow("-C") << true;
+    }
+
+    void unpack_from_read_only_folder()
+    {
+        QFETCH(bool, elsewhere);
+        const QString ro = path("ro-" + QString::number(elsewhere)), out = path("rw-" + QString::number(elsewhere));
+        QVERIFY(QDir().mkpath(ro) && QDir().mkpath(out));
+        QVERIFY(QFile::copy(container, ro + "/tree.kvxdata"));
+        // Others reach the scratch folder, may write only into out.
+        QVERIFY(::chmod(QFile::encodeName(dir.path()), 0755) == 0 && ::chmod(QFile::encodeName(ro), 0555) == 0
+                && ::chmod(QFile::encodeName(out), 0777) == 0
+                && ::chmod(QFile::encodeName(ro + "/tree.kvxdata"), 0444) == 0);
+        QStringList args{"decrypt"};
+        if (elsewhere)
+            args << "-C" << out;
+        const Run r = cli(args << ro + "/tree.kvxdata", true);
+        ::chmod(QFile::encodeName(ro), 0755);
+        QCOMPARE(entries(ro), QStringList{"tree.kvxdata"});
+        if (!elsewhere) {
+            QCOMPARE(r.exit_code, 1);
+            QVERIFY2(r.err.contains("Permission denied"), qPrintable(r.err));
+            return;
+        }
+        QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+        QCOMPARE(r.out.trimmed(), out + "/tree");
+        QCOMPARE(tree(out + "/tree"), source);
+    }
+
+    // Every level gives an archive unzip accepts; on text the sizes fall from
+    // 1 to 9, and 0 stores.
+    void levels()
+    {
+        QByteArray text;
+        for (int i = 0; text.size() < 3 * 1024 * 1024; ++i)
+            text += QByteArray::number(i * 7919 % 100003) + (i % 13 ? " word, " : " line\n");
+        make_file("levels/in/text.txt", text);
+        make_file("levels/in/small.txt", text.left(3000));
+        qint64 previous = std::numeric_limits<qint64>::max();
+        for (int level = 0; level <= 9; ++level) {
+            const QString name = path(QStringLiteral("levels/l%1").arg(level));
+            const Run r = cli({"encrypt", "-l", QString::number(level), "-o", name, path("levels/in")});
+            QVERIFY2(r.exit_code == 0, qPrintable(r.err));
+            const QByteArray zip = transformed(read_all(name + ".kvxdata"), Cipher_Direction::Decrypt);
+            QVERIFY(write_file(name + ".zip", zip));
+            QProcess unzip;
+            unzip.start("unzip", {"-tqq", name + ".zip"});
+            QVERIFY(unzip.waitForFinished(60000));
+            QVERIFY2(unzip.exitCode() == 0, qPrintable(QString::number(level) + unzip.readAllStandardOutput()));
+            if (level == 0) {
+                QVERIFY(zip.size() > text.size() + 3000);
+                QVERIFY(zip.contains(text.left(4096)));
+                continue;
+            }
+            QVERIFY2(zip.size() <= previous, qPrintable(QStringLiteral("level %1: %2 > %3").arg(level).arg(zip.size()).arg(previous)));
+            previous = zip.size();
+        }
+        QVERIFY(QFileInfo(path("levels/l9.zip")).size() < QFileInfo(path("levels/l1.zip")).size() * 9 / 10);
+    }
+};
+
+QTEST_GUILESS_MAIN(Test_Choices)
+#include "test_choices.moc"
