@@ -79,11 +79,11 @@ void Package_Job::work(const Input &input, const Password_Asker &asker)
 {
     try {
         if (input.is_encryption) {
-            Pack_Options options;
+            Pack_Options options = input.pack;
             options.password = input.password;
             outcome = run_encryption(input.files, input.folders, input.base_dir, control.get(), options);
         } else {
-            Unpack_Options options;
+            Unpack_Options options = input.unpack;
             if (asker)
                 options.ask_password = [this, asker](const QString &container, int attempt, Password *out) {
                     return ask_password(asker, container, attempt, out);

@@ -34,6 +34,9 @@ public:
         QString base_dir;
         // Encryption: seals the container with it (empty: none).
         Password password;
+        // Where the user directed the run (a name, a folder, chosen entries).
+        Pack_Options pack;
+        Unpack_Options unpack;
     };
     // Asks the user for a protected container's password, on the job's thread.
     using Password_Asker = Password_Provider;

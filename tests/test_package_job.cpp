@@ -21,7 +21,7 @@ class Package_Job_Test : public QObject
 private:
     QTemporaryDir work;
     QString at(const QString &name) const { return work.filePath(name); }
-    Package_Job::Input packing() const { return {true, {at("in/a.txt")}, {}, at("out"), {}}; }
+    Package_Job::Input packing() const { return {true, {at("in/a.txt")}, {}, at("out"), {}, {}, {}}; }
 
 private slots:
     void initTestCase() { QVERIFY(write_file(at("in/a.txt"), QByteArray(256 * 1024, 'a'))); }
@@ -67,7 +67,7 @@ private slots:
         job.start(packing());
         const std::optional<Package_Result> abandoned = job.abandon();
         QVERIFY(abandoned && abandoned->is_encryption && !job.is_running());
-        job.start({false, {at("none.kvxdata")}, {}, {}, {}});
+        job.start({false, {at("none.kvxdata")}, {}, {}, {}, {}, {}});
         QVERIFY(ended.wait(60000));
         QCoreApplication::processEvents();
         QCOMPARE(ended.size(), 1);
