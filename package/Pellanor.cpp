@@ -3,6 +3,7 @@
 #include "Basic_Text.h"
 #include "close_on_signals.h"
 #include "password_dialog.h"
+#include "row_menu.h"
 #include "start_place.h"
 
 #include <QDesktopServices>
@@ -105,6 +106,78 @@ void Pellanor::connect_signals()
     // Kept off the described rows: a key and the status row's note.
     auto *password_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
     connect(password_key, &QShortcut::activated, this, &Pellanor::slot_set_password);
+
+    // Right click, the Menu key, and Shift+F10 as desktops have it.
+    file_table.setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&file_table, &QWidget::customContextMenuRequested, this, &Pellanor::show_row_menu);
+    auto *menu_key = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), &file_table);
+    menu_key->setContext(Qt::WidgetShortcut);
+    connect(menu_key, &QShortcut::activated, this, [this] {
+        const QModelIndex current = file_table.currentIndex();
+        show_row_menu(current.isValid() ? file_table.visualRect(current).center() : QPoint());
+    });
+}
+
+QMenu *Pellanor::row_menu(int row)
+{
+    const QTableWidgetItem *cell = file_table.item(row, 0);
+    if (busy || !cell)
+        return nullptr;
+    return make_row_menu(cell->data(PathRole).toString(), is_encryption,
+                         {[this](const QString &c) { unpack_to(c); }, [this](const QString &c) { show_contents(c); },
+                          [this](const QString &p) { pack_as(p); }},
+                         this);
+}
+
+void Pellanor::show_row_menu(const QPoint &at)
+{
+    const int row = file_table.rowAt(at.y());
+    QMenu *menu = row_menu(row >= 0 ? row : file_table.currentRow());
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(file_table.viewport()->mapToGlobal(at));
+}
+
+void Pellanor::unpack_to(const QString &container, const QList<QByteArray> &patterns)
+{
+    if (busy)
+        return;
+    const QString folder = choose_folder(tr("Unpack to"));
+    if (folder.isEmpty())
+        return;
+    Package_Job::Input input{false, {container}, {}, base_dir, {}, {}, {}};
+    input.unpack.destination = QFile::encodeName(folder);
+    input.unpack.include = patterns;
+    start_run(input);
+}
+
+// The selected rows, or the one the menu was opened on.
+void Pellanor::pack_as(const QString &path)
+{
+    if (busy)
+        return;
+    const QString file = choose_save_file(tr("Pack as"), QDir(base_dir).filePath(working_folder_name()), container_filter());
+    if (file.isEmpty())
+        return;
+    Package_Job::Input input{true, {}, {}, base_dir, {}, {}, {}};
+    QList<Row> rows = selected_rows();
+    if (std::none_of(rows.cbegin(), rows.cend(), [&](const Row &r) { return r.path == path; }))
+        rows = {{path, folder_map.contains(path)}};
+    for (const Row &r : std::as_const(rows))
+        (r.is_dir ? input.folders : input.files).append(r.path);
+    input.pack.output_file = QFile::encodeName(file);
+    start_run(input);
+}
+
+Contents_Dialog *Pellanor::show_contents(const QString &container)
+{
+    auto *dialog = new Contents_Dialog(container, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &Contents_Dialog::unpack_requested, this,
+            [this](const QString &c, const QList<QByteArray> &patterns) { unpack_to(c, patterns); });
+    dialog->show();
+    return dialog;
 }
 
 void Pellanor::clear_notice()
@@ -221,9 +294,13 @@ void Pellanor::slot_encryption()
 {
     if (busy || (file_map.isEmpty() && folder_map.isEmpty()))
         return;
+    start_run({is_encryption, file_map.paths(), folder_map.paths(), base_dir, {}, {}, {}});
+}
+
+void Pellanor::start_run(Package_Job::Input input)
+{
     slot_start_work();
-    Package_Job::Input input{is_encryption, file_map.paths(), folder_map.paths(), base_dir, {}};
-    if (is_encryption)
+    if (input.is_encryption)
         input.password = next_password;
     // A run that cannot start is a failure, and the list stays for another try.
     if (const auto failed = job.start(input)) {
@@ -373,6 +450,11 @@ QStringList Pellanor::choose_files(const QString &caption, const QString &dir, c
 QString Pellanor::choose_folder(const QString &caption)
 {
     return QFileDialog::getExistingDirectory(nullptr, caption, QString(), QFileDialog::ShowDirsOnly);
+}
+
+QString Pellanor::choose_save_file(const QString &caption, const QString &dir, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(this, caption, dir, filter, nullptr, QFileDialog::DontConfirmOverwrite);
 }
 
 bool Pellanor::show_report(const QString &title, const Run_Report &report)

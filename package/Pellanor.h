@@ -2,6 +2,7 @@
 
 #include "Basic_From_Obj.h"
 #include "chosen_paths.h"
+#include "contents_dialog.h"
 #include "package_job.h"
 #include "pellanor_view.h"
 #include "run_report.h"
@@ -61,6 +62,14 @@ public:
     // the whole result under "result".
     static QVariant end_work_value(const Package_Result &result);
 
+    // The table's context menu for a row (null when it offers nothing); the caller owns it.
+    QMenu *row_menu(int row);
+    // Runs directed by the user: a container into a folder (only the entries
+    // patterns take, when given), the selected rows into a named container.
+    void unpack_to(const QString &container, const QList<QByteArray> &patterns = {});
+    void pack_as(const QString &path);
+    Contents_Dialog *show_contents(const QString &container);
+
 signals:
     void signal_end_work(QVariant result);
 
@@ -82,6 +91,7 @@ protected:
     // The user-facing dialogs, replaceable so the window can run unattended.
     virtual QStringList choose_files(const QString &caption, const QString &dir, const QString &filter);
     virtual QString choose_folder(const QString &caption);
+    virtual QString choose_save_file(const QString &caption, const QString &dir, const QString &filter);
     // Shows the end-of-run box; true when the user asked to open the result's folder.
     virtual bool show_report(const QString &title, const Run_Report &report);
     virtual void open_url(const QUrl &url);
@@ -110,6 +120,8 @@ private:
     // Leaves the busy state; `tell`: show the report box unless cancelled.
     void end_run(const Package_Result &outcome, bool tell);
     void report(const Package_Result &result);
+    void start_run(Package_Job::Input input);
+    void show_row_menu(const QPoint &at);
 
     bool is_encryption = true;
     Path_Set file_map;
