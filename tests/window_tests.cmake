@@ -38,3 +38,6 @@ add_test(NAME test_window_usage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop
 # The password: set for packing, asked for when unpacking, by keyboard.
 corvanta_add_test(test_password_window SOURCES test_password_window.cpp engine_test_support.h
   LIBS corvanta_window corvanta_engine_internals)
+# The table's context menu and the contents dialog.
+corvanta_add_test(test_row_menu SOURCES test_row_menu.cpp engine_test_support.h
+  LIBS corvanta_window corvanta_engine_internals)

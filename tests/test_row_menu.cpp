@@ -1,0 +1,233 @@
+// The table's context menu and the contents dialog, run unattended.
+
+#include "Basic_Text.h"
+#include "Pellanor.h"
+#include "engine_test_support.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QSignalSpy>
+
+using namespace test_support;
+
+namespace {
+
+class Menu_Window : public Pellanor
+{
+public:
+    QStringList folder_answers, save_answers;
+    QList<Run_Report> reports;
+
+protected:
+    QString choose_folder(const QString &) override { return folder_answers.isEmpty() ? "" : folder_answers.takeFirst(); }
+    QString choose_save_file(const QString &, const QString &, const QString &) override
+    {
+        return save_answers.isEmpty() ? "" : save_answers.takeFirst();
+    }
+    bool show_report(const QString &, const Run_Report &shown) override
+    {
+        reports.append(shown);
+        return false;
+    }
+    void open_url(const QUrl &) override {}
+};
+
+QStringList texts(const QMenu *menu)
+{
+    QStringList out;
+    for (const QAction *a : menu->actions())
+        out << a->text();
+    return out;
+}
+
+} // namespace
+
+class Row_Menu_Test : public QObject, Scratch
+{
+    Q_OBJECT
+
+    std::unique_ptr<Menu_Window> window;
+    QString container;
+    const QMap<QString, QByteArray> source{{"box", "/"}, {"box/a b", "/"}, {"box/a b/ü [1].txt", "one"},
+                                           {"box/two.txt", "two"}, {"box/*.txt", "star"}};
+
+    void wait_for_run(int reports)
+    {
+        QSignalSpy ended(window.get(), &Pellanor::signal_end_work);
+        if (window->is_busy())
+            QVERIFY(ended.wait(120000));
+        QCOMPARE(window->reports.size(), reports);
+    }
+    void list(bool encryption, const QStringList &files, const QStringList &folders = {})
+    {
+        window = std::make_unique<Menu_Window>();
+        window->init_window();
+        if (!encryption)
+            window->open_paths(files, Pellanor::Open_Mode::Unpack);
+        else {
+            window->add_files(files);
+            for (const QString &f : folders)
+                window->add_folder(f);
+        }
+        QCOMPARE(window->is_encryption_mode(), encryption);
+    }
+    void trigger(int row, int action)
+    {
+        std::unique_ptr<QMenu> menu(window->row_menu(row));
+        QVERIFY(menu);
+        menu->actions().at(action)->trigger();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        for (auto it = source.cbegin(); it != source.cend(); ++it)
+            if (it.value() == "/")
+                QVERIFY(QDir().mkpath(path("src/" + it.key())));
+            else
+                make_file("src/" + it.key(), it.value());
+        const Package_Result made = run_encryption({}, {path("src/box")}, dir.path());
+        QVERIFY(made.is_ok);
+        container = made.container_path;
+    }
+    void cleanup() { window.reset(); }
+
+    void actions_by_row_data()
+    {
+        QTest::addColumn<bool>("encryption");
+        QTest::addColumn<QStringList>("actions");
+        QTest::newRow("container") << false << QStringList{"&Unpack to…", "&Show contents…"};
+        QTest::newRow("file to pack") << true << QStringList{"&Pack as…"};
+    }
+
+    void actions_by_row()
+    {
+        QFETCH(bool, encryption);
+        QFETCH(QStringList, actions);
+        list(encryption, {encryption ? path("src/box/two.txt") : container});
+        std::unique_ptr<QMenu> menu(window->row_menu(0));
+        QVERIFY(menu);
+        QCOMPARE(texts(menu.get()), actions);
+        QVERIFY(!window->row_menu(1)); // no row there
+        // Shift+F10 opens it from the keyboard.
+        auto *table = window->findChild<QTableWidget *>("file_table");
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        table->setFocus();
+        table->setCurrentCell(0, 0);
+        QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
+        auto *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(popup);
+        QCOMPARE(texts(popup), actions);
+        popup->close();
+    }
+
+    // Unpack to… fills the chosen folder; Pack as… makes the named container,
+    // and neither touches the working folder.
+    void directed_runs_data()
+    {
+        QTest::addColumn<bool>("encryption");
+        QTest::newRow("unpack to") << false;
+        QTest::newRow("pack as") << true;
+    }
+
+    void directed_runs()
+    {
+        QFETCH(bool, encryption);
+        const QString out = path(encryption ? "packed-as" : "unpacked-to");
+        QVERIFY(QDir().mkpath(out));
+        list(encryption, encryption ? QStringList{path("src/box/two.txt")} : QStringList{container},
+             encryption ? QStringList{path("src/box/a b")} : QStringList{});
+        window->set_base_folder(path("base"));
+        if (encryption) {
+            window->save_answers = {out + "/named"};
+            // Only the row the menu is on, when it is not among the selected.
+            trigger(0, 0);
+        } else {
+            window->folder_answers = {out};
+            trigger(0, 0);
+        }
+        wait_for_run(1);
+        QVERIFY2(window->reports[0].is_ok, qPrintable(window->reports[0].text));
+        QVERIFY(!QFileInfo::exists(path("base")));
+        if (encryption) {
+            QCOMPARE(entries(out), QStringList{"named.kvxdata"});
+            const Package_Result r = run_decryption(QStringList{out + "/named.kvxdata"});
+            QVERIFY(r.is_ok);
+            QCOMPARE(tree(out + "/named"), (QMap<QString, QByteArray>{{"a b", "/"}, {"a b/ü [1].txt", "one"}}));
+        } else {
+            QMap<QString, QByteArray> expected = source;
+            QCOMPARE(tree(out + "/" + QFileInfo(container).baseName()), expected);
+        }
+    }
+
+    // The dialog lists the entries as a tree; the selected ones unpack into
+    // a chosen folder, names with pattern characters exactly.
+    void contents_dialog_data()
+    {
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<QStringList>("unpacked");
+        QTest::newRow("file with brackets") << QStringList{"box/a b/ü [1].txt"} << QStringList{"box", "box/a b", "box/a b/ü [1].txt"};
+        QTest::newRow("star in a name") << QStringList{"box/*.txt"} << QStringList{"box", "box/*.txt"};
+        QTest::newRow("folder and file") << QStringList{"box/a b", "box/two.txt"}
+                                         << QStringList{"box", "box/a b", "box/a b/ü [1].txt", "box/two.txt"};
+    }
+
+    void contents_dialog()
+    {
+        QFETCH(QStringList, selected);
+        QFETCH(QStringList, unpacked);
+        list(false, {container});
+        std::unique_ptr<QMenu> menu(window->row_menu(0));
+        menu->actions().at(1)->trigger();
+        auto *dialog = window->findChild<Contents_Dialog *>();
+        QVERIFY(dialog);
+        QSignalSpy listed(dialog, &Contents_Dialog::listed);
+        QVERIFY(listed.wait(60000));
+        QCOMPARE(listed.at(0).at(0).toBool(), true);
+        QTreeWidget &tree_view = dialog->tree();
+        QCOMPARE(tree_view.topLevelItemCount(), 1);
+        QVERIFY(!dialog->unpack_button().isEnabled());
+        for (const QString &s : selected) {
+            QTreeWidgetItem *item = tree_view.topLevelItem(0);
+            for (const QString &part : s.split('/').mid(1)) {
+                QTreeWidgetItem *next = nullptr;
+                for (int i = 0; i < item->childCount(); ++i)
+                    if (item->child(i)->text(0) == part)
+                        next = item->child(i);
+                QVERIFY2(next, qPrintable(s));
+                item = next;
+            }
+            item->setSelected(true);
+        }
+        QVERIFY(dialog->unpack_button().isEnabled());
+        const QString out = path("selected/" + QString(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(out));
+        window->folder_answers = {out};
+        dialog->unpack_button().click();
+        wait_for_run(1);
+        QVERIFY2(window->reports[0].is_ok, qPrintable(window->reports[0].text));
+        QMap<QString, QByteArray> expected;
+        for (const QString &k : unpacked)
+            expected.insert(k, source.value(k));
+        QCOMPARE(tree(out + "/" + QFileInfo(container).baseName()), expected);
+    }
+
+    void damaged_container_says_why()
+    {
+        make_file("bad.kvxdata", QByteArray(5000, 'x'));
+        list(false, {path("bad.kvxdata")});
+        Contents_Dialog *dialog = window->show_contents(path("bad.kvxdata"));
+        QSignalSpy listed(dialog, &Contents_Dialog::listed);
+        QVERIFY(listed.wait(60000));
+        QCOMPARE(listed.at(0).at(0).toBool(), false);
+        QVERIFY2(dialog->status().startsWith("This container cannot be listed: ") && dialog->status().size() > 40,
+                 qPrintable(dialog->status()));
+        QCOMPARE(dialog->tree().topLevelItemCount(), 0);
+    }
+};
+
+QTEST_MAIN(Row_Menu_Test)
+#include "test_row_menu.moc"
