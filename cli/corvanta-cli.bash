@@ -1,6 +1,8 @@
 # bash completion for corvanta-cli
 # Commands first; then containers for decrypt, list and test, any path for
-# encrypt (and a folder after -C), a file after --password-file.
+# encrypt (and a folder after -C, a container name after -o, a level after
+# -l), a folder after decrypt's -C, a file after --password-file; nothing
+# after -x and -i, which take patterns.
 _corvanta_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
@@ -13,17 +15,32 @@ _corvanta_cli()
         COMPREPLY=($(compgen -f -- "$cur"))
         return
     fi
+    case $prev in
+        -x | -i) return ;;
+    esac
     case ${COMP_WORDS[1]} in
         encrypt)
             if [ "$prev" = -C ]; then
                 COMPREPLY=($(compgen -d -- "$cur"))
-            elif [ "$COMP_CWORD" -eq 2 ] && [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W $'-C\n--verify\n-p\n--password-file\n--' -- "$cur"))
+            elif [ "$prev" = -l ]; then
+                COMPREPLY=($(compgen -W $'0\n1\n2\n3\n4\n5\n6\n7\n8\n9' -- "$cur"))
+            elif [ "$prev" = -o ]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+            elif [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W $'-C\n-o\n-x\n-l\n--verify\n-p\n--password-file\n--' -- "$cur"))
             else
                 COMPREPLY=($(compgen -f -- "$cur"))
             fi
             ;;
         decrypt | list | test)
+            if [ "$prev" = -C ] && [ "${COMP_WORDS[1]}" = decrypt ]; then
+                COMPREPLY=($(compgen -d -- "$cur"))
+                return
+            fi
+            if [[ $cur == -* ]] && [ "${COMP_WORDS[1]}" = decrypt ]; then
+                COMPREPLY=($(compgen -W $'-C\n-i\n-p\n--password-file\n--' -- "$cur"))
+                return
+            fi
             if [[ $cur == -* ]]; then
                 if [ "${COMP_WORDS[1]}" = decrypt ]; then
                     COMPREPLY=($(compgen -W $'--salvage\n-p\n--password-file\n--' -- "$cur"))
