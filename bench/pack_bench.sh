@@ -3,13 +3,15 @@
 # side by side in one run (interleaved), and prints medians of wall and CPU
 # time, sizes, ratios and peak memory.
 #
-# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N] [--password]
+# Usage: bench/pack_bench.sh [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N] [--password] [--levels]
 #   --tree DIR  measures on a copy of a real folder instead of the corpus. Links
 #               to folders are left out of the copy: zip -r follows them and
 #               corvanta-cli does not, so both then pack the same entries.
 #   --password  also packs and unpacks the input with a password
 #               (--password-file), interleaved with runs without one, and
 #               prints the ratios less the key derivation's fixed cost
+#   --levels    also packs at -l 0, the default and -l 9, interleaved, and
+#               prints level 0's time and level 9's size against the default's
 #               (measured on a one-byte file).
 #   --files N   measures on N small text files (1-3 KB) instead: time per file
 #               and peak memory of every command, beside libzip's own needs
@@ -32,7 +34,8 @@ tree=
 files=
 runs=5
 password=
-usage="usage: $0 [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N] [--password]"
+levels=
+usage="usage: $0 [--variant mixed|small | --tree DIR | --files N[,N...]] [--runs N] [--password] [--levels]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --variant) variant=$2; shift 2 ;;
@@ -40,6 +43,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --files) files=$2; shift 2 ;;
     --password) password=1; shift ;;
+    --levels) levels=1; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -209,6 +213,18 @@ if [ -n "$password" ]; then
   diff -r "in/$name" "$(out_dir_of "$c")/$name" >/dev/null || same="NO (with a password)"
 fi
 
+if [ -n "$levels" ]; then
+  echo "Levels 0, default and 9, $runs runs each, interleaved ..."
+  for i in $(seq "$runs"); do
+    for l in 0 default 9; do
+      opts=(); [ $l = default ] || opts=(-l $l)
+      rm -rf "$work/lv-$l" && mkdir -p "$work/lv-$l"
+      measure "lv-$l-enc.t" "$cli" encrypt "${opts[@]}" -C "$work/lv-$l" "$work/in/$name"
+      cat "$work/.stdout" >"$work/lv-$l.container"
+    done
+  done
+fi
+
 row() { # label file output_bytes
   printf "%-30s %8.2f %8.2f %8.1f %10s\n" "$1" "$(col_median "$2" 1)" "$(col_median "$2" 3)" \
     "$(awk -v k="$(max_kb "$2")" 'BEGIN{print k/1024}')" "${3:-}"
@@ -234,6 +250,12 @@ for t in "${tags[@]}"; do
     "$(awk -v a="$(max_kb "$t-enc.t")" -v b="$(max_kb "$t-dec.t")" 'BEGIN{m=a>b?a:b; printf "%.1f", m/1024}')"
 done
 echo "unpacked trees identical to the input: $same"
+if [ -n "$levels" ]; then
+  for l in 0 default 9; do row "encrypt -l $l" "lv-$l-enc.t" "$(mb "$(stat -c %s "$(cat "lv-$l.container")")")"; done
+  printf "level 0 time / default time %s (<= 0.50)  level 9 size / default size %s (< 1.00)\n" \
+    "$(ratio "$(col_median lv-0-enc.t 1)" "$(col_median lv-default-enc.t 1)")" \
+    "$(ratio "$(stat -c %s "$(cat lv-9.container)")" "$(stat -c %s "$(cat lv-default.container)")")"
+fi
 if [ -n "$password" ]; then
   kdf=$(awk -v a="$(col_median pw-sealed-tiny.t 1)" -v b="$(col_median pw-plain-tiny.t 1)" 'BEGIN{printf "%.2f", a-b}')
   less() { awk -v a="$(col_median "pw-sealed-$1.t" 1)" -v b="$(col_median "pw-plain-$1.t" 1)" -v k="$kdf" \
