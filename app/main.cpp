@@ -29,6 +29,8 @@ void set_up(QCommandLineParser *parser)
                        QStringLiteral("Packs the paths at once, into AddData beside the first path.")});
     parser->addOption({QStringLiteral("unpack"),
                        QStringLiteral("Unpacks the containers at once, each beside itself.")});
+    parser->addOption({QStringLiteral("unpack-to"),
+                       QStringLiteral("Asks for a folder, then unpacks the containers into it.")});
     parser->addPositionalArgument(QStringLiteral("paths"), QStringLiteral("Files, folders or containers to list."),
                                   QStringLiteral("[PATH...]"));
 }
@@ -68,7 +70,7 @@ QString misuse(QCommandLineParser *parser, const QStringList &arguments)
     if (!parser->parse(arguments))
         return parser->errorText();
     const bool pack = parser->isSet(QStringLiteral("pack"));
-    const bool unpack = parser->isSet(QStringLiteral("unpack"));
+    const bool unpack = parser->isSet(QStringLiteral("unpack")) || parser->isSet(QStringLiteral("unpack-to"));
     if (pack && unpack)
         return QStringLiteral("--pack and --unpack exclude each other");
     if ((pack || unpack) && parser->positionalArguments().isEmpty())
@@ -106,7 +108,8 @@ int main(int argc, char *argv[])
     if (const QString wrong = misuse(&parser, QCoreApplication::arguments()); !wrong.isEmpty())
         return usage_error(wrong);
     const bool pack = parser.isSet(QStringLiteral("pack"));
-    const bool unpack = parser.isSet(QStringLiteral("unpack"));
+    const bool unpack_to = parser.isSet(QStringLiteral("unpack-to"));
+    const bool unpack = parser.isSet(QStringLiteral("unpack")) || unpack_to;
     const QStringList paths = parser.positionalArguments();
     QCoreApplication::setApplicationName(QStringLiteral("Corvanta"));
     // Lets the desktop match the window to the installed entry and its icon.
@@ -120,12 +123,15 @@ int main(int argc, char *argv[])
     close_on_signals(&window);
     // Paths from the file manager ("Open with", a double click, its menus).
     using Mode = Pellanor::Open_Mode;
-    window.open_paths(paths, pack ? Mode::Pack : unpack ? Mode::Unpack : Mode::By_Kind, pack || unpack);
+    window.open_paths(paths, pack ? Mode::Pack : unpack ? Mode::Unpack : Mode::By_Kind, (pack || unpack) && !unpack_to);
     // Packing from a file manager's menu makes the container beside what was chosen.
     if (pack)
         window.set_base_folder(
             choose_base_dir(QFileInfo(QDir::current(), paths.first()).absolutePath(), QDir::homePath()));
     window.place_on_screen();
     window.show();
+    // The folder is asked for once the window shows.
+    if (unpack_to)
+        QTimer::singleShot(0, &window, &Pellanor::unpack_listed_to);
     return app.exec();
 }

@@ -139,14 +139,25 @@ void Pellanor::show_row_menu(const QPoint &at)
     menu->popup(file_table.viewport()->mapToGlobal(at));
 }
 
+void Pellanor::unpack_listed_to()
+{
+    if (!is_encryption && !file_map.isEmpty())
+        unpack_to(file_map.paths(), {});
+}
+
 void Pellanor::unpack_to(const QString &container, const QList<QByteArray> &patterns)
+{
+    unpack_to(QStringList{container}, patterns);
+}
+
+void Pellanor::unpack_to(const QStringList &containers, const QList<QByteArray> &patterns)
 {
     if (busy)
         return;
     const QString folder = choose_folder(tr("Unpack to"));
     if (folder.isEmpty())
         return;
-    Package_Job::Input input{false, {container}, {}, base_dir, {}, {}, {}};
+    Package_Job::Input input{false, containers, {}, base_dir, {}, {}, {}};
     input.unpack.destination = QFile::encodeName(folder);
     input.unpack.include = patterns;
     start_run(input);

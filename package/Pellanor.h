@@ -68,6 +68,8 @@ public:
     // patterns take, when given), the selected rows into a named container.
     void unpack_to(const QString &container, const QList<QByteArray> &patterns = {});
     void pack_as(const QString &path);
+    // Every listed container into one chosen folder.
+    void unpack_listed_to();
     Contents_Dialog *show_contents(const QString &container);
 
 signals:
@@ -121,6 +123,7 @@ private:
     void end_run(const Package_Result &outcome, bool tell);
     void report(const Package_Result &result);
     void start_run(Package_Job::Input input);
+    void unpack_to(const QStringList &containers, const QList<QByteArray> &patterns);
     void show_row_menu(const QPoint &at);
 
     bool is_encryption = true;

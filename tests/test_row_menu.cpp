@@ -129,14 +129,17 @@ private slots:
     void directed_runs_data()
     {
         QTest::addColumn<bool>("encryption");
-        QTest::newRow("unpack to") << false;
-        QTest::newRow("pack as") << true;
+        QTest::addColumn<bool>("all_listed"); // as --unpack-to asks
+        QTest::newRow("unpack to") << false << false;
+        QTest::newRow("unpack listed to") << false << true;
+        QTest::newRow("pack as") << true << false;
     }
 
     void directed_runs()
     {
         QFETCH(bool, encryption);
-        const QString out = path(encryption ? "packed-as" : "unpacked-to");
+        QFETCH(bool, all_listed);
+        const QString out = path(QString(QTest::currentDataTag()).replace(' ', '-'));
         QVERIFY(QDir().mkpath(out));
         list(encryption, encryption ? QStringList{path("src/box/two.txt")} : QStringList{container},
              encryption ? QStringList{path("src/box/a b")} : QStringList{});
@@ -147,7 +150,10 @@ private slots:
             trigger(0, 0);
         } else {
             window->folder_answers = {out};
-            trigger(0, 0);
+            if (all_listed)
+                window->unpack_listed_to();
+            else
+                trigger(0, 0);
         }
         wait_for_run(1);
         QVERIFY2(window->reports[0].is_ok, qPrintable(window->reports[0].text));

@@ -49,10 +49,11 @@ menus=$share/kio/servicemenus
 check_menu() {  # FILE MIME NAME OPTION
   [ "$(sed -n 's/^MimeType=//p' "$menus/$1")" = "$2" ] || fail "$1 is not offered for $2"
   grep -qx "Name=$3" "$menus/$1" || fail "$1 has no \"$3\""
-  [ "$(sed -n 's/^Exec=//p' "$menus/$1")" = "corvanta $4 %F" ] || fail "$1 does not run corvanta $4"
+  grep -qx "Exec=corvanta $4 %F" "$menus/$1" || fail "$1 does not run corvanta $4"
   grep -q -- "$4" <<<"$help" || fail "corvanta --help does not know $4"
 }
 check_menu corvanta-unpack.desktop 'application/x-kvxdata;' 'Unpack here' --unpack
+check_menu corvanta-unpack.desktop 'application/x-kvxdata;' 'Unpack to…' --unpack-to
 check_menu corvanta-pack.desktop 'all/all;' 'Pack into a container' --pack
 
 metainfo=$share/metainfo/io.github.corvanta.Corvanta.metainfo.xml
