@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
