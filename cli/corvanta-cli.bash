@@ -38,14 +38,10 @@ _corvanta_cli()
                 return
             fi
             if [[ $cur == -* ]] && [ "${COMP_WORDS[1]}" = decrypt ]; then
-                COMPREPLY=($(compgen -W $'-C\n-i\n-p\n--password-file\n--' -- "$cur"))
+                COMPREPLY=($(compgen -W $'--salvage\n-C\n-i\n-p\n--password-file\n--' -- "$cur"))
                 return
             fi
             if [[ $cur == -* ]]; then
-                if [ "${COMP_WORDS[1]}" = decrypt ]; then
-                    COMPREPLY=($(compgen -W $'--salvage\n-p\n--password-file\n--' -- "$cur"))
-                    return
-                fi
                 COMPREPLY=($(compgen -W $'-p\n--password-file\n--' -- "$cur"))
                 return
             fi
