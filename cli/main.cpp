@@ -210,10 +210,12 @@ bool asks_for_help(const QList<QByteArray> &args)
 // a listing cut short by a full disk is a failure.
 int flush_output(int status)
 {
+    // Output longer than the buffer fails while it is written: that reason counts.
+    const int earlier = std::ferror(stdout) ? errno : 0;
     errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
         return status;
-    const int error = errno;
+    const int error = errno ? errno : earlier;
     std::fprintf(stderr, "corvanta-cli: cannot write to standard output%s%s\n", error ? ": " : "",
                  error ? std::strerror(error) : "");
     return 1;
