@@ -114,7 +114,7 @@ private slots:
             *out = Password("right");  // too late: the run no longer asks
             return true;
         });
-        QVERIFY(!job->start({false, {packed.container_path}, {}, {}, {}}));
+        QVERIFY(!job->start({false, {packed.container_path}, {}, {}, {}, {}, {}}));
         if (how == "cancel") {
             QVERIFY(ended.wait(60000));
             QVERIFY(ended.at(0).at(0).value<Package_Result>().is_cancelled);
