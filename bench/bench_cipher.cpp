@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chunk transform against memcpy, and 1 GiB enciphered into a file.
 
 #include "container/archive_output.h"

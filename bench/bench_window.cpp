@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Packs and unpacks a generated folder through the main window and measures
 // how long the GUI thread is ever kept from running its event loop.
 //

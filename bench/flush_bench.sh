@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the durable flush of unpacking costs, in three figures:
 #   1. 10,000 small files unpacked, against the same run without any flush
 #      (CORVANTA_NO_FLUSH): target at most 1.5 times;

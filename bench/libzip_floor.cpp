@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What libzip alone needs, to measure the engine's memory against:
 //   libzip_floor decipher CONTAINER ARCHIVE  writes the archive a container holds
 //   libzip_floor read ARCHIVE                zip_open, zip_get_num_entries, zip_close

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes N small text files of 1 to 3 KB into OUT_DIR, a thousand to a
 folder, the same ones every time: a tree of many files, where the cost per
 file sets the pace rather than deflating."""

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times corvanta-cli encrypt/decrypt against Info-ZIP zip -r -q / unzip -q,
 # side by side in one run (interleaved), and prints medians of wall and CPU
 # time, sizes, ratios and peak memory.

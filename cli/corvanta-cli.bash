@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for corvanta-cli
 # Commands first; then containers for decrypt, list and test, any path for
 # encrypt (and a folder after -C, a container name after -o, a level after

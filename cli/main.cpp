@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvanta-cli: packs files and folders into a container, or unpacks
 // containers, from a terminal or a script.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "row_menu.h"
 
 QMenu *make_row_menu(const QString &path, bool is_encryption, const Row_Menu_Handlers &handlers, QWidget *parent)

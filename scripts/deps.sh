@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Corvanta needs to build, run and test, but only
 # those that are missing. The one place that installs packages.
 #   --bench   also what the benchmarks use (Google Benchmark, python3)

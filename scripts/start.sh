@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Corvanta (installing what is missing) and starts the desktop program.
 # The program's working folder "AddData" lies under the directory this is run from.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Corvanta (installing what is missing) and runs the whole test suite;
 # fails when any test fails or is skipped. Run by a user other than root it
 # leaves out the tests labelled "root" (they mount file systems), and names

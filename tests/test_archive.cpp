@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The archive layer: what goes into the archive and what comes out of it,
 // including archives made by other tools and hostile ones.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What people choose for a run: where the result goes, what the container is
 // called, which entries are taken or left out, and how hard it is deflated.
 

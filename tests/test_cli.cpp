@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvanta-cli as a script sees it: output, exit status and messages.
 
 #include "engine_test_support.h"

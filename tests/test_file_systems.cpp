@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unpacking onto file systems that are not the usual Linux disk: a USB
 // stick's exFAT through FUSE, and a disk too small or filling up. Each runs
 // on a real file system mounted for the test, which needs root; elsewhere

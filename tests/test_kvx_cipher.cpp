@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chunk transform, and the output that enciphers an archive on its way
 // into the container.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's texts in the language the locale asks for: Chinese for zh_*
 // (the text table's own and the translations of the texts added to it),
 // English for anything else. Run once per locale; the test's environment

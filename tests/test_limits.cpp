@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvanta-cli at the system's limits: a limit makes a run slower or makes
 // it fail with its reason, never ends it by a signal or leaves debris.
 

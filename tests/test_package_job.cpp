@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The package job without a window: one run on a thread of its own, its end
 // delivered as the result itself, a failed start, an abandoned run.
 #include "package_job.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Containers protected by a password: they come back whole with it, and
 // without it (or with any change to them) nothing is read and nothing is
 // written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Basic_Style.h"
 #include "Pellanor.h"
 #include "engine_test_support.h"

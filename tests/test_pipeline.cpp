@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encryption and decryption runs end to end: results, names, failures,
 // clashes, progress and cancelling.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What goes in comes out exactly: names as the system's bytes, times across
 // time zones and outside DOS's years, permission bits, deep trees, archives
 // of other tools, and a USB stick's file system.

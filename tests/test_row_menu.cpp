@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table's context menu and the contents dialog, run unattended.
 
 #include "Basic_Text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Salvage of a container cut short: every entry wholly before the cut comes
 // back byte-exact, the run never counts as a success, and without --salvage
 // nothing is written.

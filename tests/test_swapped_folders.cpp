@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unpacking run by root in a folder an ordinary user can write to, while that
 // user swaps the run's folders for links to a folder only root may enter:
 // nothing is written, and no mode or time changed, outside the destination.

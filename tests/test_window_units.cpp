@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's small units on their own: progress text, sorting of opened
 // paths, the selection lists, the end-of-run report and where the window and
 // the work go.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zip archives of the writers people use, each wrapped in a container: test
 // calls them sound and decrypt gives back exactly the tree they were made of.
 // Writers differ in what their two headers of an entry repeat (times in one

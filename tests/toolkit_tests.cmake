@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Texts, style, resource bundle and the frameless window toolkit.
 corvanta_add_test(test_style SOURCES test_style.cpp LIBS corvanta_style)
 corvanta_add_test(test_resources SOURCES test_resources.cpp LIBS corvanta_resources Qt6::Gui)

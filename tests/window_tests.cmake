@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The main window: selection lists, type switch, package job, report.
 corvanta_add_test(test_pellanor
   SOURCES test_pellanor.cpp

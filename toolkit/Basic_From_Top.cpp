@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Basic_From_Top.h"
 
 #include "Basic_Style.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "KT_QGridLayout.h"
 
 KT_QGridLayout::KT_QGridLayout()

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "KT_Widget.h"
 
 int KT_Widget::widget_count = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the title-bar button strips and the window icon into a folder.
 // The hicolor icons are drawn at build time (--icons); the title-bar art is
 // committed. Regenerate it with:

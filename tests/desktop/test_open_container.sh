@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installed program as a desktop meets it. Installs into a scratch prefix
 # and checks the menu entry, the container type, the file-manager menus, the
 # software-centre data, the manual pages, the completion and the icons; then

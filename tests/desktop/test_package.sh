@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: made by CPack from the build, holding everything a
 # desktop needs, with dependencies found by dpkg-shlibdeps, and its programs
 # run from the unpacked package. Installing it is left to a person (README).

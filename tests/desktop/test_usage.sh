@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # corvanta's answers to misuse (exit 2, the mistake and a pointer to --help)
 # and to a missing display (one line, exit 1), all before any window.
 set -uo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer harness for the unpack path: the input is a container's bytes, run
 // through run_decryption in a fresh scratch folder. Beyond "no crash" it
 // aborts (so libFuzzer keeps the input) when an unpack breaks a promise:

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the unpack fuzzer's seed corpus into OUT_DIR: zips made by Info-ZIP
 and by Python, each enciphered into a container as the packer would."""
 import os

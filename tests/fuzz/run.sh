@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the unpack fuzzer with clang into build-fuzz/, makes its seed corpus
 # there and fuzzes for SECONDS (default 60). Extra arguments go to libFuzzer.
 # Exits 0 with a message when clang or libFuzzer is missing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a zip of a folder with an npm zip library, as applications using
 // it do: node zip_with.js LIBRARY SOURCE_PARENT FOLDER OUTPUT
 // (LIBRARY is yazl or jszip, found through NODE_PATH).

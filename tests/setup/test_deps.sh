@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs scripts/deps.sh against stand-ins for dpkg-query, apt-get, sudo and id,
 # with nothing else on PATH, and checks what it would run and what it says:
 # as root, as a user with sudo, as a user without it, with nothing missing.

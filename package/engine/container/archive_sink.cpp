@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "container/archive_sink.h"
 
 #include "container/archive_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "container/container_source.h"
 
 #include "container/archive_check.h"

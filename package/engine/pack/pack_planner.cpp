@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "pack/pack_planner.h"
 
 #include "core/free_name.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "unpack/extract_folders.h"
 
 #include "core/free_name.h"
