@@ -157,7 +157,8 @@ private:
         }
         const auto *p = reinterpret_cast<const uchar *>(tail.constData());
         for (qsizetype e = tail.lastIndexOf("PK\x05\x06"); e >= 0; e = e > 0 ? tail.lastIndexOf("PK\x05\x06", e - 1) : -1) {
-            if (e + end_record_size + le16(p + e + 20) != held)
+            // A signature in the last bytes may have no record after it.
+            if (e + end_record_size > held || e + end_record_size + le16(p + e + 20) != held)
                 continue;
             const qint64 dir_end = qint64(le32(p + e + 12)) + qint64(le32(p + e + 16));
             const qint64 taken = dir_end - (cut_chunk + e);
@@ -168,7 +169,7 @@ private:
     }
 };
 
-constexpr quint16 local_kind = 0x0403, central_kind = 0x0201, descriptor_kind = 0x0807, end_kind = 0x0605;
+constexpr quint16 local_kind = 0x0403, central_kind = 0x0201, descriptor_kind = 0x0807;
 
 struct Found
 {
