@@ -115,19 +115,7 @@ int Folder::list(std::vector<QByteArray> *names) const
         ::close(own);
         return error;
     }
-    int error = 0;
-    for (;;) {
-        errno = 0;
-        const dirent *d = ::readdir(dir);
-        if (!d) {
-            error = errno;
-            break;
-        }
-        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
-            names->emplace_back(d->d_name);
-    }
-    ::closedir(dir);
-    return error;
+    return read_names(dir, names);
 }
 
 int Folder::make_folder(const QByteArray &name) const

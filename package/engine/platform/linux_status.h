@@ -11,6 +11,13 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+#include <vector>
+
+#include <QByteArray>
+
+#include <dirent.h>
+
 namespace os {
 
 // Only for measuring what flushing costs: see File::start_write_back().
@@ -61,6 +68,24 @@ inline void times_for(qint64 mtime_s, timespec *times)
     times[0].tv_sec = time_t(mtime_s);
     times[0].tv_nsec = 0;
     times[1] = times[0];
+}
+
+// The names in an open folder, without "." and ".."; closes it. 0 or the errno value.
+inline int read_names(DIR *dir, std::vector<QByteArray> *names)
+{
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *d = ::readdir(dir);
+        if (!d) {
+            error = errno;
+            break;
+        }
+        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
+            names->emplace_back(d->d_name);
+    }
+    ::closedir(dir);
+    return error;
 }
 
 } // namespace os

@@ -83,19 +83,7 @@ int list_folder(const Path &path, std::vector<QByteArray> *names)
     DIR *dir = ::opendir(path.constData());
     if (!dir)
         return errno;
-    int error = 0;
-    for (;;) {
-        errno = 0;
-        const dirent *d = ::readdir(dir);
-        if (!d) {
-            error = errno;
-            break;
-        }
-        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
-            names->emplace_back(d->d_name);
-    }
-    ::closedir(dir);
-    return error;
+    return read_names(dir, names);
 }
 
 int make_folder(const Path &path)
