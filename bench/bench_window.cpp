@@ -36,10 +36,10 @@ protected:
         return answers;
     }
     QString choose_folder(const QString &) override { return folder; }
-    bool show_report(const QString &, const Run_Report &report) override
+    Run_Report::Answer show_report(const QString &, const Run_Report &report) override
     {
         last_report = report.details.isEmpty() ? report.text : report.text + QStringLiteral(": ") + report.details;
-        return false;
+        return Run_Report::Answer::Dismissed;
     }
 };
 

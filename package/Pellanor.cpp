@@ -314,6 +314,8 @@ void Pellanor::start_run(Package_Job::Input input)
     slot_start_work();
     if (input.is_encryption)
         input.password = next_password;
+    else
+        last_run = input;
     // A run that cannot start is a failure, and the list stays for another try.
     if (const auto failed = job.start(input)) {
         set_busy(false);
@@ -428,8 +430,21 @@ bool Pellanor::ask_password(const QString &container, int attempt, Password *out
 void Pellanor::report(const Package_Result &result)
 {
     const Run_Report shown = make_run_report(result, blocked_working_folder(result, base_dir));
-    if (show_report(Basic_Text::instance()->txt_title, shown) && !shown.folder.isEmpty())
+    const Run_Report::Answer answer = show_report(Basic_Text::instance()->txt_title, shown);
+    if (answer == Run_Report::Answer::Open_Folder && !shown.folder.isEmpty())
         open_url(QUrl::fromLocalFile(shown.folder));
+    if (answer == Run_Report::Answer::Recover && !shown.recoverable.isEmpty()) {
+        // Into where the refused run would have unpacked, as a run of its
+        // own once this one's end is settled.
+        Package_Job::Input salvage = last_run;
+        salvage.files = shown.recoverable;
+        salvage.folders.clear();
+        salvage.unpack.salvage = true;
+        QTimer::singleShot(0, this, [this, salvage] {
+            if (!busy)
+                start_run(salvage);
+        });
+    }
 }
 
 void Pellanor::closeEvent(QCloseEvent *event)
@@ -469,7 +484,7 @@ QString Pellanor::choose_save_file(const QString &caption, const QString &dir, c
     return QFileDialog::getSaveFileName(this, caption, dir, filter, nullptr, QFileDialog::DontConfirmOverwrite);
 }
 
-bool Pellanor::show_report(const QString &title, const Run_Report &report)
+Run_Report::Answer Pellanor::show_report(const QString &title, const Run_Report &report)
 {
     return show_run_report_box(title, report);
 }

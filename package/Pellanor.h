@@ -95,8 +95,8 @@ protected:
     virtual QStringList choose_files(const QString &caption, const QString &dir, const QString &filter);
     virtual QString choose_folder(const QString &caption);
     virtual QString choose_save_file(const QString &caption, const QString &dir, const QString &filter);
-    // Shows the end-of-run box; true when the user asked to open the result's folder.
-    virtual bool show_report(const QString &title, const Run_Report &report);
+    // Shows the end-of-run box and returns how the user closed it.
+    virtual Run_Report::Answer show_report(const QString &title, const Run_Report &report);
     virtual void open_url(const QUrl &url);
     // Asked before closing over a run; true to stop the run and close.
     virtual bool confirm_close(bool is_encryption);
@@ -137,6 +137,8 @@ private:
     Password next_password;
 
     bool busy = false;
+    // What the last run was asked, for a salvage of what it refused as damaged.
+    Package_Job::Input last_run;
     // Time since the run started, for its rate and time left.
     QElapsedTimer run_clock;
 

@@ -118,6 +118,7 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
             break;
         }
     }
+    report.recoverable = result.damaged_containers;
     // The container's folder, or the first folder unpacked into.
     if (!result.container_path.isEmpty())
         report.folder = QFileInfo(places.first()).absolutePath();
@@ -164,7 +165,12 @@ QString summary_html(const QList<Run_Report::Line> &summary, const QFontMetrics 
     return html;
 }
 
-bool show_run_report_box(const QString &title, const Run_Report &report)
+QString recover_button_text()
+{
+    return QCoreApplication::translate("Run_Report", "Recover what is intact");
+}
+
+Run_Report::Answer show_run_report_box(const QString &title, const Run_Report &report)
 {
     QMessageBox box;
     box.setWindowTitle(title);
@@ -192,10 +198,18 @@ bool show_run_report_box(const QString &title, const Run_Report &report)
     QPushButton *open = nullptr;
     if (!report.folder.isEmpty())
         open = box.addButton(Basic_Text::instance()->txt_open_folder, QMessageBox::ActionRole);
+    // Offered, never done unasked: what salvage writes is not the whole container.
+    QPushButton *recover = nullptr;
+    if (!report.recoverable.isEmpty())
+        recover = box.addButton(recover_button_text(), QMessageBox::ActionRole);
     QPushButton *ok = box.addButton(QMessageBox::Ok);
     box.setDefaultButton(ok);
-    // With Open Folder beside it, Qt would leave Esc without a button.
+    // With other buttons beside it, Qt would leave Esc without one.
     box.setEscapeButton(ok);
     box.exec();
-    return open && box.clickedButton() == open;
+    if (open && box.clickedButton() == open)
+        return Run_Report::Answer::Open_Folder;
+    if (recover && box.clickedButton() == recover)
+        return Run_Report::Answer::Recover;
+    return Run_Report::Answer::Dismissed;
 }

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // What the end-of-run box says: the main text ("EncryptionSuccessful" and the
 // like), a summary readable without a click, the full lists behind "Show
@@ -18,11 +19,16 @@ struct Run_Report
         bool operator==(const Line &other) const = default;
     };
 
+    // How the user closed the box.
+    enum class Answer { Dismissed, Open_Folder, Recover };
+
     bool is_ok = false;
     QString text;
     QList<Line> summary;
     QString details;
     QString folder;  // where the result went; empty when nothing was made
+    // Containers refused as damaged: the box offers to recover what is intact.
+    QStringList recoverable;
 };
 
 // `blocked_working_folder`: the working folder a failed encryption could not
@@ -43,6 +49,8 @@ QString shortened_path(const QString &path, const QFontMetrics &metrics, int wid
 QString summary_html(const QList<Run_Report::Line> &summary, const QFontMetrics *metrics = nullptr,
                      int path_width = 0);
 
-// Shows the report in a modal box with no parent; true when the user asked to
-// open the result's folder.
-bool show_run_report_box(const QString &title, const Run_Report &report);
+// The button that offers a salvage run for the containers refused as damaged.
+QString recover_button_text();
+
+// Shows the report in a modal box with no parent.
+Run_Report::Answer show_run_report_box(const QString &title, const Run_Report &report);

@@ -175,5 +175,9 @@
         <source>The cipher has no key: anyone with Corvanta can open this container.</source>
         <translation>此加密没有密钥：任何有 Corvanta 的人都能打开这个容器。</translation>
     </message>
+    <message>
+        <source>Recover what is intact</source>
+        <translation>恢复完好的部分</translation>
+    </message>
 </context>
 </TS>

@@ -44,10 +44,10 @@ public:
     QString status() { return find<QLabel>("status_label")->text(); }
 
 protected:
-    bool show_report(const QString &, const Run_Report &shown) override
+    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
     {
         reports.append(shown);
-        return false;
+        return Run_Report::Answer::Dismissed;
     }
     // The user answers "stop it and close".
     bool confirm_close(bool) override { return true; }

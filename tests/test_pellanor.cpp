@@ -33,6 +33,7 @@ public:
     QList<Report> reports;
     QList<QUrl> opened;
     bool open_folder = false;  // the answer to every report
+    QList<Run_Report::Answer> answers; // before that, the answers to the first reports
     bool fail_thread_start = false;
     QList<bool> close_questions;  // is_encryption of each question before closing
     bool close_answer = true;
@@ -60,11 +61,13 @@ protected:
         return file_answers.isEmpty() ? QStringList() : file_answers.takeFirst();
     }
     QString choose_folder(const QString &) override { return folder_answers.isEmpty() ? "" : folder_answers.takeFirst(); }
-    bool show_report(const QString &, const Run_Report &shown) override
+    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
     {
         QWidget *cancel = find("cancel_button");
         reports.append({shown, cancel->isVisibleTo(this) && cancel->isEnabled(), is_busy()});
-        return open_folder;
+        if (!answers.isEmpty())
+            return answers.takeFirst();
+        return open_folder ? Run_Report::Answer::Open_Folder : Run_Report::Answer::Dismissed;
     }
     void open_url(const QUrl &url) override { opened.append(url); }
     bool confirm_close(bool is_encryption) override
@@ -307,6 +310,33 @@ private slots:
         QCOMPARE(window->reports.size(), 3);
         for (const Test_Window::Report &r : window->reports.mid(1))
             QVERIFY(r.shown.text == "EncryptionFailure" && !r.shown.summary.isEmpty());
+    }
+
+    // A container refused as damaged is offered to salvage; taking the offer
+    // unpacks every whole entry into where it would have gone, and is still
+    // no success. The salvage's own report offers nothing more.
+    void damaged_container_offers_recovery()
+    {
+        QVERIFY(write_file(work_path("src/in/1.bin"), random_bytes(30000, 1)) && write_file(work_path("src/in/2.txt"), "two")
+                && write_file(work_path("src/in/3.bin"), random_bytes(30000, 3)));
+        const Package_Result made = run_encryption({}, {work_path("src/in")}, work_path("made"));
+        QFile container(made.container_path);
+        QVERIFY(made.is_ok && container.resize(container.size() - 40));
+        QVERIFY(QDir().mkpath(work_path("box")) && container.rename(work_path("box/cut.kvxdata")));
+        window->answers = {Run_Report::Answer::Recover};
+        run(text->txt_type_decryption, {work_path("box/cut.kvxdata")});
+        wait_for_reports(2);
+        QCOMPARE(window->reports[0].shown.recoverable, QStringList{work_path("box/cut.kvxdata")});
+        const Run_Report &salvaged = window->reports[1].shown;
+        QCOMPARE(salvaged.text, QStringLiteral("DecryptionFailure"));
+        QVERIFY(salvaged.recoverable.isEmpty());
+        QVERIFY2(salvaged.details.contains("salvage recovered"), qPrintable(salvaged.details));
+        const QMap<QString, QByteArray> original = tree(work_path("src"));
+        const QMap<QString, QByteArray> recovered = tree(work_path("box/cut"));
+        QVERIFY(recovered.contains("in/1.bin") && recovered.contains("in/2.txt"));
+        for (auto it = recovered.cbegin(); it != recovered.cend(); ++it)
+            QVERIFY2(original.value(it.key()) == it.value(), qPrintable(it.key()));
+        QCOMPARE(window->reports.size(), 2);
     }
 
     // A cancel is no failure: no box, the list stays for another try and the

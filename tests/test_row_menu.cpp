@@ -25,10 +25,10 @@ protected:
     {
         return save_answers.isEmpty() ? "" : save_answers.takeFirst();
     }
-    bool show_report(const QString &, const Run_Report &shown) override
+    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
     {
         reports.append(shown);
-        return false;
+        return Run_Report::Answer::Dismissed;
     }
     void open_url(const QUrl &) override {}
 };

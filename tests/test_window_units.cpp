@@ -16,6 +16,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QPushButton>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -215,7 +216,8 @@ private slots:
                  layout->lineForTextPosition(int(plain.indexOf("were:"))).lineNumber());
     }
 
-    // Esc closes the box, also beside Open Folder, and a screen reader finds its text.
+    // Esc closes the box, also beside Open Folder and the offer to recover,
+    // and a screen reader finds its text.
     void report_box_closes_with_escape()
     {
         Run_Report shown;
@@ -223,6 +225,7 @@ private slots:
         shown.text = "DecryptionSuccessful";
         shown.summary = {{"Saved to:"}, {"/b/a", true}};
         shown.folder = "/b/a";
+        shown.recoverable = {"/b/cut.kvxdata"};
         QStringList read;
         bool closed_by_hand = false;
         QTimer::singleShot(0, [&] {
@@ -240,10 +243,22 @@ private slots:
                 }
             });
         });
-        QVERIFY(!show_run_report_box("Corvanta", shown));
+        QCOMPARE(show_run_report_box("Corvanta", shown), Run_Report::Answer::Dismissed);
+        QCoreApplication::processEvents(); // the check for a box left open
         QVERIFY(!closed_by_hand);
         QVERIFY2(read.contains("DecryptionSuccessful"), qPrintable(read.join('|')));
         QVERIFY2(read.filter("Saved to:").size() == 1 && read.filter("/b/a").size() == 1, qPrintable(read.join('|')));
+
+        // The offer answers as such when taken.
+        QTimer take;
+        QObject::connect(&take, &QTimer::timeout, [&] {
+            if (QWidget *box = QApplication::activeModalWidget())
+                for (QPushButton *button : box->findChildren<QPushButton *>())
+                    if (button->text() == recover_button_text())
+                        button->click();
+        });
+        take.start(0);
+        QCOMPARE(show_run_report_box("Corvanta", shown), Run_Report::Answer::Recover);
     }
 
     // The window opens at its usual size where that fits, never below the

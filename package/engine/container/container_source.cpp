@@ -346,11 +346,20 @@ zip_source_t *create_container_source(const QByteArray &container_path, QString 
     return create_container_source(container_path, sealed::Key(), reason);
 }
 
+namespace {
+const QString damage_prefix = QStringLiteral("not a container, or damaged (");
+}
+
+bool is_damage(const QString &reason)
+{
+    return reason.startsWith(damage_prefix);
+}
+
 Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason)
 {
     QString why;
     const auto damaged = [&](const QString &what) {
-        *reason = QStringLiteral("not a container, or damaged (%1)").arg(what);
+        *reason = damage_prefix + what + QLatin1Char(')');
         return nullptr;
     };
     qint64 entries = 0;

@@ -46,6 +46,9 @@ using Archive_Opener = std::function<zip_source_t *(QString *reason)>;
 // structure is checked (see archive_check.h), then libzip opens it. Null with
 // *reason ("not a container, or damaged (...)") when either refuses it.
 Zip_Ptr open_checked_archive(const Archive_Opener &open_source, QString *reason);
+// Whether a reason open_checked_archive() gave is damage to the archive, not
+// a failure to read it.
+bool is_damage(const QString &reason);
 
 // What test_container() does, on any archive: every entry read and judged.
 bool test_archive(const Archive_Opener &open_source, QStringList *damaged, QString *reason);

@@ -39,6 +39,9 @@ struct Package_Result
     qint64 files_written = 0;
     qint64 files_already_there = 0;
     QStringList kept_beside;
+    // Decryption: containers refused as damaged, whose intact entries a run
+    // with Unpack_Options::salvage may still recover.
+    QStringList damaged_containers;
     // Encryption: the container made is sealed under a password.
     bool is_protected = false;
     // Encryption: entries left out because they matched an excluded pattern.

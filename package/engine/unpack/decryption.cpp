@@ -78,6 +78,8 @@ void Decryption::take(const os::Path &container, const Extract_Report &report)
     result.files_written += report.files_written;
     result.files_already_there += report.files_already_there;
     result.kept_beside += report.kept_beside;
+    if (report.refused_as_damaged && !options.salvage)
+        result.damaged_containers.append(display_path(container));
 }
 
 // Unpacks the archive open gives into the container's folder; true when all of it was.

@@ -18,6 +18,7 @@ struct Extract_Report
     qint64 files_written = 0;
     qint64 files_already_there = 0; // found with exactly the entry's content (a run started again)
     QStringList kept_beside;  // files kept beside a different one under a numbered name
+    bool refused_as_damaged = false; // the archive failed its structure check
 };
 
 // The report as the extraction's threads fill it.

@@ -268,6 +268,7 @@ bool Extractor::run(qint64 progress_budget, Extract_Report *report)
     }
     ok = ok && log.error_count() == 0 && !control.is_cancelled();
     *report = log.take();
+    report->refused_as_damaged = !za && is_damage(reason);
     return ok;
 }
 
