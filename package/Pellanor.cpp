@@ -7,35 +7,21 @@
 #include "row_menu.h"
 #include "start_place.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileInfo>
-#include <QFileDialog>
 #include <QIcon>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 
 #include <utility>
 
-namespace {
-
-// The size the window opens at, where the screen allows.
-const QSize described_size(600, 420);
-
-const QString key_is_encryption = QStringLiteral("is_encryption");
-const QString key_is_ok = QStringLiteral("is_ok");
-const QString key_result = QStringLiteral("result");
-
-} // namespace
-
 Pellanor::Pellanor(QWidget *parent)
     : Basic_From_Obj(parent)
+    , Window_Dialogs(this)
+    , directed({this, this, [this] { return busy; }, [this] { return base_dir; },
+                [this](const Package_Job::Input &input) { start_run(input); }})
 {
-    resize(described_size);
+    resize(described_window_size);
     // Only the low 24 bits count: a black title bar.
     title_bar_color = static_cast<int>(0xFF000000u);
     setAcceptDrops(true);
@@ -68,16 +54,6 @@ void Pellanor::init_window()
     status_label.setText(standing_notice);
 }
 
-void Pellanor::place_on_screen()
-{
-    // Every text stays readable down to the layout's minimum.
-    setMinimumSize(minimumSizeHint());
-    const QScreen *where = screen();
-    if (!where)
-        return;
-    setGeometry(fit_on_screen(described_size, minimumSize(), where->availableGeometry()));
-}
-
 void Pellanor::connect_signals()
 {
     connect(&type_combo, &QComboBox::activated, this, &Pellanor::choose_type);
@@ -100,105 +76,34 @@ void Pellanor::connect_signals()
             [this](const Package_Result &result) { emit signal_end_work(end_work_value(result)); });
     connect(this, &Pellanor::signal_end_work, this, &Pellanor::slot_end_work);
     // A cancelled run waits for no password: its question closes.
-    connect(&job, &Package_Job::password_withdrawn, this, [this] {
-        for (Password_Dialog *open : findChildren<Password_Dialog *>())
-            open->reject();
-    });
+    connect(&job, &Package_Job::password_withdrawn, this, [this] { Password_Dialog::withdraw_all(this); });
     // Kept off the described rows: a key and the status row's note.
     auto *password_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
     connect(password_key, &QShortcut::activated, this, &Pellanor::slot_set_password);
 
-    // Right click, the Menu key, and Shift+F10 as desktops have it.
-    file_table.setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(&file_table, &QWidget::customContextMenuRequested, this, &Pellanor::show_row_menu);
-    auto *menu_key = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), &file_table);
-    menu_key->setContext(Qt::WidgetShortcut);
-    connect(menu_key, &QShortcut::activated, this, [this] {
-        const QModelIndex current = file_table.currentIndex();
-        show_row_menu(current.isValid() ? file_table.visualRect(current).center() : QPoint());
-    });
+    attach_row_menu(&file_table, [this](int row) { return row_menu(row); });
 }
 
 QMenu *Pellanor::row_menu(int row)
 {
     const QTableWidgetItem *cell = file_table.item(row, 0);
-    if (busy || !cell)
+    if (!cell)
         return nullptr;
-    return make_row_menu(cell->data(PathRole).toString(), is_encryption,
-                         {[this](const QString &c) { unpack_to(c); }, [this](const QString &c) { show_contents(c); },
-                          [this](const QString &p) { pack_as(p); }},
-                         this);
-}
-
-void Pellanor::show_row_menu(const QPoint &at)
-{
-    const int row = file_table.rowAt(at.y());
-    QMenu *menu = row_menu(row >= 0 ? row : file_table.currentRow());
-    if (!menu)
-        return;
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(file_table.viewport()->mapToGlobal(at));
+    const QString path = cell->data(PathRole).toString();
+    return directed.row_menu({path, folder_map.contains(path)}, selected_rows(), is_encryption);
 }
 
 void Pellanor::unpack_listed_to()
 {
-    if (!is_encryption && !file_map.isEmpty())
-        unpack_to(file_map.paths(), {});
-}
-
-void Pellanor::unpack_to(const QString &container, const QList<QByteArray> &patterns)
-{
-    unpack_to(QStringList{container}, patterns);
-}
-
-void Pellanor::unpack_to(const QStringList &containers, const QList<QByteArray> &patterns)
-{
-    if (busy)
-        return;
-    const QString folder = choose_folder(tr("Unpack to"));
-    if (folder.isEmpty())
-        return;
-    Package_Job::Input input{false, containers, {}, base_dir, {}, {}, {}};
-    input.unpack.destination = QFile::encodeName(folder);
-    input.unpack.include = patterns;
-    start_run(input);
-}
-
-// The selected rows, or the one the menu was opened on.
-void Pellanor::pack_as(const QString &path)
-{
-    if (busy)
-        return;
-    const QString file = choose_save_file(tr("Pack as"), QDir(base_dir).filePath(working_folder_name()), container_filter());
-    if (file.isEmpty())
-        return;
-    Package_Job::Input input{true, {}, {}, base_dir, {}, {}, {}};
-    QList<Row> rows = selected_rows();
-    if (std::none_of(rows.cbegin(), rows.cend(), [&](const Row &r) { return r.path == path; }))
-        rows = {{path, folder_map.contains(path)}};
-    for (const Row &r : std::as_const(rows))
-        (r.is_dir ? input.folders : input.files).append(r.path);
-    input.pack.output_file = QFile::encodeName(file);
-    start_run(input);
-}
-
-Contents_Dialog *Pellanor::show_contents(const QString &container)
-{
-    auto *dialog = new Contents_Dialog(container, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &Contents_Dialog::unpack_requested, this,
-            [this](const QString &c, const QList<QByteArray> &patterns) { unpack_to(c, patterns); });
-    dialog->show();
-    return dialog;
+    if (!is_encryption)
+        directed.unpack_to(file_map.paths());
 }
 
 void Pellanor::clear_notice()
 {
     // Where containers go stays said: it holds for every run.
     if (!busy)
-        status_label.setText(next_password.is_empty() ? standing_notice
-                             : standing_notice.isEmpty() ? Password_Dialog::password_set_notice()
-                                                         : standing_notice + ' ' + Password_Dialog::password_set_notice());
+        show_notice(standing_notice, !next_password.is_empty());
 }
 
 void Pellanor::add_chosen(const QStringList &files, const QStringList &folders)
@@ -258,10 +163,7 @@ void Pellanor::open_paths(const QStringList &paths, Open_Mode mode, bool start)
 void Pellanor::slot_select_file()
 {
     const Basic_Text *text = Basic_Text::instance();
-    const QString work_folder = QDir(base_dir).filePath(working_folder_name());
-    // Containers are looked for where packing puts them, once there are any;
-    // files from where containers go (home, when started where nothing can be written).
-    const QString start_folder = is_encryption || !QFileInfo(work_folder).isDir() ? base_dir : work_folder;
+    const QString start_folder = file_dialog_folder(is_encryption, base_dir);
     const QStringList paths = is_encryption
         ? choose_files(text->txt_choose_encrypted_file, start_folder, QString())
         : choose_files(text->txt_choose_decryption_file, start_folder, container_filter());
@@ -314,12 +216,12 @@ void Pellanor::start_run(Package_Job::Input input)
     slot_start_work();
     if (input.is_encryption)
         input.password = next_password;
-    else
-        last_run = input;
+    last_run = input;
+    last_run.password = Password(); // not kept beyond the run
     // A run that cannot start is a failure, and the list stays for another try.
     if (const auto failed = job.start(input)) {
         set_busy(false);
-        report(*failed);
+        directed.report(*failed, last_run);
     }
 }
 
@@ -376,21 +278,9 @@ void Pellanor::slot_cancel()
     }
 }
 
-QVariant Pellanor::end_work_value(const Package_Result &result)
-{
-    return QVariantMap{{key_is_encryption, result.is_encryption},
-                       {key_is_ok, result.is_ok},
-                       {key_result, QVariant::fromValue(result)}};
-}
-
 void Pellanor::slot_end_work(const QVariant &result)
 {
-    // A map without the whole result still tells the type and the outcome.
-    const QVariantMap map = result.toMap();
-    Package_Result outcome = map.value(key_result).value<Package_Result>();
-    outcome.is_encryption = map.value(key_is_encryption).toBool();
-    outcome.is_ok = map.value(key_is_ok).toBool();
-    end_run(outcome, true);
+    end_run(end_work_result(result), true);
 }
 
 void Pellanor::end_run(const Package_Result &outcome, bool tell)
@@ -400,7 +290,7 @@ void Pellanor::end_run(const Package_Result &outcome, bool tell)
     cancel_button.hide();
     // A cancelled run is no failure: no box, and the list stays for another try.
     if (tell && !outcome.is_cancelled)
-        report(outcome);
+        directed.report(outcome, last_run);
     set_busy(false);
     if (outcome.is_cancelled) {
         show_cancelled(outcome.is_encryption);
@@ -422,31 +312,6 @@ void Pellanor::slot_set_password()
     clear_notice();
 }
 
-bool Pellanor::ask_password(const QString &container, int attempt, Password *out)
-{
-    return Password_Dialog::ask_to_open(this, container, attempt, out);
-}
-
-void Pellanor::report(const Package_Result &result)
-{
-    const Run_Report shown = make_run_report(result, blocked_working_folder(result, base_dir));
-    const Run_Report::Answer answer = show_report(Basic_Text::instance()->txt_title, shown);
-    if (answer == Run_Report::Answer::Open_Folder && !shown.folder.isEmpty())
-        open_url(QUrl::fromLocalFile(shown.folder));
-    if (answer == Run_Report::Answer::Recover && !shown.recoverable.isEmpty()) {
-        // Into where the refused run would have unpacked, as a run of its
-        // own once this one's end is settled.
-        Package_Job::Input salvage = last_run;
-        salvage.files = shown.recoverable;
-        salvage.folders.clear();
-        salvage.unpack.salvage = true;
-        QTimer::singleShot(0, this, [this, salvage] {
-            if (!busy)
-                start_run(salvage);
-        });
-    }
-}
-
 void Pellanor::closeEvent(QCloseEvent *event)
 {
     // A run is work the user started: closing over it is asked first, unless
@@ -460,46 +325,10 @@ void Pellanor::closeEvent(QCloseEvent *event)
     Basic_From_Obj::closeEvent(event);
 }
 
-bool Pellanor::confirm_close(bool encryption)
-{
-    const QString question = encryption
-        ? tr("Packing is still running. Stop it and close? Nothing of it is kept.")
-        : tr("Unpacking is still running. Stop it and close? The files unpacked so far are kept; "
-             "a new run completes the rest.");
-    return QMessageBox::question(this, Basic_Text::instance()->txt_title, question) == QMessageBox::Yes;
-}
-
-QStringList Pellanor::choose_files(const QString &caption, const QString &dir, const QString &filter)
-{
-    return QFileDialog::getOpenFileNames(nullptr, caption, dir, filter);
-}
-
-QString Pellanor::choose_folder(const QString &caption)
-{
-    return QFileDialog::getExistingDirectory(nullptr, caption, QString(), QFileDialog::ShowDirsOnly);
-}
-
-QString Pellanor::choose_save_file(const QString &caption, const QString &dir, const QString &filter)
-{
-    return QFileDialog::getSaveFileName(this, caption, dir, filter, nullptr, QFileDialog::DontConfirmOverwrite);
-}
-
-Run_Report::Answer Pellanor::show_report(const QString &title, const Run_Report &report)
-{
-    return show_run_report_box(title, report);
-}
-
-void Pellanor::open_url(const QUrl &url)
-{
-    // A desktop without a file manager has nothing to show; nothing to report.
-    QDesktopServices::openUrl(url);
-}
-
 Chosen_Paths Pellanor::droppable(const QDropEvent *event) const
 {
     // Nothing can be added while a run works from the lists.
-    const QMimeData *mime = event->mimeData();
-    return busy || !mime ? Chosen_Paths() : sort_dropped(mime->urls(), is_encryption);
+    return busy ? Chosen_Paths() : sort_dropped(event->mimeData(), is_encryption);
 }
 
 void Pellanor::dragEnterEvent(QDragEnterEvent *event)

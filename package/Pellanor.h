@@ -4,9 +4,12 @@
 #include "Basic_From_Obj.h"
 #include "chosen_paths.h"
 #include "contents_dialog.h"
+#include "directed_runs.h"
 #include "package_job.h"
 #include "pellanor_view.h"
 #include "run_report.h"
+#include "start_place.h"
+#include "window_dialogs.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -14,13 +17,11 @@
 #include <QUrl>
 #include <QVariant>
 
-#include <functional>
-#include <thread>
 
 // The main window: the type switch, the selection lists and their table, and
 // the package job that runs on a worker thread while the window stays usable.
 // The controls and their layout are Pellanor_View's; the run is Package_Job's.
-class Pellanor : public Basic_From_Obj, private Pellanor_View
+class Pellanor : public Basic_From_Obj, private Pellanor_View, protected Window_Dialogs
 {
     Q_OBJECT
 
@@ -57,23 +58,16 @@ public:
     QString base_folder() const { return base_dir; }
     void set_base_folder(const QString &folder) { base_dir = folder; }
     // Opens inside the available screen area, at the described size where it fits.
-    void place_on_screen();
-
-    // What signal_end_work carries: "is_encryption" and "is_ok" (bool), and
-    // the whole result under "result".
-    static QVariant end_work_value(const Package_Result &result);
+    void place_on_screen() { place_window(this, described_window_size); }
 
     // The table's context menu for a row (null when it offers nothing); the caller owns it.
     QMenu *row_menu(int row);
-    // Runs directed by the user: a container into a folder (only the entries
-    // patterns take, when given), the selected rows into a named container.
-    void unpack_to(const QString &container, const QList<QByteArray> &patterns = {});
-    void pack_as(const QString &path);
     // Every listed container into one chosen folder.
     void unpack_listed_to();
-    Contents_Dialog *show_contents(const QString &container);
+    Contents_Dialog *show_contents(const QString &container) { return directed.show_contents(container); }
 
 signals:
+    // Carries end_work_value() of the run's result.
     void signal_end_work(QVariant result);
 
 public slots:
@@ -91,20 +85,6 @@ public slots:
     void slot_set_password();
 
 protected:
-    // The user-facing dialogs, replaceable so the window can run unattended.
-    virtual QStringList choose_files(const QString &caption, const QString &dir, const QString &filter);
-    virtual QString choose_folder(const QString &caption);
-    virtual QString choose_save_file(const QString &caption, const QString &dir, const QString &filter);
-    // Shows the end-of-run box and returns how the user closed it.
-    virtual Run_Report::Answer show_report(const QString &title, const Run_Report &report);
-    virtual void open_url(const QUrl &url);
-    // Asked before closing over a run; true to stop the run and close.
-    virtual bool confirm_close(bool is_encryption);
-    // Asked on this thread while the run's worker waits: false when none is given.
-    virtual bool ask_password(const QString &container, int attempt, Password *out);
-    // Makes the job's worker thread; throws std::system_error when none can be made.
-    virtual std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
-
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -122,10 +102,7 @@ private:
     void set_busy(bool on);
     // Leaves the busy state; `tell`: show the report box unless cancelled.
     void end_run(const Package_Result &outcome, bool tell);
-    void report(const Package_Result &result);
     void start_run(Package_Job::Input input);
-    void unpack_to(const QStringList &containers, const QList<QByteArray> &patterns);
-    void show_row_menu(const QPoint &at);
 
     bool is_encryption = true;
     Path_Set file_map;
@@ -137,10 +114,12 @@ private:
     Password next_password;
 
     bool busy = false;
-    // What the last run was asked, for a salvage of what it refused as damaged.
+    // What the last run was asked (without its password), for its report.
     Package_Job::Input last_run;
     // Time since the run started, for its rate and time left.
     QElapsedTimer run_clock;
+
+    Directed_Runs directed;
 
 protected:
     // Last: its worker is stopped before anything it reports to goes away.

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 
 #include <algorithm>
 
@@ -79,4 +80,9 @@ Chosen_Paths sort_dropped(const QList<QUrl> &urls, bool is_encryption)
             add_in_dialog_form(info, &chosen);
     }
     return chosen;
+}
+
+Chosen_Paths sort_dropped(const QMimeData *mime, bool is_encryption)
+{
+    return mime ? sort_dropped(mime->urls(), is_encryption) : Chosen_Paths();
 }

@@ -8,6 +8,8 @@
 
 #include <set>
 
+class QMimeData;
+
 // One selection list: each path at most once, walked in ascending order of
 // its UTF-16 code units (case-sensitive, no locale), whatever the order of adding.
 class Path_Set
@@ -56,3 +58,5 @@ Chosen_Paths sort_opened(const QStringList &paths, const QDir &base);
 // Dropped URLs: local files and folders that exist; in decryption mode only
 // containers. What is left out is not named: a drop shows its own refusal.
 Chosen_Paths sort_dropped(const QList<QUrl> &urls, bool is_encryption);
+// The same for a drop's data (nothing when there is none).
+Chosen_Paths sort_dropped(const QMimeData *mime, bool is_encryption);

@@ -6,6 +6,30 @@
 #include <system_error>
 #include <utility>
 
+namespace {
+
+const QString key_is_encryption = QStringLiteral("is_encryption");
+const QString key_is_ok = QStringLiteral("is_ok");
+const QString key_result = QStringLiteral("result");
+
+} // namespace
+
+QVariant end_work_value(const Package_Result &result)
+{
+    return QVariantMap{{key_is_encryption, result.is_encryption},
+                       {key_is_ok, result.is_ok},
+                       {key_result, QVariant::fromValue(result)}};
+}
+
+Package_Result end_work_result(const QVariant &value)
+{
+    const QVariantMap map = value.toMap();
+    Package_Result result = map.value(key_result).value<Package_Result>();
+    result.is_encryption = map.value(key_is_encryption).toBool();
+    result.is_ok = map.value(key_is_ok).toBool();
+    return result;
+}
+
 // One password question from the worker; the first answer counts.
 struct Package_Job::Question
 {

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <functional>
 #include <memory>
@@ -16,6 +17,13 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(Package_Result)
+
+// A run's result as the window's end-of-work signal carries it: a map of
+// "is_encryption" and "is_ok" (bool) and the whole result under "result".
+QVariant end_work_value(const Package_Result &result);
+// Back from such a value; a map without the whole result still tells the
+// type and the outcome.
+Package_Result end_work_result(const QVariant &value);
 
 // One run of encryption or decryption on a worker thread of its own. The
 // thread is always joined, never detached: by the end of the run, by

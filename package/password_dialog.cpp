@@ -149,3 +149,9 @@ QString Password_Dialog::password_set_notice()
 {
     return tr("A password is set for the next container (Ctrl+P to change it).");
 }
+
+void Password_Dialog::withdraw_all(QWidget *parent)
+{
+    for (Password_Dialog *open : parent->findChildren<Password_Dialog *>())
+        open->reject();
+}

@@ -35,6 +35,8 @@ public:
 
     // The status row's note while a password waits for the next container.
     static QString password_set_notice();
+    // Closes every question for a password open under parent, unanswered.
+    static void withdraw_all(QWidget *parent);
 
     void done(int result) override;
 

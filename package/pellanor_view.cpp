@@ -4,6 +4,7 @@
 #include "Basic_Text.h"
 #include "chosen_paths.h"
 #include "package_pipeline.h"
+#include "password_dialog.h"
 #include "progress_text.h"
 
 #include <QCoreApplication>
@@ -277,4 +278,10 @@ void Pellanor_View::show_cancelled(bool is_encryption)
     const Basic_Text *text = Basic_Text::instance();
     status_label.setText(is_encryption ? text->txt_encryption + text->txt_cancelled
                                        : text->txt_decryption + text->txt_cancelled_kept);
+}
+
+void Pellanor_View::show_notice(const QString &standing, bool password_set)
+{
+    const QString password = password_set ? Password_Dialog::password_set_notice() : QString();
+    status_label.setText(standing.isEmpty() || password.isEmpty() ? standing + password : standing + ' ' + password);
 }

@@ -53,6 +53,8 @@ protected:
     void show_busy(bool on, bool is_encryption);
     void show_progress_of_run(qint64 done, qint64 total, qint64 elapsed_ms);
     void show_cancelled(bool is_encryption);
+    // The status row's standing note, with a word on the password set for the next container.
+    void show_notice(const QString &standing, bool password_set);
 
     QGridLayout main_grid;
     QLabel type_label;

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScreen>
+#include <QWidget>
 
 bool can_make_working_folder(const QString &base_dir)
 {
@@ -32,4 +34,18 @@ QRect fit_on_screen(const QSize &wanted, const QSize &minimum, const QRect &avai
     frame.moveCenter(available.center());
     frame.moveTopLeft(QPoint(qMax(frame.left(), available.left()), qMax(frame.top(), available.top())));
     return frame;
+}
+
+QString file_dialog_folder(bool is_encryption, const QString &base_dir)
+{
+    const QString work_folder = QDir(base_dir).filePath(working_folder_name());
+    return is_encryption || !QFileInfo(work_folder).isDir() ? base_dir : work_folder;
+}
+
+void place_window(QWidget *window, const QSize &wanted)
+{
+    // Every text stays readable down to the layout's minimum.
+    window->setMinimumSize(window->minimumSizeHint());
+    if (const QScreen *where = window->screen())
+        window->setGeometry(fit_on_screen(wanted, window->minimumSize(), where->availableGeometry()));
 }

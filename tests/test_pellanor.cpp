@@ -351,7 +351,7 @@ private slots:
             Package_Result result;
             result.is_encryption = encryption;
             result.is_cancelled = true;
-            window->slot_end_work(Pellanor::end_work_value(result));
+            window->slot_end_work(end_work_value(result));
             QVERIFY(window->reports.isEmpty() && window->files().size() == 1);
             QCOMPARE(window->status(), encryption ? QStringLiteral("EncryptionCancelled")
                                                   : "DecryptionCancelled: finished files kept, a new run completes the rest");
@@ -501,7 +501,7 @@ private slots:
         result.containers_total = 2;
         result.containers_unpacked = 1;
         result.warnings = {QStringLiteral("/x/pipe: left out")};
-        window.slot_end_work(Pellanor::end_work_value(result));
+        window.slot_end_work(end_work_value(result));
         QCOMPARE(seen, QStringList({"Encryption/Decryption", "DecryptionFailure",
                                     "/x/e.kvxdata: the container is empty\nSaved to:\n" + folder + "\n/x/pipe: left out", "no parent",
                                     "OK", "Open Folder", "Show Details...", "1"}));
