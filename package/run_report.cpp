@@ -45,7 +45,11 @@ QString plain_failure(const QString &line)
         return line;
     const qsizetype cut = line.lastIndexOf(QLatin1String(": "), jargon.capturedStart());
     const QString item = cut < 0 ? QString() : line.left(cut);
-    const QString why = cut < 0 ? line : line.mid(cut + 2);
+    QString why = cut < 0 ? line : line.mid(cut + 2);
+    // The engine's own words for it give way to the plain (translated) ones, said once.
+    static const QString engine_words = QStringLiteral("not a container, or damaged (");
+    if (why.startsWith(engine_words) && why.endsWith(QLatin1Char(')')))
+        why = why.mid(engine_words.size(), why.size() - engine_words.size() - 1);
     const QString plain = QCoreApplication::translate("Run_Report", "not a container, or damaged");
     return (item.isEmpty() ? plain : item + QLatin1String(": ") + plain) + QLatin1String(" (") + why + QLatin1Char(')');
 }
@@ -90,6 +94,9 @@ Run_Report make_run_report(const Package_Result &result, const QString &blocked_
         summary.append({text->txt_files_written.arg(result.files_written)});
     if (result.files_already_there > 0)
         summary.append({text->txt_files_already_there.arg(result.files_already_there)});
+    if (result.entries_recovered > 0)
+        summary.append({QCoreApplication::translate("Run_Report", "Entries recovered from damaged containers: %1")
+                            .arg(result.entries_recovered)});
 
     // Where it went, what went beside it, what failed and what was left out.
     const QStringList places = places_of(result);

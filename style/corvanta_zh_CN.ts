@@ -179,5 +179,9 @@
         <source>Recover what is intact</source>
         <translation>恢复完好的部分</translation>
     </message>
+    <message>
+        <source>Entries recovered from damaged containers: %1</source>
+        <translation>从损坏的容器中恢复的条目：%1</translation>
+    </message>
 </context>
 </TS>

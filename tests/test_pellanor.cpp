@@ -331,6 +331,10 @@ private slots:
         QCOMPARE(salvaged.text, QStringLiteral("DecryptionFailure"));
         QVERIFY(salvaged.recoverable.isEmpty());
         QVERIFY2(salvaged.details.contains("salvage recovered"), qPrintable(salvaged.details));
+        const QList<Run_Report::Line> counts = salvaged.summary.mid(0, 3);
+        QVERIFY(std::any_of(counts.cbegin(), counts.cend(), [](const Run_Report::Line &l) {
+            return l.text.startsWith("Entries recovered from damaged containers: ");
+        }));
         const QMap<QString, QByteArray> original = tree(work_path("src"));
         const QMap<QString, QByteArray> recovered = tree(work_path("box/cut"));
         QVERIFY(recovered.contains("in/1.bin") && recovered.contains("in/2.txt"));

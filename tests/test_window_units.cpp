@@ -144,6 +144,9 @@ private slots:
             << "/c/a: b.kvxdata: src/keep.txt: the local header does not match the central directory (name)"
             << "/c/a: b.kvxdata: src/keep.txt: not a container, or damaged "
                "(the local header does not match the central directory (name))";
+        QTest::newRow("said by the engine")
+            << "/c/x.kvxdata: not a container, or damaged (the central directory is out of place)"
+            << "/c/x.kvxdata: not a container, or damaged (the central directory is out of place)";
         QTest::newRow("plain already") << "/c/x: Permission denied" << "/c/x: Permission denied";
     }
 

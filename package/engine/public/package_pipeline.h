@@ -42,6 +42,8 @@ struct Package_Result
     // Decryption: containers refused as damaged, whose intact entries a run
     // with Unpack_Options::salvage may still recover.
     QStringList damaged_containers;
+    // Decryption with salvage: whole entries found in damaged containers.
+    qint64 entries_recovered = 0;
     // Encryption: the container made is sealed under a password.
     bool is_protected = false;
     // Encryption: entries left out because they matched an excluded pattern.

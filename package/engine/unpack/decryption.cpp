@@ -143,6 +143,7 @@ bool Decryption::salvage(const os::Path &path, const os::Path &container, qint64
         failed(path, QStringLiteral("%1; salvage: %2").arg(damage, reason));
         return true;
     }
+    result.entries_recovered += plan.recovered;
     const bool ok = plan.recovered == 0
                     || fill_folder(path, container, share,
                                    [&](QString *why) { return create_salvage_source(container, plan, why); });
