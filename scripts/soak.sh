@@ -18,7 +18,8 @@ for _ in $(seq "$cores"); do
 done
 for run in $(seq "$runs"); do
   log=build/soak-$run.log
-  if ! ctest --test-dir build --output-on-failure --no-tests=error >"$log" 2>&1; then
+  # As CI runs it: as many tests at once as there are cores.
+  if ! ctest --test-dir build --output-on-failure --no-tests=error -j"$cores" >"$log" 2>&1; then
     echo "run $run of $runs: a test failed, see $log" >&2
     exit 1
   fi
