@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
@@ -18,6 +19,8 @@
 
 #include <zip.h>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include <csignal>
@@ -244,5 +247,50 @@ inline QStringList leftovers(const QString &root)
     }
     return out;
 }
+
+#ifdef CORVANTA_CLI_PATH
+// A run of corvanta-cli: its exit code (-1 when a signal ended it), output and errors.
+struct Cli_Run
+{
+    int exit_code = -1;
+    QString out, err;
+};
+
+// Started, not waited for; env adds NAME=value settings, in_child runs in the
+// child just before the program.
+inline std::unique_ptr<QProcess> start_cli(const QStringList &args, const QString &working_dir,
+                                           const QStringList &env = {}, std::function<void()> in_child = {})
+{
+    auto p = std::make_unique<QProcess>();
+    p->setWorkingDirectory(working_dir);
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const QString &setting : env)
+        e.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    p->setProcessEnvironment(e);
+    if (in_child)
+        p->setChildProcessModifier(in_child);
+    p->start(QStringLiteral(CORVANTA_CLI_PATH), args);
+    return p;
+}
+
+// Given input on its standard input, then waited for; killed when it hangs.
+inline Cli_Run finish_cli(QProcess &p, const QByteArray &input = {})
+{
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(300000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+inline Cli_Run run_cli(const QStringList &args, const QString &working_dir, const QByteArray &input = {},
+                       const QStringList &env = {}, std::function<void()> in_child = {})
+{
+    return finish_cli(*start_cli(args, working_dir, env, std::move(in_child)), input);
+}
+#endif
 
 } // namespace test_support

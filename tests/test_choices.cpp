@@ -7,8 +7,9 @@
 #include "core/path_patterns.h"
 
 #include <QProcess>
-#include <QTest>
 
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 using namespace test_support;
@@ -17,22 +18,17 @@ class Test_Choices : public QObject, Scratch
 {
     Q_OBJECT
 
-    struct Run { int exit_code = -1; QString out, err; };
-
-    // as_user: as an ordinary user when the tests run as root (CI), so that
-    // permissions are what such a user meets.
-    Run cli(const QStringList &args, bool as_user = false)
+    // as_user: as the user nobody when the tests run as root (CI), so that
+    // permissions are what an ordinary user meets.
+    Cli_Run cli(const QStringList &args, bool as_user = false)
     {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        if (as_user && ::geteuid() == 0)
-            p.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                           QStringLiteral(CORVANTA_CLI_PATH)} + args);
-        else
-            p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        const passwd *nobody = as_user && ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+        const uid_t uid = nobody ? nobody->pw_uid : 0;
+        const gid_t gid = nobody ? nobody->pw_gid : 0;
+        return run_cli(args, dir.path(), {}, {}, [uid, gid] {
+            if (uid && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+                ::_exit(127);
+        });
     }
 
     // Nested folders, names with spaces, dots and beyond ASCII.
@@ -67,7 +63,7 @@ private slots:
                 QVERIFY(QDir().mkpath(path("src/" + it.key())));
             else
                 make_file("src/" + it.key(), it.value());
-        const Run r = cli({"encrypt", "-o", path("tree"), path("src/t")});
+        const Cli_Run r = cli({"encrypt", "-o", path("tree"), path("src/t")});
         QVERIFY2(r.exit_code == 0, qPrintable(r.err));
         container = path("tree.kvxdata");
         QCOMPARE(r.out.trimmed(), container);
@@ -141,7 +137,7 @@ private slots:
         QStringList args{"decrypt", "-C", dest};
         for (const QString &p : patterns)
             args << "-i" << p;
-        const Run r = cli(args << container);
+        const Cli_Run r = cli(args << container);
         if (expected.isEmpty()) {
             QCOMPARE(r.exit_code, 1);
             QVERIFY2(r.err.contains("\"t/nothing*\"") && !r.err.contains("\"t/*.txt\""), qPrintable(r.err));
@@ -172,7 +168,7 @@ private slots:
         QStringList args{"encrypt", "-o", name};
         for (const QString &p : patterns)
             args << "-x" << p;
-        const Run r = cli(args << path("src/t"));
+        const Cli_Run r = cli(args << path("src/t"));
         QVERIFY2(r.exit_code == 0, qPrintable(r.err));
         QCOMPARE(r.err.contains(QStringLiteral("%1 entries left out").arg(left_out.size())), !left_out.isEmpty());
         const QString dest = path("left-out/" + QString(QTest::currentDataTag()));
@@ -206,7 +202,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         if (!already_there.isNull())
             QVERIFY(write_file(folder + "/" + made, already_there));
-        const Run r = cli({"encrypt", "-o", folder + "/" + given, path("src/t/top.txt")});
+        const Cli_Run r = cli({"encrypt", "-o", folder + "/" + given, path("src/t/top.txt")});
         if (already_there.isNull()) {
             QVERIFY2(r.exit_code == 0, qPrintable(r.err));
             QCOMPARE(r.out.trimmed(), folder + "/" + made);
@@ -242,7 +238,7 @@ private slots:
         QStringList args{"decrypt"};
         if (elsewhere)
             args << "-C" << out;
-        const Run r = cli(args << ro + "/tree.kvxdata", true);
+        const Cli_Run r = cli(args << ro + "/tree.kvxdata", true);
         ::chmod(QFile::encodeName(ro), 0755);
         QCOMPARE(entries(ro), QStringList{"tree.kvxdata"});
         if (!elsewhere) {
@@ -267,7 +263,7 @@ private slots:
         qint64 previous = std::numeric_limits<qint64>::max();
         for (int level = 0; level <= 9; ++level) {
             const QString name = path(QStringLiteral("levels/l%1").arg(level));
-            const Run r = cli({"encrypt", "-l", QString::number(level), "-o", name, path("levels/in")});
+            const Cli_Run r = cli({"encrypt", "-l", QString::number(level), "-o", name, path("levels/in")});
             QVERIFY2(r.exit_code == 0, qPrintable(r.err));
             const QByteArray zip = transformed(read_all(name + ".kvxdata"), Cipher_Direction::Decrypt);
             QVERIFY(write_file(name + ".zip", zip));

@@ -4,59 +4,29 @@
 
 #include "engine_test_support.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <memory>
-
 #include <sys/resource.h>
 
 using namespace test_support;
 
 namespace {
 
-struct Run
-{
-    bool exited = false; // normally, not by a signal
-    int exit_code = -1;
-    QString err;
-};
-
 // corvanta-cli with its address space limited to megabytes (0: no limit).
-Run cli_within(qint64 megabytes, const QStringList &args, const QString &working_dir)
+Cli_Run cli_within(qint64 megabytes, const QStringList &args, const QString &working_dir)
 {
-    QProcess p;
-    p.setWorkingDirectory(working_dir);
-    p.setChildProcessModifier([megabytes] {
-        if (megabytes > 0) {
-            const rlimit limit{rlim_t(megabytes) << 20, rlim_t(megabytes) << 20};
+    return run_cli(args, working_dir, {}, {}, [megabytes] {
+        const rlimit limit{rlim_t(megabytes) << 20, rlim_t(megabytes) << 20};
+        if (megabytes > 0)
             ::setrlimit(RLIMIT_AS, &limit);
-        }
     });
-    p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
-    p.waitForFinished(300000);
-    return {p.exitStatus() == QProcess::NormalExit, p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-// corvanta-cli under `ulimit -n open_files`: the hard and soft limit on
-// open files. Killed when it hangs.
-Run cli_with_open_files(int open_files, const QStringList &args, const QString &working_dir, QProcessEnvironment env)
+// corvanta-cli under `ulimit -n open_files`: the hard and soft limit on open files.
+Cli_Run cli_with_open_files(int open_files, const QStringList &args, const QString &working_dir, const QStringList &env = {})
 {
-    QProcess p;
-    p.setWorkingDirectory(working_dir);
-    p.setProcessEnvironment(env);
-    p.setChildProcessModifier([open_files] {
+    return run_cli(args, working_dir, {}, env, [open_files] {
         const rlimit limit{rlim_t(open_files), rlim_t(open_files)};
         ::setrlimit(RLIMIT_NOFILE, &limit);
     });
-    p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return {false, -1, QStringLiteral("hangs")};
-    }
-    return {p.exitStatus() == QProcess::NormalExit, p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 } // namespace
@@ -85,15 +55,15 @@ private slots:
         QVERIFY(write_file(path("tree/big.bin"), random_bytes(24 << 20, 5)));
         const QMap<QString, QByteArray> expected = tree(path("tree"));
         qint64 least = 16;
-        while (!cli_within(least, {"--version"}, path(".")).exited || cli_within(least, {"--version"}, path(".")).exit_code != 0)
+        while (cli_within(least, {"--version"}, path(".")).exit_code != 0)
             QVERIFY2(++least < 400, "corvanta-cli does not start within 400 MB");
         int completed = 0;
         for (qint64 limit = least; limit <= least + 40 || limit <= 120; limit += 8) {
             const QString tag = QStringLiteral("at%1").arg(limit);
             const QString work = path(tag);
             QVERIFY(QDir().mkpath(work));
-            const Run packed = cli_within(limit, {"encrypt", "-C", work, path("tree")}, work);
-            QVERIFY2(packed.exited, qPrintable(tag + ": encrypt ended by a signal\n" + packed.err));
+            const Cli_Run packed = cli_within(limit, {"encrypt", "-C", work, path("tree")}, work);
+            QVERIFY2(packed.exit_code >= 0, qPrintable(tag + ": encrypt ended by a signal\n" + packed.err));
             if (packed.exit_code != 0) {
                 QVERIFY2(limit < 120, qPrintable(tag + ": " + packed.err));
                 QVERIFY2(packed.exit_code == 1 && packed.err.contains("out of memory"), qPrintable(tag + ": " + packed.err));
@@ -101,8 +71,8 @@ private slots:
                 continue;
             }
             const QString container = entries(work + "/AddData").value(0);
-            const Run unpacked = cli_within(limit, {"decrypt", work + "/AddData/" + container}, work);
-            QVERIFY2(unpacked.exited, qPrintable(tag + ": decrypt ended by a signal\n" + unpacked.err));
+            const Cli_Run unpacked = cli_within(limit, {"decrypt", work + "/AddData/" + container}, work);
+            QVERIFY2(unpacked.exit_code >= 0, qPrintable(tag + ": decrypt ended by a signal\n" + unpacked.err));
             const QString out = work + "/AddData/" + container.section('.', 0, 0);
             if (unpacked.exit_code != 0) {
                 QVERIFY2(limit < 120, qPrintable(tag + ": " + unpacked.err));
@@ -146,18 +116,15 @@ private slots:
             for (int i = 0; i < files; ++i)
                 QVERIFY(write_file(QStringLiteral("%1/d%2/f%3.txt").arg(source).arg(i % 40).arg(i),
                                    "line " + QByteArray::number(i) + "\n"));
-            const Run made = cli_with_open_files(1024, {"encrypt", "-C", source + "-made", source}, source,
-                                                 QProcessEnvironment::systemEnvironment());
+            const Cli_Run made = cli_with_open_files(1024, {"encrypt", "-C", source + "-made", source}, source);
             QVERIFY2(made.exit_code == 0, qPrintable(made.err));
             QVERIFY(QFile::rename(source + "-made/AddData/" + entries(source + "-made/AddData").value(0), container));
         }
         const QString box = memory_scratch->path() + '/' + QTest::currentDataTag();
         QVERIFY(QDir().mkpath(box) && QFile::copy(container, box + "/c.kvxdata"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (named_temporaries)
-            env.insert("CORVANTA_NAMED_TEMPORARIES", "1");
-        const Run run = cli_with_open_files(open_files, {"decrypt", box + "/c.kvxdata"}, box, env);
-        QVERIFY2(run.exited && run.exit_code == 0, qPrintable(run.err));
+        const Cli_Run run = cli_with_open_files(open_files, {"decrypt", box + "/c.kvxdata"}, box,
+                                                named_temporaries ? QStringList{"CORVANTA_NAMED_TEMPORARIES=1"} : QStringList());
+        QVERIFY2(run.exit_code == 0, qPrintable(run.err));
         QCOMPARE(tree(box + "/c/" + QString::number(files)), tree(source));
         QCOMPARE(leftovers(box), QStringList());
     }

@@ -12,9 +12,7 @@
 #include "package_pipeline.h"
 #include "platform/system.h"
 
-#include <QProcess>
 #include <QSet>
-#include <QTest>
 
 #include <unistd.h>
 
@@ -69,21 +67,10 @@ class Test_Password : public QObject, Scratch
 {
     Q_OBJECT
 
-    struct Run { int exit_code = -1; QString out, err; };
-
-    // corvanta-cli in the scratch folder, with input on its standard input,
-    // without a terminal (its own session).
-    Run cli(const QStringList &args, const QByteArray &input = QByteArray())
+    // Without a terminal (in a session of its own).
+    Cli_Run cli(const QStringList &args, const QByteArray &input = QByteArray())
     {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        p.setChildProcessModifier([] { ::setsid(); });
-        p.start(QStringLiteral(CORVANTA_CLI_PATH), args);
-        p.write(input);
-        p.closeWriteChannel();
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
+        return run_cli(args, dir.path(), input, {}, [] { ::setsid(); });
     }
 
     // A tree of files, folders, a link (to a folder: kept as a link) and empty ones.
@@ -152,21 +139,21 @@ private slots:
         QVERIFY(write_file(path("pw.txt"), "line one\nline two\n") && write_file(path("wrong.txt"), "line two\n"));
         const QByteArray input = option == "-" ? "line one\n" : "";
         QVERIFY(write_file(path(tag + "/t/a.txt"), "a") && write_file(path(tag + "/t/sub/b.txt"), "b"));
-        const Run packed = cli({"encrypt", "--password-file", option, "-C", path(tag), path(tag + "/t")}, input);
+        const Cli_Run packed = cli({"encrypt", "--password-file", option, "-C", path(tag), path(tag + "/t")}, input);
         QVERIFY2(packed.exit_code == 0, qPrintable(packed.err));
         const QString container = packed.out.trimmed();
 
-        const Run none = cli({"list", container});
+        const Cli_Run none = cli({"list", container});
         QVERIFY(none.exit_code == 1 && none.err.contains("protected by a password"));
-        const Run wrong = cli({"decrypt", "--password-file", path("wrong.txt"), container});
+        const Cli_Run wrong = cli({"decrypt", "--password-file", path("wrong.txt"), container});
         QVERIFY2(wrong.exit_code == 1 && wrong.err.contains("wrong password or damaged container"), qPrintable(wrong.err));
         QVERIFY(!QFileInfo::exists(container.chopped(8)));
-        const Run no_terminal = cli({"test", "-p", container});
+        const Cli_Run no_terminal = cli({"test", "-p", container});
         QVERIFY2(no_terminal.exit_code == 1 && no_terminal.err.contains("needs a terminal"), qPrintable(no_terminal.err));
 
         QVERIFY(cli({"list", "--password-file", option, container}, input).out.contains("t/sub/b.txt"));
         QCOMPARE(cli({"test", "--password-file", option, container}, input).exit_code, 0);
-        const Run unpacked = cli({"decrypt", "--password-file", option, "--", container}, input);
+        const Cli_Run unpacked = cli({"decrypt", "--password-file", option, "--", container}, input);
         QVERIFY2(unpacked.exit_code == 0, qPrintable(unpacked.err));
         QCOMPARE(tree(unpacked.out.trimmed() + "/t"), tree(path(tag + "/t")));
     }
@@ -177,17 +164,15 @@ private slots:
     {
         QVERIFY(write_file(path("t/a.txt"), "a"));
         const QByteArray secret = "never-in-proc-4711";
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(CORVANTA_CLI_PATH), {"encrypt", "--password-file", "-", path("t")});
-        QVERIFY(p.waitForStarted());
-        const QString proc = QStringLiteral("/proc/%1/").arg(p.processId());
+        const std::unique_ptr<QProcess> p = start_cli({"encrypt", "--password-file", "-", path("t")}, dir.path());
+        QVERIFY(p->waitForStarted());
+        const QString proc = QStringLiteral("/proc/%1/").arg(p->processId());
         const auto visible = [&] { return read_all(proc + "cmdline") + read_all(proc + "environ"); };
         QVERIFY(!visible().isEmpty() && !visible().contains(secret));
-        p.write(secret + "\n");
-        p.closeWriteChannel();
+        p->write(secret + "\n");
+        p->closeWriteChannel();
         QVERIFY(!visible().contains(secret));
-        QVERIFY(p.waitForFinished(120000) && p.exitCode() == 0);
+        QCOMPARE(finish_cli(*p).exit_code, 0);
     }
 
     // A file over 4 GiB goes through the sealing as a stream: the container

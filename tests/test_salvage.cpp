@@ -170,13 +170,10 @@ private slots:
     {
         const QString cut_container = path("cli.kvxdata");
         QVERIFY(write_file(cut_container, read_all(container).left(plain.size() - 1)));
-        QProcess p;
-        p.start(QStringLiteral(CORVANTA_CLI_PATH), {"decrypt", "--salvage", cut_container});
-        QVERIFY(p.waitForFinished(-1));
-        QCOMPARE(p.exitCode(), 1);
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(err.contains(QStringLiteral("salvage recovered")), qPrintable(err));
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(), path("cli"));
+        const Cli_Run r = run_cli({"decrypt", "--salvage", cut_container}, dir.path());
+        QCOMPARE(r.exit_code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("salvage recovered")), qPrintable(r.err));
+        QCOMPARE(r.out.trimmed(), path("cli"));
         QVERIFY(files_under(path("cli")).size() >= originals.size() - 3);
     }
 
