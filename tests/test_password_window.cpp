@@ -1,17 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Basic_Style.h"
-#include "Pellanor.h"
 #include "engine_test_support.h"
 #include "password_dialog.h"
+#include "window_test_support.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QTimer>
-
-#include <functional>
-#include <memory>
 
 using namespace test_support;
 
@@ -25,9 +20,9 @@ Password_Dialog *open_dialog()
     return qobject_cast<Password_Dialog *>(QApplication::activeModalWidget());
 }
 
-// The window with its report box replaced; each password prompt is answered
-// by keyboard from the queue, or by `during` (a cancel, a close).
-class Test_Window : public Pellanor
+// Each password prompt is answered by keyboard from the queue, or by
+// `during` (a cancel, a close).
+class Test_Window : public Unattended_Window
 {
 public:
     struct Answer
@@ -36,24 +31,13 @@ public:
         bool accept = true;
         std::function<void()> during;
     };
-    QList<Answer> answers;
+    QList<Answer> typed_answers;
     QStringList prompts;  // what each prompt said
-    QList<Run_Report> reports;
-
-    template <typename T> T *find(const char *name) { return findChild<T *>(QString::fromLatin1(name)); }
-    QString status() { return find<QLabel>("status_label")->text(); }
 
 protected:
-    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
-    {
-        reports.append(shown);
-        return Run_Report::Answer::Dismissed;
-    }
-    // The user answers "stop it and close".
-    bool confirm_close(bool) override { return true; }
     bool ask_password(const QString &container, int attempt, Password *out) override
     {
-        const Answer answer = answers.isEmpty() ? Answer{{}, false, {}} : answers.takeFirst();
+        const Answer answer = typed_answers.isEmpty() ? Answer{{}, false, {}} : typed_answers.takeFirst();
         QTimer::singleShot(0, this, [this, answer] {
             Password_Dialog *dialog = open_dialog();
             if (!dialog)
@@ -74,17 +58,11 @@ protected:
 
 } // namespace
 
-class Password_Window_Test : public QObject
+class Password_Window_Test : public QObject, Window_Case<Test_Window>
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> work;
-    QString previous_dir;
-    std::unique_ptr<Test_Window> window;
-
-    QString work_path(const QString &name) const { return work->filePath(name); }
-
     // Ctrl+P, the two entries typed with Tab between them, Tab and Space on
     // the show toggle, then `end` pressed. Returns what the dialog showed.
     QStringList set_password(const QString &first, const QString &repeat, Qt::Key end)
@@ -145,27 +123,13 @@ private slots:
     {
         ui_language = 0;
         QApplication::setQuitOnLastWindowClosed(false);
-        previous_dir = QDir::currentPath();
     }
-
     void init()
     {
-        work = std::make_unique<QTemporaryDir>();
-        QVERIFY(work->isValid());
-        QVERIFY(QDir::setCurrent(work->path()));
-        window = std::make_unique<Test_Window>();
-        window->init_window();
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        open_case();
+        show_active();
     }
-
-    void cleanup()
-    {
-        window.reset();
-        QDir::setCurrent(previous_dir);
-        work.reset();
-    }
+    void cleanup() { close_case(); }
 
     // Entered twice as dots, shown on request; only a matching pair is taken,
     // and an empty pair takes the password away again.
@@ -243,7 +207,7 @@ private slots:
         QVERIFY(!read_all(container).contains("a.txt"));  // names are hidden too
 
         window->reports.clear();
-        window->answers = answers;
+        window->typed_answers = answers;
         window->open_paths({container}, Pellanor::Open_Mode::Unpack);
         run({});
 
@@ -251,7 +215,7 @@ private slots:
         QVERIFY(window->prompts[0].startsWith(container + " is protected by a password."));
         if (prompts > 1)
             QVERIFY(window->prompts[1].endsWith("Wrong password or damaged container: try 2 of 3."));
-        QVERIFY(window->answers.isEmpty());
+        QVERIFY(window->typed_answers.isEmpty());
         if (is_cancelled) {
             QVERIFY(window->reports.isEmpty());
             QCOMPARE(entries(work_path("AddData")), made);

@@ -4,6 +4,7 @@
 #include "Pellanor.h"
 #include "close_on_signals.h"
 #include "engine_test_support.h"
+#include "window_test_support.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -22,18 +23,13 @@ using Lines = QList<Run_Report::Line>;
 
 namespace {
 
-// The window with its dialogs and modal box replaced, so it runs unattended.
-class Test_Window : public Pellanor
+// Also notes, with each report, whether a live Cancel showed beside the box
+// and whether the window was busy.
+class Test_Window : public Unattended_Window
 {
 public:
-    struct Report { Run_Report shown; bool cancel_shown; bool busy; };  // cancel_shown: a live Cancel beside the box
-    QList<QStringList> file_answers;
-    QStringList folder_answers;
-    QStringList file_dialogs; // "folder|filter" of each
-    QList<Report> reports;
-    QList<QUrl> opened;
-    bool open_folder = false;  // the answer to every report
-    QList<Run_Report::Answer> answers; // before that, the answers to the first reports
+    struct Seen { bool cancel_shown, busy; };
+    QList<Seen> seen;
     bool fail_thread_start = false;
     QList<bool> close_questions;  // is_encryption of each question before closing
     bool close_answer = true;
@@ -42,9 +38,6 @@ public:
     using Pellanor::dragEnterEvent, Pellanor::dropEvent;
     // Each run waits at the point until it is cancelled.
     void hold_runs_at(Run_Point point) { job.hold_at(point); }
-
-    template <typename T = QPushButton> T *find(const char *name) { return findChild<T *>(QString::fromLatin1(name)); }
-    QString status() { return find<QLabel>("status_label")->text(); }
     // As a person picks an entry: also when it is the current one.
     void choose(const QString &type)
     {
@@ -52,24 +45,14 @@ public:
         combo->setCurrentIndex(combo->findText(type));
         emit combo->activated(combo->currentIndex());
     }
-    void click(const char *button) { find(button)->click(); }
 
 protected:
-    QStringList choose_files(const QString &, const QString &dir, const QString &filter) override
-    {
-        file_dialogs << dir + '|' + filter;
-        return file_answers.isEmpty() ? QStringList() : file_answers.takeFirst();
-    }
-    QString choose_folder(const QString &) override { return folder_answers.isEmpty() ? "" : folder_answers.takeFirst(); }
-    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
+    Run_Report::Answer show_report(const QString &title, const Run_Report &shown) override
     {
         QWidget *cancel = find("cancel_button");
-        reports.append({shown, cancel->isVisibleTo(this) && cancel->isEnabled(), is_busy()});
-        if (!answers.isEmpty())
-            return answers.takeFirst();
-        return open_folder ? Run_Report::Answer::Open_Folder : Run_Report::Answer::Dismissed;
+        seen.append({cancel->isVisibleTo(this) && cancel->isEnabled(), is_busy()});
+        return Unattended_Window::show_report(title, shown);
     }
-    void open_url(const QUrl &url) override { opened.append(url); }
     bool confirm_close(bool is_encryption) override
     {
         close_questions.append(is_encryption);
@@ -86,20 +69,15 @@ protected:
 
 } // namespace
 
-class Window_Test : public QObject
+class Window_Test : public QObject, Window_Case<Test_Window>
 {
     Q_OBJECT
 
 private:
     const Basic_Text *text = nullptr;
-    std::unique_ptr<QTemporaryDir> work;
-    QString previous_dir;
-    std::unique_ptr<Test_Window> window;
-
     const QStringList all_controls = {"add_dir_button", "add_file_button", "clear_button", "delete_button",
                                       "file_table", "open_dir_button", "start_button", "type_combo"};
 
-    QString work_path(const QString &name) const { return work->filePath(name); }
     QTableWidget *table() { return window->find<QTableWidget>("file_table"); }
     // "path|type" per row, the working folder written "~".
     QStringList rows()
@@ -120,12 +98,6 @@ private:
         out.sort();
         return out;
     }
-    void show_active()
-    {
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    }
     void wait_for_reports(int count)
     {
         QTRY_VERIFY_WITH_TIMEOUT(window->reports.size() >= count && !window->is_busy(), 120000);
@@ -139,6 +111,15 @@ private:
         window->click("add_dir_button");
         window->click("start_button");
     }
+    // A run started on one file, held once its container is begun.
+    void start_held_run()
+    {
+        window->hold_runs_at(Run_Point::Archive_Opened);
+        QVERIFY(write_file(work_path("f"), "f"));
+        window->add_files({work_path("f")});
+        window->click("start_button");
+        QVERIFY(window->is_busy());
+    }
 
 private slots:
     void initTestCase()
@@ -146,25 +127,10 @@ private slots:
         ui_language = 0;
         text = Basic_Text::instance();
         QApplication::setQuitOnLastWindowClosed(false);
-        previous_dir = QDir::currentPath();
     }
-
     // Every case runs in its own empty working folder with a fresh window.
-    void init()
-    {
-        work = std::make_unique<QTemporaryDir>();
-        QVERIFY(work->isValid());
-        QVERIFY(QDir::setCurrent(work->path()));
-        window = std::make_unique<Test_Window>();
-        window->init_window();
-    }
-
-    void cleanup()
-    {
-        window.reset();
-        QDir::setCurrent(previous_dir);
-        work.reset();
-    }
+    void init() { open_case(); }
+    void cleanup() { close_case(); }
 
     // What the table shows is what runs: a switch drops the other mode's
     // entries; plain files must never be fed to decryption.
@@ -180,7 +146,9 @@ private slots:
         window->choose(text->txt_type_encryption);
         QCOMPARE(rows(), QStringList({"/data/dir|IsDir", "/data/a.txt|IsFile"}));
 
+        // What happens to the list without the user's asking is said.
         window->choose(text->txt_type_decryption);
+        QCOMPARE(window->status(), QStringLiteral("The list was emptied: its 2 entries belong to the other type"));
         QVERIFY(rows().isEmpty() && window->files().isEmpty() && window->folders().isEmpty());
         QVERIFY(!window->find("add_dir_button")->isEnabled());
         QCOMPARE(window->find("start_button")->text(), QStringLiteral("Decryption"));
@@ -242,9 +210,9 @@ private slots:
         QVERIFY(window->status().isEmpty() && window->files().isEmpty() && window->folders().isEmpty()
                 && !window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
         QCOMPARE(usable(), all_controls);
-        const Run_Report &packed = window->reports[0].shown;
+        const Run_Report &packed = window->reports[0];
         QCOMPARE(packed.text, QStringLiteral("EncryptionSuccessful"));
-        QVERIFY(!window->reports[0].cancel_shown);
+        QVERIFY(!window->seen[0].cancel_shown);
         QVERIFY(QFile::remove(work_path("in/docs/pipe")));
         QCOMPARE(tree(work_path("in")), original); // inputs untouched
         const QStringList made = entries(work_path("AddData"));
@@ -259,17 +227,17 @@ private slots:
                  qPrintable(packed.details));
 
         // The report's button opens the folder the result went to.
-        window->open_folder = true;
+        window->answers = {Run_Report::Answer::Open_Folder};
         run(text->txt_type_decryption, {container});
         wait_for_reports(2);
-        const Run_Report &unpacked = window->reports[1].shown;
+        const Run_Report &unpacked = window->reports[1];
         QCOMPARE(unpacked.text, QStringLiteral("DecryptionSuccessful"));
         // Beside the container: the container and one folder named by its base name,
         // holding the packed folder by its name and the loose file at the top.
         const QString base = made[0].section(QLatin1Char('.'), 0, 0);
         QCOMPARE(unpacked.summary.first().text, QStringLiteral("Containers unpacked: 1 of 1"));
         QVERIFY(unpacked.details.isEmpty()); // the summary has it all
-        QVERIFY(!window->reports[1].cancel_shown && window->files().isEmpty() && window->status().isEmpty());
+        QVERIFY(!window->seen[1].cancel_shown && window->files().isEmpty() && window->status().isEmpty());
         QCOMPARE(usable(), all_controls.mid(1)); // no folders to add in decryption mode
         QCOMPARE(window->opened, QList<QUrl>({QUrl::fromLocalFile(work_path("AddData/" + base))}));
         QCOMPARE(entries(work_path("AddData")), QStringList({base, made[0]}));
@@ -288,7 +256,7 @@ private slots:
         run(text->txt_type_decryption,
             {work_path("box/empty.kvxdata"), work_path("box/good.kvxdata"), work_path("box/text.kvxdata")});
         wait_for_reports(1);
-        const Run_Report &shown = window->reports[0].shown;
+        const Run_Report &shown = window->reports[0];
         QCOMPARE(shown.text, QStringLiteral("DecryptionFailure"));
         QStringList heads;
         for (const Run_Report::Line &line : shown.summary)
@@ -308,8 +276,8 @@ private slots:
         QVERIFY(!window->is_busy() && window->files().size() == 1);
         QCOMPARE(usable(), all_controls);
         QCOMPARE(window->reports.size(), 3);
-        for (const Test_Window::Report &r : window->reports.mid(1))
-            QVERIFY(r.shown.text == "EncryptionFailure" && !r.shown.summary.isEmpty());
+        for (const Run_Report &r : window->reports.mid(1))
+            QVERIFY(r.text == "EncryptionFailure" && !r.summary.isEmpty());
     }
 
     // A container refused as damaged is offered to salvage; taking the offer
@@ -326,8 +294,8 @@ private slots:
         window->answers = {Run_Report::Answer::Recover};
         run(text->txt_type_decryption, {work_path("box/cut.kvxdata")});
         wait_for_reports(2);
-        QCOMPARE(window->reports[0].shown.recoverable, QStringList{work_path("box/cut.kvxdata")});
-        const Run_Report &salvaged = window->reports[1].shown;
+        QCOMPARE(window->reports[0].recoverable, QStringList{work_path("box/cut.kvxdata")});
+        const Run_Report &salvaged = window->reports[1];
         QCOMPARE(salvaged.text, QStringLiteral("DecryptionFailure"));
         QVERIFY(salvaged.recoverable.isEmpty());
         QVERIFY2(salvaged.details.contains("salvage recovered"), qPrintable(salvaged.details));
@@ -345,24 +313,20 @@ private slots:
 
     // A cancel is no failure: no box, the list stays for another try and the
     // status row says what was kept until the user's next action.
+    // (Encryption: ending_the_window_mid_run.)
     void cancelled_run_keeps_the_list()
     {
-        for (const bool encryption : {true, false}) {
-            const QString mode = encryption ? text->txt_type_encryption : text->txt_type_decryption;
-            window->choose(mode);
-            window->add_files({QStringLiteral("/x/a.kvxdata")});
-            window->slot_start_work();
-            Package_Result result;
-            result.is_encryption = encryption;
-            result.is_cancelled = true;
-            window->slot_end_work(end_work_value(result));
-            QVERIFY(window->reports.isEmpty() && window->files().size() == 1);
-            QCOMPARE(window->status(), encryption ? QStringLiteral("EncryptionCancelled")
-                                                  : "DecryptionCancelled: finished files kept, a new run completes the rest");
-            QCOMPARE(usable(), encryption ? all_controls : all_controls.mid(1));
-            window->choose(mode);
-            QVERIFY(window->status().isEmpty());
-        }
+        window->choose(text->txt_type_decryption);
+        window->add_files({QStringLiteral("/x/a.kvxdata")});
+        window->slot_start_work();
+        Package_Result result;
+        result.is_cancelled = true;
+        window->slot_end_work(end_work_value(result));
+        QVERIFY(window->reports.isEmpty() && window->files().size() == 1);
+        QCOMPARE(window->status(), "DecryptionCancelled: finished files kept, a new run completes the rest");
+        QCOMPARE(usable(), all_controls.mid(1));
+        window->choose(text->txt_type_decryption);
+        QVERIFY(window->status().isEmpty());
     }
 
     // Closing cancels and waits; destroying joins the worker, which must
@@ -448,8 +412,8 @@ private slots:
         QCOMPARE(rows(), shown.mid(1));
         QCoreApplication::processEvents();
         QStringList told;
-        for (const Test_Window::Report &report : std::as_const(window->reports))
-            told << QString(report.shown.text).replace(work->path(), "~");
+        for (const Run_Report &report : std::as_const(window->reports))
+            told << QString(report.text).replace(work->path(), "~");
         QCOMPARE(told, left_out.isEmpty() ? QStringList() : QStringList{"These paths were not listed:\n" + left_out});
     }
 
@@ -517,9 +481,7 @@ private slots:
     // press the focused button (Esc: ending_the_window_mid_run).
     void keyboard_only()
     {
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        show_active();
         window->add_files({QStringLiteral("/k/a"), QStringLiteral("/k/b")});
         window->find<QComboBox>("type_combo")->setFocus();
         QStringList visited;
@@ -557,20 +519,17 @@ private slots:
         QVERIFY(made.is_ok);
         window->open_paths({made.container_path, work_path("absent.kvxdata")}, Pellanor::Open_Mode::Unpack, true);
         wait_for_reports(2);
-        QVERIFY(window->reports[0].shown.text.contains("absent.kvxdata"));
-        QVERIFY(!window->reports[0].busy);
-        QCOMPARE(window->reports[1].shown.text, QStringLiteral("DecryptionSuccessful"));
+        QVERIFY(window->reports[0].text.contains("absent.kvxdata"));
+        QVERIFY(!window->seen[0].busy);
+        QCOMPARE(window->reports[1].text, QStringLiteral("DecryptionSuccessful"));
     }
 
     // Focus follows the run: Cancel while it works, the start button after it.
     void focus_follows_the_run()
     {
         show_active();
-        window->hold_runs_at(Run_Point::Archive_Opened);
-        window->add_files({work_path("f")});
-        QVERIFY(write_file(work_path("f"), "f"));
-        window->find<QTableWidget>("file_table")->setFocus();
-        window->click("start_button");
+        table()->setFocus();
+        start_held_run();
         QTRY_COMPARE(QApplication::focusWidget(), window->find("cancel_button"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(!window->is_busy(), 60000);
@@ -631,24 +590,10 @@ private slots:
         QCOMPARE(QDir::cleanPath(window->file_dialogs.value(0).section('|', 0, 0)), QDir::cleanPath(work_path(opened)));
     }
 
-    // What happens to the user's list or run without their asking is said.
-    void switching_type_says_the_list_went()
-    {
-        window->add_files({work_path("a"), work_path("b")});
-        window->choose(text->txt_type_decryption);
-        QVERIFY2(window->status().contains("2"), qPrintable(window->status()));
-        window->choose(text->txt_type_encryption);
-        QVERIFY(window->status().isEmpty());
-    }
-
     void closing_over_a_run_asks_first()
     {
         show_active();
-        window->hold_runs_at(Run_Point::Archive_Opened);
-        QVERIFY(write_file(work_path("f"), "f"));
-        window->add_files({work_path("f")});
-        window->click("start_button");
-        QVERIFY(window->is_busy());
+        start_held_run();
         window->close_answer = false;
         QVERIFY(!window->close());
         QCOMPARE(window->close_questions, QList<bool>({true}));
@@ -682,10 +627,7 @@ private slots:
         QFETCH(int, role);
         QFETCH(QString, name);
         show_active();
-        window->hold_runs_at(Run_Point::Archive_Opened);
-        QVERIFY(write_file(work_path("f"), "f"));
-        window->add_files({work_path("f")});
-        window->click("start_button");
+        start_held_run();
         QAccessibleInterface *face = QAccessible::queryAccessibleInterface(window->find<QWidget>(qPrintable(control)));
         QVERIFY(face);
         QCOMPARE(int(face->role()), role);
@@ -706,8 +648,7 @@ private slots:
             QCOMPARE(face->valueInterface()->currentValue().toInt(), 0);
         if (role == QAccessible::Table) {
             QCOMPARE(face->tableInterface()->columnCount(), 2);
-            QAccessibleInterface *header = face->tableInterface()->cellAt(0, 0);
-            QVERIFY(header);
+            QVERIFY(face->tableInterface()->cellAt(0, 0));
             QCOMPARE(face->tableInterface()->rowCount(), 1);
         }
         window->find("cancel_button")->click();
@@ -755,8 +696,8 @@ private slots:
         QVERIFY(!started.status().isEmpty());
         started.click("start_button");
         QTRY_VERIFY_WITH_TIMEOUT(started.reports.size() == 1 && !started.is_busy(), 60000);
-        QCOMPARE(started.reports[0].shown.text, QStringLiteral("EncryptionSuccessful"));
-        QCOMPARE(started.reports[0].shown.folder, work_path("home/AddData"));
+        QCOMPARE(started.reports[0].text, QStringLiteral("EncryptionSuccessful"));
+        QCOMPARE(started.reports[0].folder, work_path("home/AddData"));
         // Where containers go holds for every run: it stays said.
         QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
     }

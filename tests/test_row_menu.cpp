@@ -1,37 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The table's context menu and the contents dialog, run unattended.
 
-#include "Basic_Text.h"
-#include "Pellanor.h"
 #include "engine_test_support.h"
+#include "window_test_support.h"
 
-#include <QApplication>
 #include <QMenu>
 #include <QSignalSpy>
 
 using namespace test_support;
 
 namespace {
-
-class Menu_Window : public Pellanor
-{
-public:
-    QStringList folder_answers, save_answers;
-    QList<Run_Report> reports;
-
-protected:
-    QString choose_folder(const QString &) override { return folder_answers.isEmpty() ? "" : folder_answers.takeFirst(); }
-    QString choose_save_file(const QString &, const QString &, const QString &) override
-    {
-        return save_answers.isEmpty() ? "" : save_answers.takeFirst();
-    }
-    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
-    {
-        reports.append(shown);
-        return Run_Report::Answer::Dismissed;
-    }
-    void open_url(const QUrl &) override {}
-};
 
 QStringList texts(const QMenu *menu)
 {
@@ -47,7 +25,7 @@ class Row_Menu_Test : public QObject, Scratch
 {
     Q_OBJECT
 
-    std::unique_ptr<Menu_Window> window;
+    std::unique_ptr<Unattended_Window> window;
     QString container;
     const QMap<QString, QByteArray> source{{"box", "/"}, {"box/a b", "/"}, {"box/a b/ü [1].txt", "one"},
                                            {"box/two.txt", "two"}, {"box/*.txt", "star"}};
@@ -61,7 +39,7 @@ class Row_Menu_Test : public QObject, Scratch
     }
     void list(bool encryption, const QStringList &files, const QStringList &folders = {})
     {
-        window = std::make_unique<Menu_Window>();
+        window = std::make_unique<Unattended_Window>();
         window->init_window();
         if (!encryption)
             window->open_paths(files, Pellanor::Open_Mode::Unpack);

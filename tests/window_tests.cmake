@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The main window: selection lists, type switch, package job, report.
 corvanta_add_test(test_pellanor
-  SOURCES test_pellanor.cpp
+  SOURCES test_pellanor.cpp engine_test_support.h window_test_support.h
   LIBS corvanta_window corvanta_engine_internals)
 # Installed, checked as a desktop sees it, opened with a container as the file
 # manager would and started with the keyboard on a real X server.
@@ -37,8 +37,8 @@ endforeach()
 # How the program meets misuse and a missing display.
 add_test(NAME test_window_usage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/test_usage.sh $<TARGET_FILE:corvanta>)
 # The password: set for packing, asked for when unpacking, by keyboard.
-corvanta_add_test(test_password_window SOURCES test_password_window.cpp engine_test_support.h
+corvanta_add_test(test_password_window SOURCES test_password_window.cpp engine_test_support.h window_test_support.h
   LIBS corvanta_window corvanta_engine_internals)
 # The table's context menu and the contents dialog.
-corvanta_add_test(test_row_menu SOURCES test_row_menu.cpp engine_test_support.h
+corvanta_add_test(test_row_menu SOURCES test_row_menu.cpp engine_test_support.h window_test_support.h
   LIBS corvanta_window corvanta_engine_internals)
