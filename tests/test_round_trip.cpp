@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What goes in comes out exactly: names as the system's bytes, times across
-// time zones and outside DOS's years, permission bits, deep trees, archives
-// of other tools, and a USB stick's file system.
+// time zones and outside DOS's years, permission bits, deep trees and files
+// of 4 GiB.
 
 #include "container_reader.h"
 #include "engine_test_support.h"
@@ -9,11 +9,7 @@
 #include "package_pipeline.h"
 #include "platform/system.h"
 
-#include <QProcess>
 #include <QTimeZone>
-#include <QTest>
-
-#include <zip.h>
 
 #include <ctime>
 
@@ -253,45 +249,6 @@ private slots:
         QVERIFY(QDir::setCurrent(here));
         QVERIFY(!packed.is_ok);
         QVERIFY2(packed.errors.join('\n').contains(os::reason(ENAMETOOLONG)), qPrintable(packed.errors.join('\n')));
-    }
-
-    // Writers add zip64 records whenever an entry needs them, also beside
-    // classic fields that are not full: Info-ZIP with -fz (its end records
-    // too), Python's zipfile forcing zip64 per entry.
-    void zip64_archives_of_other_tools_unpack_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("Info-ZIP -fz") << "zip" << QStringList{"-q", "-r", "-fz", "../out.zip", "t"};
-        QTest::newRow("Python force_zip64")
-            << "python3"
-            << QStringList{"-c", "import os, zipfile\n"
-                                 "with zipfile.ZipFile('../out.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                                 "    for top, dirs, files in os.walk('t'):\n"
-                                 "        z.write(top)\n"
-                                 "        for n in files:\n"
-                                 "            with open(os.path.join(top, n), 'rb') as f, "
-                                 "z.open(os.path.join(top, n), 'w', force_zip64=True) as o:\n"
-                                 "                o.write(f.read())\n"};
-    }
-    void zip64_archives_of_other_tools_unpack()
-    {
-        QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
-        QVERIFY(write_file(path("in/t/a.txt"), "text\n") && write_file(path("in/t/sub/empty"), "")
-                && write_file(path("in/t/sub/b.bin"), random_bytes(70000, 9)));
-        QProcess tool;
-        tool.setWorkingDirectory(path("in"));
-        tool.start(program, arguments);
-        QVERIFY2(tool.waitForFinished(60000) && tool.exitCode() == 0, qPrintable(tool.readAllStandardError()));
-        QVERIFY(make_container(path("out.zip"), path("c/c.kvxdata")));
-        QStringList damaged;
-        QString reason;
-        QVERIFY2(test_container(raw("c/c.kvxdata"), &damaged, &reason), qPrintable(reason));
-        QVERIFY2(damaged.isEmpty(), qPrintable(damaged.join('\n')));
-        const Package_Result r = run_decryption({path("c/c.kvxdata")});
-        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
-        QCOMPARE(tree(path("c/c/t")), tree(path("in/t")));
     }
 
     // Files from 4 GiB on need zip64 fields; their containers read back

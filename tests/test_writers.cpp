@@ -37,6 +37,8 @@ private slots:
                                "                o.write(f.read())\n'";
         QTest::newRow("Info-ZIP") << "zip -qr ../out.zip t";
         QTest::newRow("Info-ZIP to a pipe") << "zip -qr - t | cat > ../out.zip";
+        // zip64 records beside classic fields that are not full, its end records too.
+        QTest::newRow("Info-ZIP -fz") << "zip -qr -fz ../out.zip t";
         QTest::newRow("7-Zip") << "7zz a -tzip ../out.zip t";
         QTest::newRow("7-Zip -mm=Copy") << "7zz a -tzip -mm=Copy ../out.zip t";
         QTest::newRow("7-Zip -mcu=on") << "7zz a -tzip -mcu=on ../out.zip t";
