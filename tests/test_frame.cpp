@@ -147,18 +147,8 @@ private slots:
         QTRY_COMPARE(grip->geometry().bottomRight(), window.rect().bottomRight());
     }
 
-    void minimiseAndCloseButtons()
-    {
-        Test_Window window;
-        build(window);
-        QTest::mouseClick(window.title_bar->min_button, Qt::LeftButton);
-        QTRY_VERIFY(window.isMinimized());
-        window.showNormal();
-        QTest::mouseClick(window.title_bar->close_button, Qt::LeftButton);
-        QTRY_VERIFY(!window.isVisible());
-    }
-
-    // A screen reader finds the title bar's pictures as named buttons it can press.
+    // A screen reader finds the title bar's pictures as named buttons it can
+    // press, and pressing them minimises, maximises and closes.
     void titleButtonsAreNamedButtons_data()
     {
         QTest::addColumn<QString>("which");

@@ -21,8 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
-
 #include <sys/stat.h>
 
 using Lines = QList<Run_Report::Line>;
@@ -159,33 +157,6 @@ private slots:
         const Run_Report made = make_run_report(failed);
         QCOMPARE(made.summary.value(1).text, shown);
         QVERIFY(error == shown || made.details.contains(error));
-    }
-
-    // Only a container made without a password gets the word that its cipher has no key.
-    void encryption_report_says_there_is_no_key_data()
-    {
-        QTest::addColumn<bool>("encryption");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<bool>("password");
-        QTest::newRow("packed") << true << true << false;
-        QTest::newRow("packed with a password") << true << true << true;
-        QTest::newRow("packing failed") << true << false << false;
-        QTest::newRow("unpacked") << false << true << false;
-    }
-
-    void encryption_report_says_there_is_no_key()
-    {
-        QFETCH(bool, encryption);
-        QFETCH(bool, ok);
-        QFETCH(bool, password);
-        Package_Result result;
-        result.is_encryption = encryption;
-        result.is_ok = ok;
-        result.is_protected = password;
-        const Run_Report made = make_run_report(result);
-        const bool said = std::any_of(made.summary.cbegin(), made.summary.cend(),
-                                      [](const Run_Report::Line &line) { return line.text.contains("no key"); });
-        QCOMPARE(said, encryption && ok && !password);
     }
 
     // A long path keeps its file name and fits; a short one stays whole.
