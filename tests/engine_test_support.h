@@ -5,15 +5,15 @@
 // with libzip and turning them into containers.
 
 #include "container/kvx_cipher.h"
+#include "container_reader.h"
+#include "job_control.h"
+#include "package_pipeline.h"
+#include "platform/system.h"
 #include "remove_tree.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
-#include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QString>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -7,17 +7,12 @@
 #include "pack/deflate_codec.h"
 #include "pack/file_entry_source.h"
 #include "pack/pack_planner.h"
-#include "package_pipeline.h"
-#include "job_control.h"
-#include "platform/system.h"
 #include "unpack/zip_extractor.h"
 
 #include <QDateTime>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
-#include <QTest>
 
 using namespace test_support;
 

@@ -6,8 +6,6 @@
 
 #include "core/path_patterns.h"
 
-#include <QProcess>
-
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>

@@ -3,13 +3,8 @@
 
 #include "engine_test_support.h"
 
-#include "job_control.h"
-#include "package_pipeline.h"
-
 #include <QRegularExpression>
 #include <QtEndian>
-
-#include <csignal>
 
 using namespace test_support;
 

@@ -5,14 +5,9 @@
 // the cases skip, saying why.
 
 #include "engine_test_support.h"
-#include "job_control.h"
-#include "package_pipeline.h"
-#include "platform/system.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTest>
 
 #include <unistd.h>
 

@@ -4,10 +4,6 @@
 
 #include "engine_test_support.h"
 #include "container/archive_output.h"
-#include "container/kvx_cipher.h"
-
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace test_support;
 

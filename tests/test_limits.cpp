@@ -4,8 +4,6 @@
 
 #include "engine_test_support.h"
 
-#include <sys/resource.h>
-
 using namespace test_support;
 
 namespace {

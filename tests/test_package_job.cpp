@@ -9,8 +9,6 @@
 #include <QSignalSpy>
 #include <QTimer>
 
-#include <memory>
-
 #include <system_error>
 
 using namespace test_support;

@@ -4,13 +4,9 @@
 // written.
 
 #include "container/archive_output.h"
-#include "container/kvx_cipher.h"
 #include "container/sealed_chunks.h"
 #include "container/sealed_output.h"
-#include "container_reader.h"
 #include "engine_test_support.h"
-#include "package_pipeline.h"
-#include "platform/system.h"
 
 #include <QSet>
 

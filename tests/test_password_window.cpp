@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Basic_Style.h"
-#include "engine_test_support.h"
 #include "password_dialog.h"
 #include "window_test_support.h"
 

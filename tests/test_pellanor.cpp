@@ -1,21 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Basic_Style.h"
 #include "Basic_Text.h"
-#include "Pellanor.h"
 #include "close_on_signals.h"
-#include "engine_test_support.h"
 #include "window_test_support.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QRegularExpression>
 #include <QTimer>
 
-#include <csignal>
-#include <memory>
 #include <system_error>
 
 using namespace test_support;

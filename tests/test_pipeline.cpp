@@ -3,16 +3,12 @@
 // clashes, progress and cancelling.
 
 #include "engine_test_support.h"
-#include "job_control.h"
-#include "package_pipeline.h"
 
 #include <QLocale>
-#include <QTest>
 #include <QtEndian>
 
 #include <atomic>
 #include <thread>
-#include <vector>
 
 using namespace test_support;
 

@@ -3,11 +3,7 @@
 // time zones and outside DOS's years, permission bits, deep trees and files
 // of 4 GiB.
 
-#include "container_reader.h"
 #include "engine_test_support.h"
-#include "job_control.h"
-#include "package_pipeline.h"
-#include "platform/system.h"
 
 #include <QTimeZone>
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The table's context menu and the contents dialog, run unattended.
 
-#include "engine_test_support.h"
 #include "window_test_support.h"
 
 #include <QMenu>

@@ -3,15 +3,11 @@
 // back byte-exact, the run never counts as a success, and without --salvage
 // nothing is written.
 
-#include "container/kvx_cipher.h"
 #include "container/zip_layout.h"
 #include "engine_test_support.h"
-#include "package_pipeline.h"
 
 #include <QDirIterator>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTest>
 
 #include <algorithm>
 

@@ -6,12 +6,8 @@
 // setpriv, and skips elsewhere, saying why.
 
 #include "engine_test_support.h"
-#include "job_control.h"
-#include "package_pipeline.h"
 
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTest>
 
 #include <mutex>
 

@@ -4,13 +4,9 @@
 // Writers differ in what their two headers of an entry repeat (times in one
 // only, more times in the local one, data descriptors after the data).
 
-#include "container_reader.h"
 #include "engine_test_support.h"
-#include "package_pipeline.h"
 
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTest>
 
 using namespace test_support;
 

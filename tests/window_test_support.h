@@ -5,15 +5,11 @@
 // working folder of its own.
 
 #include "Pellanor.h"
+#include "engine_test_support.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <memory>
-
 namespace test_support {
 
 // The window with its dialogs and report box replaced: each dialog takes the
