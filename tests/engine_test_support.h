@@ -77,6 +77,28 @@ struct Scratch
     QString path(const QString &rel) const { return QDir(dir.path()).filePath(rel); }
     // rel may also be absolute.
     void make_file(const QString &rel, const QByteArray &data) { QVERIFY(write_file(path(rel), data)); }
+    // The tree as tree() gives it, made under rel.
+    void make_tree(const QString &rel, const QMap<QString, QByteArray> &tree)
+    {
+        for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+            if (it.value() == "/")
+                QVERIFY(QDir().mkpath(path(rel + '/' + it.key())));
+            else
+                make_file(rel + '/' + it.key(), it.value());
+    }
+    // A file of size bytes that takes no room.
+    void make_sparse(const QString &rel, qint64 size)
+    {
+        QFile f(path(rel));
+        QVERIFY(QDir().mkpath(QFileInfo(f).absolutePath()) && f.open(QIODevice::WriteOnly) && f.resize(size));
+    }
+};
+
+// For runs repeated by the thousand: where the disk does not slow them down.
+struct Memory_Scratch
+{
+    QTemporaryDir dir{QDir("/dev/shm").exists() ? "/dev/shm/corvanta-test-XXXXXX" : QDir::tempPath() + "/corvanta-test-XXXXXX"};
+    QString path(const QString &rel) const { return dir.filePath(rel); }
 };
 
 inline QByteArray random_bytes(qsizetype size, quint32 seed)

@@ -56,11 +56,7 @@ class Test_Choices : public QObject, Scratch
 private slots:
     void initTestCase()
     {
-        for (auto it = source.cbegin(); it != source.cend(); ++it)
-            if (it.value() == "/")
-                QVERIFY(QDir().mkpath(path("src/" + it.key())));
-            else
-                make_file("src/" + it.key(), it.value());
+        make_tree("src", source);
         const Cli_Run r = cli({"encrypt", "-o", path("tree"), path("src/t")});
         QVERIFY2(r.exit_code == 0, qPrintable(r.err));
         container = path("tree.kvxdata");

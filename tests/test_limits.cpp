@@ -33,7 +33,7 @@ class Test_Limits : public QObject, Scratch
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> memory_scratch;
+    Memory_Scratch memory; // thousands of files
 
 private slots:
     void init() { QVERIFY(dir.isValid()); }
@@ -104,11 +104,7 @@ private slots:
         QFETCH(int, open_files);
         QFETCH(int, files);
         QFETCH(bool, named_temporaries);
-        // Thousands of files go where the disk does not slow them down.
-        if (!memory_scratch)
-            memory_scratch = std::make_unique<QTemporaryDir>(QDir("/dev/shm").exists() ? "/dev/shm/corvanta-test-XXXXXX"
-                                                                                      : path("memory-XXXXXX"));
-        const QString source = memory_scratch->path() + QStringLiteral("/%1").arg(files);
+        const QString source = memory.path(QString::number(files));
         const QString container = source + ".kvxdata";
         if (!QFileInfo::exists(container)) {
             for (int i = 0; i < files; ++i)
@@ -118,7 +114,7 @@ private slots:
             QVERIFY2(made.exit_code == 0, qPrintable(made.err));
             QVERIFY(QFile::rename(source + "-made/AddData/" + entries(source + "-made/AddData").value(0), container));
         }
-        const QString box = memory_scratch->path() + '/' + QTest::currentDataTag();
+        const QString box = memory.path(QTest::currentDataTag());
         QVERIFY(QDir().mkpath(box) && QFile::copy(container, box + "/c.kvxdata"));
         const Cli_Run run = cli_with_open_files(open_files, {"decrypt", box + "/c.kvxdata"}, box,
                                                 named_temporaries ? QStringList{"CORVANTA_NAMED_TEMPORARIES=1"} : QStringList());

@@ -63,16 +63,7 @@ class Test_Pipeline : public QObject, Scratch
     Q_OBJECT
 
     QString bulk_container;
-    std::unique_ptr<QTemporaryDir> memory_scratch;
-
-    // Runs repeated by the thousand go where the disk does not slow them down.
-    QString scratch_in_memory(const QString &name)
-    {
-        if (!memory_scratch)
-            memory_scratch = std::make_unique<QTemporaryDir>(QDir("/dev/shm").exists() ? "/dev/shm/corvanta-test-XXXXXX"
-                                                                                      : dir.path() + "/memory-XXXXXX");
-        return memory_scratch->path() + "/" + name;
-    }
+    Memory_Scratch memory;
 
 private slots:
     // A folder of a few MB, partly compressible, so runs last long enough to
@@ -290,7 +281,7 @@ private slots:
         const Package_Result made = run_encryption({}, {src}, path("flip/made"));
         QVERIFY(made.is_ok);
         const QByteArray zip = transformed(read_all(made.container_path), Cipher_Direction::Decrypt);
-        const QString box = scratch_in_memory("flip");
+        const QString box = memory.path("flip");
         const auto unpack = [&](const QByteArray &archive, QMap<QByteArray, QByteArray> *out) {
             QDir(box + "/c").removeRecursively();
             write_file(box + "/c.kvxdata", transformed(archive, Cipher_Direction::Encrypt));

@@ -60,11 +60,7 @@ private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
-        for (auto it = source.cbegin(); it != source.cend(); ++it)
-            if (it.value() == "/")
-                QVERIFY(QDir().mkpath(path("src/" + it.key())));
-            else
-                make_file("src/" + it.key(), it.value());
+        make_tree("src", source);
         const Package_Result made = run_encryption({}, {path("src/box")}, dir.path());
         QVERIFY(made.is_ok);
         container = made.container_path;

@@ -6,10 +6,7 @@
 #include "container/zip_layout.h"
 #include "engine_test_support.h"
 
-#include <QDirIterator>
 #include <QStandardPaths>
-
-#include <algorithm>
 
 using namespace test_support;
 
@@ -47,12 +44,8 @@ Layout layout_of(const QByteArray &zip)
 // The files under root, relative path -> content.
 QMap<QString, QByteArray> files_under(const QString &root)
 {
-    QMap<QString, QByteArray> out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString f = it.next();
-        out.insert(QDir(root).relativeFilePath(f), read_all(f));
-    }
+    QMap<QString, QByteArray> out = tree(root);
+    out.removeIf([](const auto &entry) { return entry.value() == "/"; });
     return out;
 }
 
