@@ -72,6 +72,8 @@ inline bool write_raw(const QByteArray &path, const QByteArray &data)
 // A scratch folder for one test class; mixed into the class after QObject.
 struct Scratch
 {
+    // Without it paths would land in the current folder.
+    Scratch() { if (!dir.isValid()) qFatal("no scratch folder: %s", qPrintable(dir.errorString())); }
     ~Scratch() { remove_tree(dir.path()); }
     QTemporaryDir dir;
     QString path(const QString &rel) const { return QDir(dir.path()).filePath(rel); }

@@ -95,8 +95,6 @@ class Test_Archive : public QObject, Scratch
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
-
     // Chosen items whose names clash get numbered ones (names, times, modes:
     // test_round_trip).
     void packing_round_trip()

@@ -36,8 +36,6 @@ class Test_Limits : public QObject, Scratch
     Memory_Scratch memory; // thousands of files
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
-
     // From the least address space the program starts in, up in steps: each
     // run packs and unpacks the tree, or fails saying it ran out of memory,
     // and then leaves no working folder or temporary (a failed unpacking keeps

@@ -78,8 +78,6 @@ class Test_Password : public QObject, Scratch
     }
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
-
     // Packed with a password (at the real cost), unpacked with it: the same
     // tree. Without it list and test say the container is protected; a
     // wrong one is asked three times and then refused, writing nothing. The

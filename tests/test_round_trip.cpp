@@ -59,8 +59,6 @@ class Test_Round_Trip : public QObject, Scratch
     }
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
-
     // Latin-1 names (a folder of them too), a lone 0xFF, a backslash,
     // control characters and UTF-8: every name and every byte comes back as
     // it went in, and names that are not UTF-8 are stored without the UTF-8 flag.

@@ -15,8 +15,6 @@ class Test_Writers : public QObject, Scratch
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
-
     void archives_of_other_writers_unpack_whole_data()
     {
         // A shell command run in the folder that holds "t"; it writes ../out.zip.
