@@ -95,15 +95,8 @@ private slots:
         // The frame's grids have neither spacing nor margins: edge to edge.
         QCOMPARE(bar->geometry(), QRect(0, 0, 600, 53));
         QCOMPARE(window.content_area->geometry(), QRect(0, 53, 600, 367));
-        QCOMPARE(bar->title_line->geometry(), QRect(0, 51, 600, 2));
-        QCOMPARE(bar->palette().color(QPalette::Window), QColor(Qt::black));
-
-        // Three 16 x 26 buttons in 30-pixel columns, 5 pixels from the right.
-        const KT_Button* buttons[3] = {bar->min_button, bar->max_button, bar->close_button};
-        for (int i = 0; i < 3; ++i) {
-            const QRect r = buttons[i]->geometry().translated(buttons[i]->parentWidget()->mapTo(&window, QPoint()));
-            QCOMPARE(r, QRect(600 - 5 - 30 * (3 - i) + 7, 0, 16, 26));
-        }
+        QCOMPARE(bar->close_button->geometry().translated(bar->close_button->parentWidget()->mapTo(&window, QPoint())),
+                 QRect(600 - 5 - 30 + 7, 0, 16, 26));
 
         // Extra room goes to the content area; the bar keeps its height.
         window.resize(800, 600);
