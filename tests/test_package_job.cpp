@@ -17,7 +17,6 @@ class Package_Job_Test : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir work;
     QString at(const QString &name) const { return work.filePath(name); }
     Package_Job::Input packing() const { return {true, {at("in/a.txt")}, {}, at("out"), {}, {}, {}}; }

@@ -61,7 +61,6 @@ class Password_Window_Test : public QObject, Window_Case<Test_Window>
 {
     Q_OBJECT
 
-private:
     // Ctrl+P, the two entries typed with Tab between them, Tab and Space on
     // the show toggle, then `end` pressed. Returns what the dialog showed.
     QStringList set_password(const QString &first, const QString &repeat, Qt::Key end)

@@ -68,7 +68,6 @@ class Window_Test : public QObject, Window_Case<Test_Window>
 {
     Q_OBJECT
 
-private:
     const Basic_Text *text = nullptr;
     const QStringList all_controls = {"add_dir_button", "add_file_button", "clear_button", "delete_button",
                                       "file_table", "open_dir_button", "start_button", "type_combo"};

@@ -29,7 +29,6 @@ class Window_Units_Test : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir work;
     QString at(const QString &name) const { return work.filePath(name); }
 
