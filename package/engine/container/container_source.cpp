@@ -70,21 +70,26 @@ public:
             if (c.used < slot->used)
                 slot = &c;
         }
-        const qint64 last = (size - 1) / sealed::chunk_size;
-        const qint64 plain = index == last ? size - index * sealed::chunk_size : sealed::chunk_size;
-        const qint64 stored_length = plain + sealed::nonce_size + sealed::tag_size;
+        const qint64 stored_length = plain_length(index) + sealed::nonce_size + sealed::tag_size;
         slot->index = -1;
         slot->bytes.resize(size_t(sealed::chunk_size));
         if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
             return false;
-        if (!key.open(index, index == last, stored.data(), stored_length, slot->bytes.data())) {
-            zip_error_set(&error, ZIP_ER_INCONS, 0);
-            return false;
-        }
+        if (!key.open(index, index == last_chunk(), stored.data(), stored_length, slot->bytes.data()))
+            return damaged();
         slot->index = index;
         slot->used = ++uses;
         opened = slot->bytes.data();
         return true;
+    }
+
+    // Whether the sealed chunk index would open, without deciphering it.
+    bool check_chunk(qint64 index)
+    {
+        const qint64 stored_length = plain_length(index) + sealed::nonce_size + sealed::tag_size;
+        if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
+            return false;
+        return key.check(index, index == last_chunk(), stored.data(), stored_length) || damaged();
     }
 
 private:
@@ -106,6 +111,18 @@ private:
     quint64 uses = 0;
     const char *opened = nullptr; // the chunk open_chunk() opened last
     std::vector<char> stored = std::vector<char>(size_t(sealed::stored_chunk_size));
+
+    qint64 last_chunk() const { return (size - 1) / sealed::chunk_size; }
+    // How many of the archive's bytes sealed chunk index holds.
+    qint64 plain_length(qint64 index) const
+    {
+        return index == last_chunk() ? size - index * sealed::chunk_size : sealed::chunk_size;
+    }
+    bool damaged()
+    {
+        zip_error_set(&error, ZIP_ER_INCONS, 0);
+        return false;
+    }
 
     bool read_sealed(qint64 at, char *out, qint64 want)
     {
@@ -278,7 +295,7 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
             return false;
         }
         // The first chunk opens only under the right key.
-        if (source->open_chunk(0)) {
+        if (source->check_chunk(0)) {
             *key = source->key;
             return true;
         }
@@ -307,7 +324,7 @@ bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &k
             source->key = key;
             source->size = sealed::plain_size(source->file_size - sealed::header_size);
             for (qint64 index = first; index < end && !failed && go_on(); ++index) {
-                if (!source->open_chunk(index)) {
+                if (!source->check_chunk(index)) {
                     why = zip_error_code_zip(&source->error) == ZIP_ER_INCONS
                               ? QStringLiteral("damaged: part %1 of the protected archive fails its check").arg(index + 1)
                               : QStringLiteral("cannot be read");

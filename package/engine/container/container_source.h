@@ -31,7 +31,7 @@ zip_source_t *create_container_source(os::File file, const sealed::Key &key, QSt
 // container"). name is how ask names the container.
 bool unlock_container(os::File file, const QString &name, const Password_Provider &ask, sealed::Key *key,
                       QString *reason);
-// Opens every sealed chunk of a protected container: damage anywhere shows
+// Checks every sealed chunk of a protected container: damage anywhere shows
 // before anything is unpacked. go_on returning false stops it (a cancel).
 bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
                           QString *reason);

@@ -150,4 +150,18 @@ bool Key::open(qint64 index, bool last, const char *stored, qint64 stored_length
            == 0;
 }
 
+bool Key::check(qint64 index, bool last, const char *stored, qint64 stored_length) const
+{
+    if (stored_length < nonce_size + tag_size)
+        return false;
+    const auto *in = reinterpret_cast<const unsigned char *>(stored);
+    const QByteArray ad = extra(index, last);
+    // Given nowhere to put the bytes, libsodium computes and compares the tag and stops there.
+    return crypto_aead_xchacha20poly1305_ietf_decrypt_detached(
+               nullptr, nullptr, in + nonce_size, quint64(stored_length - nonce_size - tag_size),
+               in + stored_length - tag_size, reinterpret_cast<const unsigned char *>(ad.constData()),
+               quint64(ad.size()), in, key.get())
+           == 0;
+}
+
 } // namespace sealed
