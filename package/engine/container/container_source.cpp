@@ -7,6 +7,7 @@
 #include "core/sizes.h"
 #include "platform/system.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -57,32 +58,6 @@ public:
         return true;
     }
 
-    // The sealed chunk index, opened into `opened`; false when it does not open.
-    bool open_chunk(qint64 index)
-    {
-        Opened_Chunk *slot = &opened_chunks[0];
-        for (Opened_Chunk &c : opened_chunks) {
-            if (c.index == index) {
-                c.used = ++uses;
-                opened = c.bytes.data();
-                return true;
-            }
-            if (c.used < slot->used)
-                slot = &c;
-        }
-        const qint64 stored_length = plain_length(index) + sealed::nonce_size + sealed::tag_size;
-        slot->index = -1;
-        slot->bytes.resize(size_t(sealed::chunk_size));
-        if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
-            return false;
-        if (!key.open(index, index == last_chunk(), stored.data(), stored_length, slot->bytes.data()))
-            return damaged();
-        slot->index = index;
-        slot->used = ++uses;
-        opened = slot->bytes.data();
-        return true;
-    }
-
     // Whether the sealed chunk index would open, without deciphering it.
     bool check_chunk(qint64 index)
     {
@@ -99,15 +74,16 @@ private:
     std::vector<unsigned char> cache = std::vector<unsigned char>(size_t(cache_capacity));
     qint64 cache_start = 0;
     qint64 cache_length = 0;
-    // The sealed chunks last opened: reading an entry goes back to its local
-    // header now and then, which must not open a chunk again each time.
+    // The sealed chunks last opened in part: the walk through the entries,
+    // the entries being streamed and libzip's look at a local header each
+    // come back to theirs, which must not open a chunk again each time.
     struct Opened_Chunk
     {
         qint64 index = -1;
         quint64 used = 0;
         std::vector<char> bytes;
     };
-    std::array<Opened_Chunk, 4> opened_chunks;
+    std::array<Opened_Chunk, 8> opened_chunks;
     quint64 uses = 0;
     const char *opened = nullptr; // the chunk open_chunk() opened last
     std::vector<char> stored = std::vector<char>(size_t(sealed::stored_chunk_size));
@@ -129,13 +105,59 @@ private:
         for (qint64 copied = 0; copied < want;) {
             const qint64 index = (at + copied) / sealed::chunk_size;
             const qint64 offset = (at + copied) % sealed::chunk_size;
-            if (!open_chunk(index))
-                return false;
             const qint64 n = qMin(want - copied, sealed::chunk_size - offset);
-            memcpy(out + copied, opened + offset, size_t(n));
+            // A chunk read whole (an entry streamed) opens straight into the
+            // caller's buffer and leaves the kept chunks to the other readers.
+            const bool whole = offset == 0 && n == plain_length(index);
+            if (whole && !held(index)) {
+                if (!open_into(index, out + copied))
+                    return false;
+            } else {
+                if (!open_chunk(index))
+                    return false;
+                memcpy(out + copied, opened + offset, size_t(n));
+            }
             copied += n;
         }
         return true;
+    }
+
+    bool held(qint64 index) const
+    {
+        return std::any_of(opened_chunks.begin(), opened_chunks.end(),
+                           [index](const Opened_Chunk &c) { return c.index == index; });
+    }
+
+    // The sealed chunk index, opened into `opened`; false when it does not open.
+    bool open_chunk(qint64 index)
+    {
+        Opened_Chunk *slot = &opened_chunks[0];
+        for (Opened_Chunk &c : opened_chunks) {
+            if (c.index == index) {
+                c.used = ++uses;
+                opened = c.bytes.data();
+                return true;
+            }
+            if (c.used < slot->used)
+                slot = &c;
+        }
+        slot->index = -1;
+        slot->bytes.resize(size_t(sealed::chunk_size));
+        if (!open_into(index, slot->bytes.data()))
+            return false;
+        slot->index = index;
+        slot->used = ++uses;
+        opened = slot->bytes.data();
+        return true;
+    }
+
+    // The sealed chunk index into plain (plain_length(index) bytes); false when it does not open.
+    bool open_into(qint64 index, char *plain)
+    {
+        const qint64 stored_length = plain_length(index) + sealed::nonce_size + sealed::tag_size;
+        if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
+            return false;
+        return key.open(index, index == last_chunk(), stored.data(), stored_length, plain) || damaged();
     }
 
     bool load(qint64 at, qint64 wanted)
