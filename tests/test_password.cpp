@@ -4,6 +4,8 @@
 // written.
 
 #include "container/archive_output.h"
+#include "container/container_source.h"
+#include "container/kvx_cipher.h"
 #include "container/sealed_chunks.h"
 #include "container/sealed_output.h"
 #include "engine_test_support.h"
@@ -215,6 +217,37 @@ private slots:
             const Package_Result r = run_decryption({c}, nullptr, options);
             QVERIFY2(!r.is_ok && !r.errors.isEmpty(), qPrintable(QStringLiteral("change %1 passed").arg(i)));
             QVERIFY2(!QFileInfo::exists(path(QStringLiteral("bad/%1").arg(i))), qPrintable(QStringLiteral("change %1 wrote").arg(i)));
+        }
+    }
+
+    // The reader opens every chunk it hands out, read whole or in part: a
+    // chunk changed after the check before unpacking never comes out.
+    void a_chunk_changed_after_the_check_is_refused()
+    {
+        const QByteArray data = random_bytes(3 * sealed::chunk_size, 5);
+        const QByteArray name = QFile::encodeName(path("c.kvxdata"));
+        QVERIFY(write_sealed(path("c.kvxdata"), data, "pw"));
+        sealed::Key key;
+        QString reason;
+        os::File file;
+        QVERIFY(file.open_read(name) == 0);
+        QVERIFY2(unlock_container(std::move(file), "c", always("pw"), &key, &reason), qPrintable(reason));
+        QByteArray changed = inner(path("c.kvxdata"));
+        changed[sealed::stored_offset(1) + 100] ^= 1;
+        QVERIFY(write_file(path("c.kvxdata"), transformed(changed, Cipher_Direction::Encrypt)));
+        const qint64 chunk = sealed::chunk_size;
+        const struct { qint64 offset, length; bool ok; } reads[] = {
+            {0, chunk, true}, {2 * chunk + 5, 100, true}, {chunk, chunk, false},
+            {chunk + 10, 100, false}, {chunk - 10, 20, false}, {0, 3 * chunk, false},
+        };
+        for (const auto &r : reads) {
+            const Zip_Source_Ptr source(create_container_source(name, key, &reason));
+            QVERIFY(source && zip_source_open(source.get()) == 0 && zip_source_seek(source.get(), r.offset, SEEK_SET) == 0);
+            QByteArray out(r.length, '\0');
+            const zip_int64_t n = zip_source_read(source.get(), out.data(), zip_uint64_t(r.length));
+            QCOMPARE(n, r.ok ? zip_int64_t(r.length) : -1);
+            QVERIFY(!r.ok || out == data.mid(r.offset, r.length));
+            zip_source_close(source.get());
         }
     }
 
