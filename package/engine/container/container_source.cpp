@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@ public:
     zip_int64_t position = 0;
     zip_error_t error;
     sealed::Key key; // set for a container protected by a password
+    Opened_Start opened_start; // its first chunks, opened by the check
 
     Container_Source() { zip_error_init(&error); }
     ~Container_Source() { zip_error_fini(&error); }
@@ -56,6 +58,20 @@ public:
             copied += n;
         }
         return true;
+    }
+
+    // The sealed chunk index into plain (plain_length(index) bytes); false when it does not open.
+    bool open_into(qint64 index, char *plain)
+    {
+        const qint64 stored_length = plain_length(index) + sealed::nonce_size + sealed::tag_size;
+        if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
+            return false;
+        return key.open(index, index == last_chunk(), stored.data(), stored_length, plain) || damaged();
+    }
+    // How many of the archive's bytes sealed chunk index holds.
+    qint64 plain_length(qint64 index) const
+    {
+        return index == last_chunk() ? size - index * sealed::chunk_size : sealed::chunk_size;
     }
 
     // Whether the sealed chunk index would open, without deciphering it.
@@ -89,11 +105,6 @@ private:
     std::vector<char> stored = std::vector<char>(size_t(sealed::stored_chunk_size));
 
     qint64 last_chunk() const { return (size - 1) / sealed::chunk_size; }
-    // How many of the archive's bytes sealed chunk index holds.
-    qint64 plain_length(qint64 index) const
-    {
-        return index == last_chunk() ? size - index * sealed::chunk_size : sealed::chunk_size;
-    }
     bool damaged()
     {
         zip_error_set(&error, ZIP_ER_INCONS, 0);
@@ -102,7 +113,12 @@ private:
 
     bool read_sealed(qint64 at, char *out, qint64 want)
     {
-        for (qint64 copied = 0; copied < want;) {
+        qint64 copied = 0;
+        if (opened_start && at < opened_start->size) {
+            copied = qMin(want, opened_start->size - at);
+            memcpy(out, opened_start->bytes.get() + at, size_t(copied));
+        }
+        while (copied < want) {
             const qint64 index = (at + copied) / sealed::chunk_size;
             const qint64 offset = (at + copied) % sealed::chunk_size;
             const qint64 n = qMin(want - copied, sealed::chunk_size - offset);
@@ -149,15 +165,6 @@ private:
         slot->used = ++uses;
         opened = slot->bytes.data();
         return true;
-    }
-
-    // The sealed chunk index into plain (plain_length(index) bytes); false when it does not open.
-    bool open_into(qint64 index, char *plain)
-    {
-        const qint64 stored_length = plain_length(index) + sealed::nonce_size + sealed::tag_size;
-        if (!read_deciphered(sealed::stored_offset(index), stored.data(), stored_length))
-            return false;
-        return key.open(index, index == last_chunk(), stored.data(), stored_length, plain) || damaged();
     }
 
     bool load(qint64 at, qint64 wanted)
@@ -255,7 +262,8 @@ zip_source_t *create_container_source(os::File file, QString *reason)
     return create_container_source(std::move(file), sealed::Key(), reason);
 }
 
-zip_source_t *create_container_source(os::File file, const sealed::Key &key, QString *reason)
+zip_source_t *create_container_source(os::File file, const sealed::Key &key, QString *reason,
+                                      const Opened_Start &opened)
 {
     auto source = open_source_state(std::move(file), reason);
     if (!source)
@@ -267,18 +275,21 @@ zip_source_t *create_container_source(os::File file, const sealed::Key &key, QSt
             *reason = QStringLiteral("not a container, or damaged (cut short)");
             return nullptr;
         }
+        if (opened && opened->size <= source->size)
+            source->opened_start = opened;
     }
     return make_source(std::move(source), reason);
 }
 
-zip_source_t *create_container_source(const QByteArray &container_path, const sealed::Key &key, QString *reason)
+zip_source_t *create_container_source(const QByteArray &container_path, const sealed::Key &key, QString *reason,
+                                      const Opened_Start &opened)
 {
     os::File file;
     if (const int error = file.open_read(container_path)) {
         *reason = os::reason(error);
         return nullptr;
     }
-    return create_container_source(std::move(file), key, reason);
+    return create_container_source(std::move(file), key, reason, opened);
 }
 
 bool unlock_container(os::File file, const QString &name, const Password_Provider &ask, sealed::Key *key,
@@ -328,8 +339,24 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
 }
 
 bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
-                          QString *reason)
+                          QString *reason, Opened_Start *opened, qint64 keep)
 {
+    os::Status st;
+    if (const int error = os::status(container_path, true, &st)) {
+        *reason = os::reason(error);
+        return false;
+    }
+    const qint64 size = sealed::plain_size(st.size - sealed::header_size);
+    const qint64 chunks = (size + sealed::chunk_size - 1) / sealed::chunk_size;
+    // Whole chunks only, or the archive to its end.
+    const qint64 kept_chunks = opened ? qMin(chunks, qMax<qint64>(0, keep) / sealed::chunk_size) : 0;
+    auto kept = std::make_shared<Opened_Chunks>();
+    kept->size = kept_chunks == chunks ? qMax<qint64>(0, size) : kept_chunks * sealed::chunk_size;
+    if (kept->size > 0)
+        kept->bytes.reset(new (std::nothrow) char[size_t(kept->size)]);
+    if (!kept->bytes)
+        kept->size = 0;
+
     // Chunks [first, end) through a reader of their own; the halves of a big
     // container are checked side by side.
     std::atomic<bool> failed{false};
@@ -345,13 +372,16 @@ bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &k
         if (source) {
             source->key = key;
             source->size = sealed::plain_size(source->file_size - sealed::header_size);
-            for (qint64 index = first; index < end && !failed && go_on(); ++index) {
-                if (!source->check_chunk(index)) {
+            if (source->size != size)
+                why = QStringLiteral("changed while it was checked");
+            for (qint64 index = first; why.isEmpty() && index < end && !failed && go_on(); ++index) {
+                const qint64 at = index * sealed::chunk_size;
+                const bool whole = at < kept->size ? source->open_into(index, kept->bytes.get() + at)
+                                                   : source->check_chunk(index);
+                if (!whole)
                     why = zip_error_code_zip(&source->error) == ZIP_ER_INCONS
                               ? QStringLiteral("damaged: part %1 of the protected archive fails its check").arg(index + 1)
                               : QStringLiteral("cannot be read");
-                    break;
-                }
             }
         }
         if (!why.isEmpty()) {
@@ -360,12 +390,6 @@ bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &k
                 *reason = why;
         }
     };
-    os::Status st;
-    if (const int error = os::status(container_path, true, &st)) {
-        *reason = os::reason(error);
-        return false;
-    }
-    const qint64 chunks = (sealed::plain_size(st.size - sealed::header_size) + sealed::chunk_size - 1) / sealed::chunk_size;
     const qint64 half = chunks / 2;
     std::thread other;
     if (half > 0) {
@@ -377,7 +401,11 @@ bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &k
     check(0, other.joinable() ? half : chunks);
     if (other.joinable())
         other.join();
-    return !failed && go_on();
+    if (failed || !go_on())
+        return false;
+    if (opened && kept->size > 0)
+        *opened = std::move(kept);
+    return true;
 }
 
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason)

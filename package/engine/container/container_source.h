@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 #include "container/sealed_chunks.h"
 #include "core/zip_handles.h"
@@ -20,9 +21,23 @@
 zip_source_t *create_container_source(const QByteArray &container_path, QString *reason);
 // The same over a container already open for reading (one not yet named).
 zip_source_t *create_container_source(os::File file, QString *reason);
+
+// The first chunks of a protected archive, as the check before unpacking
+// opened them. A source given them reads them from here: no chunk is
+// deciphered twice, and what comes out is what passed the check, whatever
+// happens to the file meanwhile.
+struct Opened_Chunks
+{
+    std::unique_ptr<char[]> bytes;
+    qint64 size = 0; // whole chunks, or the archive to its end
+};
+using Opened_Start = std::shared_ptr<const Opened_Chunks>;
+
 // A container protected by a password, with the key unlock_container() found.
-zip_source_t *create_container_source(const QByteArray &container_path, const sealed::Key &key, QString *reason);
-zip_source_t *create_container_source(os::File file, const sealed::Key &key, QString *reason);
+zip_source_t *create_container_source(const QByteArray &container_path, const sealed::Key &key, QString *reason,
+                                      const Opened_Start &opened = {});
+zip_source_t *create_container_source(os::File file, const sealed::Key &key, QString *reason,
+                                      const Opened_Start &opened = {});
 
 // Whether the container needs a password, and its key when it does: ask
 // is asked up to password_attempts times; *key stays unset for a container
@@ -33,8 +48,10 @@ bool unlock_container(os::File file, const QString &name, const Password_Provide
                       QString *reason);
 // Checks every sealed chunk of a protected container: damage anywhere shows
 // before anything is unpacked. go_on returning false stops it (a cancel).
+// With `opened`, the chunks in the archive's first `keep` bytes are opened
+// rather than only checked, and kept there (none when the memory cannot be had).
 bool verify_sealed_chunks(const QByteArray &container_path, const sealed::Key &key, const std::function<bool()> &go_on,
-                          QString *reason);
+                          QString *reason, Opened_Start *opened = nullptr, qint64 keep = 0);
 
 // What every command says of a container that is not a regular file.
 QString not_a_regular_file();

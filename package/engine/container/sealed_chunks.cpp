@@ -107,6 +107,7 @@ bool Key::derive(const Password &password, const Header &header, Key *out)
         return false;
     out->key = std::move(key);
     out->header = header.bytes();
+    out->memory = header.memory;
     return true;
 }
 

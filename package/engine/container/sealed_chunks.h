@@ -72,6 +72,8 @@ public:
     static bool derive(const Password &password, const Header &header, Key *out);
 
     bool is_set() const { return bool(key); }
+    // The memory the key's derivation took, in bytes.
+    quint64 derivation_memory() const { return memory; }
     // stored receives nonce_size + length + tag_size bytes, under a new random nonce.
     void seal(qint64 index, bool last, const char *plain, qint64 length, char *stored) const;
     // The same under the given nonce: only for checking the format against known bytes.
@@ -86,6 +88,7 @@ public:
 private:
     std::shared_ptr<unsigned char> key; // locked memory, wiped when the last copy goes
     QByteArray header;                  // authenticated with every chunk
+    quint64 memory = 0;
 
     QByteArray extra(qint64 index, bool last) const;
 };

@@ -179,6 +179,9 @@ void Decryption::unpack(const os::Path &path)
     }
     // A password, when the container has one, before anything is written.
     sealed::Key key;
+    // The archive's start as the check opened it, in as much memory as the
+    // key's derivation took a moment before.
+    Opened_Start opened;
     {
         os::File file;
         QString reason;
@@ -188,7 +191,8 @@ void Decryption::unpack(const os::Path &path)
         }
         if (!unlock_container(std::move(file), display_path(path), options.ask_password, &key, &reason)
             || (key.is_set()
-                && !verify_sealed_chunks(container, key, [this] { return !control.is_cancelled(); }, &reason))) {
+                && !verify_sealed_chunks(container, key, [this] { return !control.is_cancelled(); }, &reason, &opened,
+                                         qint64(key.derivation_memory())))) {
             if (!control.is_cancelled())
                 failed(path, key.is_set() && options.salvage
                                  ? reason + QStringLiteral(" (salvage cannot open a container protected by a password)")
@@ -198,7 +202,8 @@ void Decryption::unpack(const os::Path &path)
     }
     if (options.salvage && !key.is_set() && salvage(path, container, share))
         return settle_progress();
-    if (fill_folder(path, container, share, [&](QString *why) { return create_container_source(container, key, why); }))
+    if (fill_folder(path, container, share,
+                    [&](QString *why) { return create_container_source(container, key, why, opened); }))
         ++result.containers_unpacked;
     settle_progress();
 }
