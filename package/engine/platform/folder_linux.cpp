@@ -140,15 +140,7 @@ int Folder::make_symlink(const QByteArray &target, const QByteArray &name) const
 
 int Folder::read_link(const QByteArray &name, QByteArray *target) const
 {
-    QByteArray buffer(PATH_MAX, Qt::Uninitialized);
-    const ssize_t n = ::readlinkat(fd, name.constData(), buffer.data(), size_t(buffer.size()));
-    if (n < 0)
-        return errno;
-    if (n >= buffer.size())
-        return ENAMETOOLONG;
-    buffer.truncate(qsizetype(n));
-    *target = buffer;
-    return 0;
+    return read_link_at(fd, name.constData(), target);
 }
 
 int Folder::set_time_of(const QByteArray &name, qint64 mtime_s) const

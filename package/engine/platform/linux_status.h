@@ -17,6 +17,9 @@
 #include <QByteArray>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <climits>
+#include <unistd.h>
 
 namespace os {
 
@@ -68,6 +71,21 @@ inline void times_for(qint64 mtime_s, timespec *times)
     times[0].tv_sec = time_t(mtime_s);
     times[0].tv_nsec = 0;
     times[1] = times[0];
+}
+
+// The target of the link name in the folder dir (AT_FDCWD: the current
+// one); 0 or the errno value, ENAMETOOLONG when it does not fit a path.
+inline int read_link_at(int dir, const char *name, QByteArray *target)
+{
+    QByteArray buffer(PATH_MAX, Qt::Uninitialized);
+    const ssize_t n = ::readlinkat(dir, name, buffer.data(), size_t(buffer.size()));
+    if (n < 0)
+        return errno;
+    if (n >= buffer.size())
+        return ENAMETOOLONG;
+    buffer.truncate(qsizetype(n));
+    *target = buffer;
+    return 0;
 }
 
 // The names in an open folder, without "." and ".."; closes it. 0 or the errno value.

@@ -47,15 +47,7 @@ int status(const Path &path, bool follow_link, Status *out)
 
 int read_link(const Path &path, QByteArray *target)
 {
-    QByteArray buffer(PATH_MAX, Qt::Uninitialized);
-    const ssize_t n = ::readlink(path.constData(), buffer.data(), size_t(buffer.size()));
-    if (n < 0)
-        return errno;
-    if (n >= buffer.size())
-        return ENAMETOOLONG;
-    buffer.truncate(qsizetype(n));
-    *target = buffer;
-    return 0;
+    return read_link_at(AT_FDCWD, path.constData(), target);
 }
 
 bool sizes_unknown(const Path &path)
