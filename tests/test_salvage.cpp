@@ -192,6 +192,53 @@ private slots:
             if (!layout.names[i].endsWith('/') && i != hit && i != unheaded)
                 QVERIFY2(got.contains(layout.names[i]), qPrintable(layout.names[i]));
     }
+
+    // A streamed archive (data descriptors, sizes unknown in the local
+    // headers): a descriptor that no longer matches loses only its entry, and
+    // a cut loses only what lies past it.
+    void streamed_archive_data()
+    {
+        QTest::addColumn<int>("damaged_descriptor"); // entry index, or -1
+        QTest::addColumn<bool>("cut_in_half"); // else in the central directory
+        QTest::newRow("a descriptor damaged") << 7 << false;
+        QTest::newRow("cut in half") << -1 << true;
+        QTest::newRow("both") << 3 << true;
+    }
+    void streamed_archive()
+    {
+        QFETCH(int, damaged_descriptor);
+        QFETCH(bool, cut_in_half);
+        const QString name = QStringLiteral("stream%1%2").arg(damaged_descriptor).arg(cut_in_half);
+        QProcess zip;
+        zip.setWorkingDirectory(dir.path());
+        zip.start("sh", {"-c", "zip -qr - t | cat > " + name + ".zip"});
+        QVERIFY(zip.waitForFinished(60000) && zip.exitCode() == 0);
+        QByteArray bytes = read_all(path(name + ".zip"));
+        const Layout streamed = layout_of(bytes);
+        QVERIFY(bytes.contains("PK\x07\x08"));
+        if (damaged_descriptor >= 0) {
+            // Its compressed size: signature, checksum, compressed and full size.
+            const qint64 at = streamed.ends[damaged_descriptor] - 8;
+            bytes[at] = char(bytes[at] ^ 0x01);
+        }
+        const qint64 cut = cut_in_half ? bytes.size() / 2 : streamed.directory + 100;
+        QVERIFY(write_file(path(name + ".kvxdata"), transformed(bytes, Cipher_Direction::Encrypt).left(cut)));
+
+        Unpack_Options salvage;
+        salvage.salvage = true;
+        const Package_Result r = run_decryption(QStringList{path(name + ".kvxdata")}, nullptr, salvage);
+        QVERIFY(!r.is_ok);
+        const QMap<QString, QByteArray> got = files_under(path(name));
+        for (auto it = got.begin(); it != got.end(); ++it)
+            QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
+        const qint64 intact = cut / kvx_chunk_size * kvx_chunk_size;
+        for (qsizetype i = 0; i < streamed.names.size(); ++i) {
+            const bool expected = !streamed.names[i].endsWith('/') && i != damaged_descriptor && streamed.ends[i] <= intact;
+            QVERIFY2(!expected || got.contains(streamed.names[i]), qPrintable(streamed.names[i]));
+        }
+        if (damaged_descriptor >= 0)
+            QVERIFY(!got.contains(streamed.names[damaged_descriptor]));
+    }
 };
 
 QTEST_GUILESS_MAIN(Test_Salvage)

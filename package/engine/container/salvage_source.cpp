@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "container/salvage_source.h"
 
-#include "container/container_source.h"
-#include "container/kvx_cipher.h"
+#include "container/salvage_bytes.h"
 #include "container/sealed_chunks.h"
 #include "container/zip_layout.h"
 #include "core/zip_handles.h"
@@ -11,6 +10,7 @@
 #include <QHash>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -39,136 +39,6 @@ const uchar *bytes_of(const QByteArray &a, qint64 at = 0)
     return reinterpret_cast<const uchar *>(a.constData()) + at;
 }
 
-// Random access to the container's deciphered bytes. The cipher mirrors each
-// 5,120-byte chunk, so a chunk cut short deciphers to the end of its plain
-// bytes: the bytes the cut took are missing from the chunk's front. That
-// chunk is moved back by them (the gap reads as zeros), which puts what it
-// still holds, often the directory's end, at its own offset.
-class Deciphered
-{
-public:
-    bool open(const QByteArray &path, QString *reason, qint64 given_shift = -1)
-    {
-        source.reset(create_container_source(path, reason));
-        zip_stat_t st;
-        if (!source || zip_source_open(source.get()) < 0) {
-            if (source)
-                *reason = QStringLiteral("cannot be read");
-            return false;
-        }
-        opened = true;
-        if (zip_source_stat(source.get(), &st) < 0 || !(st.valid & ZIP_STAT_SIZE)) {
-            *reason = QStringLiteral("cannot be read");
-            return false;
-        }
-        raw_size = qint64(st.size);
-        cut_chunk = raw_size - raw_size % kvx_chunk_size;
-        shift = given_shift >= 0 ? given_shift : find_shift();
-        size = raw_size + shift;
-        return true;
-    }
-    ~Deciphered()
-    {
-        if (opened)
-            zip_source_close(source.get());
-    }
-
-    qint64 size = 0;
-    qint64 shift = 0;
-    // Whether [from, to) reaches into the bytes the cut took.
-    bool overlaps_gap(qint64 from, qint64 to) const { return shift > 0 && from < cut_chunk + shift && to > cut_chunk; }
-
-    // Up to length bytes at offset (fewer at the end).
-    QByteArray read(qint64 offset, qint64 length)
-    {
-        length = qMax<qint64>(0, qMin(length, size - offset));
-        QByteArray out(qsizetype(length), '\0');
-        if (length == 0 || offset < 0)
-            return QByteArray();
-        // Before the cut chunk, the gap, the chunk's remaining bytes.
-        const qint64 before = qBound<qint64>(0, cut_chunk - offset, length);
-        const qint64 gap_end = cut_chunk + shift;
-        const qint64 rest_from = qMax(offset, gap_end);
-        if (!read_raw(offset, before, out.data()))
-            return QByteArray();
-        if (rest_from < offset + length
-            && !read_raw(rest_from - shift, offset + length - rest_from, out.data() + (rest_from - offset)))
-            return out.left(qMax<qint64>(before, qMin(length, gap_end - offset)));
-        return out;
-    }
-
-    // The first offset >= from where a "PK" signature with one of the
-    // given last two bytes starts, or -1.
-    qint64 find(qint64 from, std::initializer_list<quint16> kinds)
-    {
-        constexpr qint64 block = 256 * 1024;
-        for (qint64 at = from; at + 4 <= size; at += block - 3) {
-            const QByteArray b = read(at, block);
-            for (qsizetype i = b.indexOf("PK"); i >= 0 && i + 4 <= b.size(); i = b.indexOf("PK", i + 1))
-                for (quint16 k : kinds)
-                    if (le16(bytes_of(b, i + 2)) == k)
-                        return at + i;
-            if (b.size() < block)
-                break;
-        }
-        return -1;
-    }
-
-private:
-    Zip_Source_Ptr source;
-    bool opened = false;
-    qint64 raw_size = 0;
-    qint64 cut_chunk = 0; // where the last, possibly cut, chunk starts
-
-    bool read_raw(qint64 offset, qint64 length, char *out)
-    {
-        if (length <= 0)
-            return true;
-        if (zip_source_seek(source.get(), offset, SEEK_SET) < 0)
-            return false;
-        for (qint64 got = 0; got < length;) {
-            const zip_int64_t n = zip_source_read(source.get(), out + got, zip_uint64_t(length - got));
-            if (n <= 0)
-                return false;
-            got += n;
-        }
-        return true;
-    }
-
-    // How many bytes a cut took from the last chunk. Its end record says so
-    // when the chunk still holds one (the directory ends where it starts);
-    // otherwise the chunk was a whole one, unless nothing was cut at all.
-    qint64 find_shift()
-    {
-        const qint64 held = raw_size - cut_chunk;
-        if (held == 0)
-            return 0;
-        QByteArray tail(qsizetype(held), Qt::Uninitialized);
-        if (!read_raw(cut_chunk, held, tail.data()))
-            return 0;
-        // Not cut at all: an end record straddling into the last chunk is in place.
-        const qint64 window = qMin(raw_size, held + end_record_size);
-        QByteArray last(qsizetype(window), Qt::Uninitialized);
-        if (read_raw(raw_size - window, window, last.data())) {
-            const qsizetype r = last.lastIndexOf("PK\x05\x06");
-            const auto *q = reinterpret_cast<const uchar *>(last.constData()) + r;
-            if (r >= 0 && r + end_record_size == window && qint64(le32(q + 12)) + le32(q + 16) == raw_size - window + r)
-                return 0;
-        }
-        const auto *p = reinterpret_cast<const uchar *>(tail.constData());
-        for (qsizetype e = tail.lastIndexOf("PK\x05\x06"); e >= 0; e = e > 0 ? tail.lastIndexOf("PK\x05\x06", e - 1) : -1) {
-            // A signature in the last bytes may have no record after it.
-            if (e + end_record_size > held || e + end_record_size + le16(p + e + 20) != held)
-                continue;
-            const qint64 dir_end = qint64(le32(p + e + 12)) + qint64(le32(p + e + 16));
-            const qint64 taken = dir_end - (cut_chunk + e);
-            if (taken >= 0 && taken <= kvx_chunk_size - held)
-                return taken;
-        }
-        return kvx_chunk_size - held;
-    }
-};
-
 constexpr quint16 local_kind = 0x0403, central_kind = 0x0201, descriptor_kind = 0x0807;
 
 struct Found
@@ -188,7 +58,7 @@ struct Found
 class Scanner
 {
 public:
-    explicit Scanner(Deciphered &bytes) : bytes(bytes) {}
+    explicit Scanner(Salvage_Bytes &bytes) : bytes(bytes) {}
 
     std::vector<Found> found;
     QStringList lost;
@@ -216,7 +86,7 @@ public:
     }
 
 private:
-    Deciphered &bytes;
+    Salvage_Bytes &bytes;
     enum { whole, cut, damaged_header, not_a_header };
 
     int read_entry(qint64 at, Found *f)
@@ -260,33 +130,87 @@ private:
     // The data descriptor after data of unknown length: the first one whose
     // compressed size is its distance from the data's start. Signed ones are
     // found by their signature, unsigned ones by the header that follows.
+    // Each candidate implies one data start, so candidates are indexed by it
+    // as the scan passes them: the scan only moves forward, and headers whose
+    // descriptor is missing cost one pass in all instead of one pass each.
     bool find_descriptor(qint64 data_start, Found *f)
     {
-        for (qint64 q = bytes.find(data_start, {descriptor_kind, local_kind, central_kind}); q >= 0;
-             q = bytes.find(q + 1, {descriptor_kind, local_kind, central_kind})) {
-            const QByteArray after = bytes.read(q, 24);
-            if (after.size() >= 16 && le32(bytes_of(after)) == descriptor_signature) {
-                if (qint64(le32(bytes_of(after, 8))) == q - data_start)
-                    return take_descriptor(f, le32(bytes_of(after, 4)), q - data_start, le32(bytes_of(after, 12)), q + 16);
-                if (after.size() == 24 && qint64(le64(bytes_of(after, 8))) == q - data_start)
-                    return take_descriptor(f, le32(bytes_of(after, 4)), q - data_start, qint64(le64(bytes_of(after, 16))),
-                                           q + 24);
+        // Later data starts all lie past this header.
+        pending.erase(pending.begin(), pending.upper_bound(f->offset));
+        indexed_to = qMax(indexed_to, f->offset);
+        for (;;) {
+            if (const auto it = pending.find(data_start); it != pending.end()) {
+                *f = take(*f, it->second);
+                return true;
             }
-            if (le32(bytes_of(after)) == descriptor_signature || q - data_start < 12)
-                continue;
-            const QByteArray before = bytes.read(q - 12, 12);
-            if (qint64(le32(bytes_of(before, 4))) == q - 12 - data_start)
-                return take_descriptor(f, le32(bytes_of(before)), q - 12 - data_start, le32(bytes_of(before, 8)), q);
+            const qint64 q = bytes.find(indexed_to, descriptor_kinds);
+            if (q < 0) {
+                indexed_to = bytes.size;
+                return false;
+            }
+            if (pending.size() >= pending_limit)
+                return find_unindexed(q, data_start, f);
+            for (const auto &[start, d] : candidates_at(q))
+                pending.emplace(start, d);
+            indexed_to = q + 1;
         }
+    }
+    // Past the index's limit (only a hostile archive is that dense with
+    // signatures): this one start is looked for alone, remembering nothing.
+    bool find_unindexed(qint64 from, qint64 data_start, Found *f)
+    {
+        for (qint64 q = from; q >= 0; q = bytes.find(q + 1, descriptor_kinds))
+            for (const auto &[start, d] : candidates_at(q))
+                if (start == data_start) {
+                    *f = take(*f, d);
+                    return true;
+                }
         return false;
     }
-    static bool take_descriptor(Found *f, quint32 crc, qint64 compressed, qint64 size, qint64 end)
+
+    struct Descriptor
     {
-        f->crc = crc;
-        f->compressed_size = compressed;
-        f->size = size;
-        f->end = end;
-        return true;
+        quint32 crc = 0;
+        qint64 compressed = 0;
+        qint64 size = 0;
+        qint64 end = 0;
+    };
+    static constexpr std::initializer_list<quint16> descriptor_kinds = {descriptor_kind, local_kind, central_kind};
+    static constexpr size_t pending_limit = size_t(1) << 20;
+    std::map<qint64, Descriptor> pending; // implied data start -> the first descriptor implying it
+    qint64 indexed_to = 0;                // candidates before it are in pending, or lie before every later start
+
+    // The descriptors a signature at q may be, in the order they are preferred.
+    std::vector<std::pair<qint64, Descriptor>> candidates_at(qint64 q)
+    {
+        std::vector<std::pair<qint64, Descriptor>> out;
+        const QByteArray after = bytes.read(q, 24);
+        if (after.size() < 4)
+            return out;
+        if (le32(bytes_of(after)) == descriptor_signature) {
+            if (after.size() >= 16)
+                out.push_back({q - qint64(le32(bytes_of(after, 8))),
+                               {le32(bytes_of(after, 4)), qint64(le32(bytes_of(after, 8))), le32(bytes_of(after, 12)), q + 16}});
+            const qint64 compressed = qint64(le64(bytes_of(after, 8)));
+            if (after.size() == 24 && compressed >= 0 && compressed <= q)
+                out.push_back({q - compressed, {le32(bytes_of(after, 4)), compressed, qint64(le64(bytes_of(after, 16))), q + 24}});
+            return out;
+        }
+        if (q < 12)
+            return out;
+        const QByteArray before = bytes.read(q - 12, 12);
+        if (before.size() == 12)
+            out.push_back({q - 12 - qint64(le32(bytes_of(before, 4))),
+                           {le32(bytes_of(before)), qint64(le32(bytes_of(before, 4))), le32(bytes_of(before, 8)), q}});
+        return out;
+    }
+    static Found take(Found f, const Descriptor &d)
+    {
+        f.crc = d.crc;
+        f.compressed_size = d.compressed;
+        f.size = d.size;
+        f.end = d.end;
+        return f;
     }
 
     // What survives of the central directory restores Unix modes and types.
@@ -439,7 +363,7 @@ std::vector<bool> read_through(const QByteArray &path, const Salvage_Plan &plan,
 
 struct Salvage_State
 {
-    Deciphered container;
+    Salvage_Bytes container;
     QByteArray directory;
     zip_int64_t archive_size = 0;
     zip_int64_t size = 0;
@@ -504,7 +428,7 @@ zip_int64_t salvage_callback(void *state, void *data, zip_uint64_t length, zip_s
 bool plan_salvage(const QByteArray &container_path, Salvage_Plan *plan, QString *reason)
 {
     *plan = Salvage_Plan();
-    Deciphered bytes;
+    Salvage_Bytes bytes;
     if (!bytes.open(container_path, reason))
         return false;
     if (sealed::is_sealed(bytes.read(0, sealed::header_size))) {
