@@ -112,6 +112,9 @@ private:
         f->compressed_size = f->local.compressed_size;
         f->size = f->local.size;
         const bool zip64 = find_field(f->local.extra, zip64_field, nullptr);
+        // Data said to reach past the end is cut short (and the sum below stays in range).
+        if (f->compressed_size > bytes.size - data_start)
+            return cut;
         if (!(f->local.flags & flag_data_descriptor)) {
             f->end = data_start + f->compressed_size;
             return f->end <= bytes.size ? whole : cut;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "container/zip_layout.h"
 
+#include <limits>
+
 namespace zip_layout {
 
 namespace {
@@ -47,7 +49,11 @@ bool apply_zip64(const QByteArray &extra, qint64 *size, qint64 *compressed, qint
     for (qint64 *value : {need_size ? size : nullptr, need_comp ? compressed : nullptr, need_offset ? offset : nullptr}) {
         if (!value || at + 8 > data.size())
             continue;
-        *value = qint64(le64(bytes_of(data, at)));
+        // No file or archive is 8 EiB: such a value is damage, not a size.
+        const quint64 v = le64(bytes_of(data, at));
+        if (v > quint64(std::numeric_limits<qint64>::max()))
+            return false;
+        *value = qint64(v);
         at += 8;
     }
     return true;
