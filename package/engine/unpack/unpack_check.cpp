@@ -9,6 +9,7 @@
 
 #include <QLocale>
 
+#include <limits>
 #include <vector>
 
 namespace {
@@ -21,9 +22,17 @@ constexpr qint64 disk_block = 4096;
 constexpr qint64 room_margin = 1024 * 1024;
 constexpr qint64 room_margin_share = 100;
 
+// Sizes are what the archive claims: sums stop at the largest value
+// instead of overflowing, which no disk has room for anyway.
+constexpr qint64 most = std::numeric_limits<qint64>::max();
+qint64 plus(qint64 a, qint64 b)
+{
+    return b > most - a ? most : a + b;
+}
+
 qint64 on_disk(qint64 size)
 {
-    return (size + disk_block - 1) / disk_block * disk_block + disk_block;
+    return size > most - 2 * disk_block ? most : (size + disk_block - 1) / disk_block * disk_block + disk_block;
 }
 
 QString data_size(qint64 bytes)
@@ -69,11 +78,11 @@ bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::
             log.warning(QStringLiteral("%1: left out: a special file (socket, pipe or device) is not unpacked").arg(e.display()));
         if (is_left_out(e))
             continue;
-        compressed_total += e.compressed_size;
+        compressed_total = plus(compressed_total, e.compressed_size);
         const bool there = resuming && destination.status_below(e.path, &st) == 0
                            && (e.kind == Kind::Folder ? st.kind == os::Kind::Folder
                                                       : st.kind == os::Kind::File && st.size == e.size);
-        needed += there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size);
+        needed = plus(needed, there ? 0 : on_disk(e.kind == Kind::Folder ? 0 : e.size));
     }
     check->compressed_total = compressed_total;
     bool all_used = true;
@@ -89,7 +98,7 @@ bool check_before_unpacking(zip_t *za, const os::Folder &destination, const os::
         log.error(QStringLiteral("cannot tell the free space on the destination's disk: %1").arg(os::reason(error)));
         return false;
     }
-    if (needed > 0 && needed + room_margin + needed / room_margin_share > free) {
+    if (needed > 0 && plus(plus(needed, room_margin), needed / room_margin_share) > free) {
         log.error(QStringLiteral("not enough room: unpacking needs %1, and the disk holding %2 has %3 free")
                       .arg(data_size(needed), display_path(display), data_size(free)));
         return false;

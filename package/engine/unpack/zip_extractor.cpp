@@ -216,7 +216,8 @@ bool Extractor::copy(Entry_Data_Reader &reader, os::File &out, const Archive_Ent
             ok = false;
         }
         written += n;
-        const qint64 units = e.size > 0 ? e.compressed_size * written / e.size : 0;
+        // In floating point: the product of two sizes of a few GiB overflows.
+        const qint64 units = e.size > 0 ? qint64(double(e.compressed_size) * double(qMin(written, e.size)) / double(e.size)) : 0;
         advance(units - reported);
         reported = units;
     }
