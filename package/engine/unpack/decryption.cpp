@@ -151,8 +151,12 @@ bool Decryption::salvage(const os::Path &path, const os::Path &container, qint64
                        .arg(plan.recovered == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
     if (!ok)
         line += QStringLiteral(" (not all of them could be written, see above)");
+    // A few dozen names tell what was lost; a hostile archive may have thousands.
+    constexpr qsizetype named_lost = 50;
     if (!plan.lost.isEmpty())
-        line += QStringLiteral("; lost: %1").arg(plan.lost.join(QStringLiteral(", ")));
+        line += QStringLiteral("; lost: %1").arg(plan.lost.mid(0, named_lost).join(QStringLiteral(", ")));
+    if (plan.lost.size() > named_lost)
+        line += QStringLiteral(" and %1 more").arg(plan.lost.size() - named_lost);
     line += QStringLiteral("; entries whose headers lay in the damage are lost unnamed");
     failed(path, line);
     if (plan.recovered > 0 && plan.modes_unknown > 0)
