@@ -5,7 +5,6 @@
 #include "window_test_support.h"
 
 #include <QAccessible>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QRegularExpression>
@@ -206,6 +205,7 @@ private slots:
         QCOMPARE(usable(), all_controls);
         const Run_Report &packed = window->reports[0];
         QCOMPARE(packed.text, QStringLiteral("EncryptionSuccessful"));
+        QCOMPARE(window->report_titles[0], QStringLiteral("Encryption/Decryption"));
         QVERIFY(!window->seen[0].cancel_shown);
         QVERIFY(QFile::remove(work_path("in/docs/pipe")));
         QCOMPARE(tree(work_path("in")), original); // inputs untouched
@@ -422,39 +422,6 @@ private slots:
         QCOMPARE(rows(), QStringList({"~/drop/c.KVXDATA|IsFile"}));
         mime.setUrls({QUrl::fromLocalFile(work_path("drop/a.txt"))});
         QVERIFY(!drop());
-    }
-
-    // The real report box: modal, no parent, wide enough for whole paths, the
-    // full list behind its details, a button to the result's folder.
-    void report_box_shows_where_and_why()
-    {
-        Pellanor window;
-        window.init_window();
-        const QString folder = "/srv/" + QString(60, 'f') + "/holiday_20240102__043759_Mon";
-        QStringList seen;
-        int box_width = 0;
-        QTimer::singleShot(0, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                seen << box->windowTitle() << box->text() << box->detailedText()
-                     << (box->parentWidget() ? "" : "no parent");
-                for (QAbstractButton *button : box->buttons())
-                    seen << button->text();
-                seen << QString::number(box->informativeText().contains(folder));
-                box_width = box->width() - QFontMetrics(box->font()).horizontalAdvance(folder);
-                box->accept();
-            }
-        });
-        Package_Result result;
-        result.errors = {QStringLiteral("/x/e.kvxdata: the container is empty")};
-        result.output_folders = {folder};
-        result.containers_total = 2;
-        result.containers_unpacked = 1;
-        result.warnings = {QStringLiteral("/x/pipe: left out")};
-        window.slot_end_work(end_work_value(result));
-        QCOMPARE(seen, QStringList({"Encryption/Decryption", "DecryptionFailure",
-                                    "/x/e.kvxdata: the container is empty\nSaved to:\n" + folder + "\n/x/pipe: left out", "no parent",
-                                    "OK", "Open Folder", "Show Details...", "1"}));
-        QVERIFY2(box_width > 0, "the box is narrower than the path it names");
     }
 
     // Keys: Tab visits every control in reading order and leaves the table;

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -189,22 +190,33 @@ private slots:
                  layout->lineForTextPosition(int(plain.indexOf("were:"))).lineNumber());
     }
 
-    // Esc closes the box, also beside Open Folder and the offer to recover,
-    // and a screen reader finds its text.
-    void report_box_closes_with_escape()
+    // The real box: modal, no parent, wide enough for a whole path, the full
+    // list behind its details, buttons to the result's folder and to the
+    // offer to recover. Esc closes it beside them, a screen reader finds its
+    // text, and the offer answers as such when taken.
+    void report_box()
     {
-        Run_Report shown;
-        shown.is_ok = true;
-        shown.text = "DecryptionSuccessful";
-        shown.summary = {{"Saved to:"}, {"/b/a", true}};
-        shown.folder = "/b/a";
-        shown.recoverable = {"/b/cut.kvxdata"};
-        QStringList read;
+        const QString folder = "/srv/" + QString(60, 'f') + "/holiday_20240102__043759_Mon";
+        Package_Result result;
+        result.errors = {QStringLiteral("/x/e.kvxdata: the container is empty")};
+        result.output_folders = {folder};
+        result.containers_total = 2;
+        result.containers_unpacked = 1;
+        result.warnings = {QStringLiteral("/x/pipe: left out")};
+        Run_Report shown = make_run_report(result);
+        shown.recoverable = {"/x/cut.kvxdata"};
+        QStringList seen, read;
+        int box_width = 0;
         bool closed_by_hand = false;
         QTimer::singleShot(0, [&] {
-            QWidget *box = QApplication::activeModalWidget();
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return;
+            seen << box->text() << box->detailedText() << (box->parentWidget() ? "" : "no parent");
+            for (QAbstractButton *button : box->buttons())
+                seen << button->text();
+            seen << QString::number(box->informativeText().contains(folder));
+            box_width = box->width() - QFontMetrics(box->font()).horizontalAdvance(folder);
             for (const QLabel *label : box->findChildren<QLabel *>())
                 if (QAccessibleInterface *face = QAccessible::queryAccessibleInterface(const_cast<QLabel *>(label)))
                     read << face->text(QAccessible::Name);
@@ -219,10 +231,13 @@ private slots:
         QCOMPARE(show_run_report_box("Corvanta", shown), Run_Report::Answer::Dismissed);
         QCoreApplication::processEvents(); // the check for a box left open
         QVERIFY(!closed_by_hand);
-        QVERIFY2(read.contains("DecryptionSuccessful"), qPrintable(read.join('|')));
-        QVERIFY2(read.filter("Saved to:").size() == 1 && read.filter("/b/a").size() == 1, qPrintable(read.join('|')));
+        QCOMPARE(seen, QStringList({"DecryptionFailure",
+                                    "/x/e.kvxdata: the container is empty\nSaved to:\n" + folder + "\n/x/pipe: left out",
+                                    "no parent", "OK", "Open Folder", recover_button_text(), "Show Details...", "1"}));
+        QVERIFY2(box_width > 0, "the box is narrower than the path it names");
+        QVERIFY2(read.contains("DecryptionFailure"), qPrintable(read.join('|')));
+        QVERIFY2(read.filter("Saved to:").size() == 1 && read.filter(folder).size() == 1, qPrintable(read.join('|')));
 
-        // The offer answers as such when taken.
         QTimer take;
         QObject::connect(&take, &QTimer::timeout, [&] {
             if (QWidget *box = QApplication::activeModalWidget())

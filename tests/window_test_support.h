@@ -22,6 +22,7 @@ public:
     QStringList folder_answers, save_answers;
     QStringList file_dialogs; // "folder|filter" of each
     QList<Run_Report> reports;
+    QStringList report_titles;
     QList<Run_Report::Answer> answers;
     QList<QUrl> opened;
 
@@ -37,8 +38,9 @@ protected:
     }
     QString choose_folder(const QString &) override { return next(folder_answers); }
     QString choose_save_file(const QString &, const QString &, const QString &) override { return next(save_answers); }
-    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
+    Run_Report::Answer show_report(const QString &title, const Run_Report &shown) override
     {
+        report_titles.append(title);
         reports.append(shown);
         return answers.isEmpty() ? Run_Report::Answer::Dismissed : answers.takeFirst();
     }
