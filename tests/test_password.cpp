@@ -169,26 +169,6 @@ private slots:
         QCOMPARE(finish_cli(*p).exit_code, 0);
     }
 
-    // A file over 4 GiB goes through the sealing as a stream: the container
-    // opens and unpacks whole (a sparse file, so the test stays quick).
-    void a_file_over_four_gibibytes_with_a_password()
-    {
-        if (under_sanitizer)
-            QSKIP("gigabytes take too long under the sanitizers");
-        const qint64 size = (qint64(1) << 32) + 3;
-        make_sparse("big/s.bin", size);
-        Pack_Options options;
-        options.password = Password(QByteArray("pw"));
-        const Package_Result packed = run_encryption({path("big/s.bin")}, {}, path("work"), nullptr, options);
-        QVERIFY(QFile::remove(path("big/s.bin")));
-        QVERIFY2(packed.is_ok, qPrintable(packed.errors.join('\n')));
-        Unpack_Options unpack;
-        unpack.ask_password = always("pw");
-        const Package_Result unpacked = run_decryption({packed.container_path}, nullptr, unpack);
-        QVERIFY2(unpacked.is_ok, qPrintable(unpacked.errors.join('\n')));
-        QCOMPARE(QFileInfo(unpacked.output_folders.value(0) + "/s.bin").size(), size);
-    }
-
     // Every single-bit change, spread over the header, the chunks and the
     // last chunk, and every cut at a chunk boundary: refused with a reason,
     // nothing written.

@@ -247,24 +247,34 @@ private slots:
 
     // Files from 4 GiB on need zip64 fields; their containers read back
     // with list and test, and unpack (sparse files, so the test stays quick).
-    // libzip writes a file of exactly 4 GiB - 1 into a central entry that it
-    // cannot read again: such a container never gets a name.
+    // Sealed with a password, such a file goes through the sealing as a
+    // stream. libzip writes a file of exactly 4 GiB - 1 into a central entry
+    // that it cannot read again: such a container never gets a name.
     void files_of_four_gibibytes_come_back_data()
     {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("unpack");
-        QTest::newRow("4 GiB - 1") << (qint64(1) << 32) - 1 << false;
-        QTest::newRow("4 GiB") << (qint64(1) << 32) << false;
-        QTest::newRow("4 GiB + 1") << (qint64(1) << 32) + 1 << true;
+        QTest::addColumn<QByteArray>("password");
+        QTest::newRow("4 GiB - 1") << (qint64(1) << 32) - 1 << false << QByteArray();
+        QTest::newRow("4 GiB") << (qint64(1) << 32) << false << QByteArray();
+        QTest::newRow("4 GiB + 1, with a password") << (qint64(1) << 32) + 1 << true << QByteArray("pw");
     }
     void files_of_four_gibibytes_come_back()
     {
         QFETCH(qint64, size);
         QFETCH(bool, unpack);
+        QFETCH(QByteArray, password);
         if (under_sanitizer)
             QSKIP("gigabytes take too long under the sanitizers");
         make_sparse("big/s.bin", size);
-        const Package_Result packed = run_encryption({path("big/s.bin")}, {}, path("work"));
+        Pack_Options sealing;
+        sealing.password = Password(password);
+        Unpack_Options unsealing;
+        unsealing.ask_password = [password](const QString &, int, Password *out) {
+            *out = Password(password);
+            return true;
+        };
+        const Package_Result packed = run_encryption({path("big/s.bin")}, {}, path("work"), nullptr, sealing);
         QVERIFY(QFile::remove(path("big/s.bin")));
         if (size == 0xFFFFFFFF) {
             QVERIFY(!packed.is_ok);
@@ -279,14 +289,14 @@ private slots:
         QString reason;
         QVERIFY2(list_container(
                      container, [&](const Container_Entry &e) { listed << QStringLiteral("%1 %2").arg(e.name).arg(e.size); },
-                     &problems, &reason),
+                     &problems, &reason, unsealing.ask_password),
                  qPrintable(reason));
         QCOMPARE(listed, QStringList{QStringLiteral("s.bin %1").arg(size)});
-        QVERIFY2(test_container(container, &problems, &reason), qPrintable(reason));
+        QVERIFY2(test_container(container, &problems, &reason, unsealing.ask_password), qPrintable(reason));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
         if (!unpack)
             return;
-        const Package_Result unpacked = run_decryption({packed.container_path});
+        const Package_Result unpacked = run_decryption({packed.container_path}, nullptr, unsealing);
         QVERIFY2(unpacked.is_ok, qPrintable(unpacked.errors.join('\n')));
         QCOMPARE(QFileInfo(unpacked.output_folders.value(0) + "/s.bin").size(), size);
     }
