@@ -175,21 +175,19 @@ private slots:
     {
         QTest::addColumn<bool>("encrypt");
         QTest::addColumn<int>("cancel_at"); // the report that cancels; -1: before the start, -2: never
-        QTest::addColumn<bool>("named_temporaries");
-        QTest::newRow("encryption, to the end") << true << -2 << false;
-        QTest::newRow("decryption, to the end") << false << -2 << false;
-        QTest::newRow("encryption, cancelled before the start") << true << -1 << false;
-        QTest::newRow("encryption, cancelled at the second report") << true << 1 << false;
-        QTest::newRow("encryption, named temporary, cancelled at the second report") << true << 1 << true;
+        QTest::newRow("encryption, to the end") << true << -2;
+        QTest::newRow("decryption, to the end") << false << -2;
+        QTest::newRow("encryption, cancelled before the start") << true << -1;
+        QTest::newRow("encryption, cancelled at the second report") << true << 1;
     }
 
     // Progress climbs, never back, to the total, in a bounded number of
-    // reports; a cancelled encryption leaves nothing at all.
+    // reports; a cancelled encryption leaves nothing at all (with named
+    // temporaries too: test_cli's killed_run_leaves_nothing_behind).
     void progress_and_cancel()
     {
         QFETCH(bool, encrypt);
         QFETCH(int, cancel_at);
-        QFETCH(bool, named_temporaries);
         Job_Control control;
         Quick_Clock clock;
         control.set_clock(&clock);
@@ -205,11 +203,8 @@ private slots:
         if (cancel_at == -1)
             control.cancel();
         const QString base = path(QStringLiteral("runs/") + QTest::currentDataTag());
-        if (named_temporaries)
-            qputenv("CORVANTA_NAMED_TEMPORARIES", "1");
         const Package_Result r = encrypt ? run_encryption({}, {path("bulk")}, base, &control)
                                          : run_decryption({bulk_container}, &control);
-        qunsetenv("CORVANTA_NAMED_TEMPORARIES");
         if (cancel_at == -2) {
             QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
             QVERIFY(calls > 2 && calls < 2000 && monotonic && last_total > 0);
