@@ -106,7 +106,8 @@ private slots:
     }
 
     // -i takes exactly what matches, and the folders leading to it; a pattern
-    // that matches nothing fails the container and writes nothing.
+    // that matches nothing fails the container and writes nothing. (What a
+    // pattern matches: the table above.)
     void unpack_chosen_entries_data()
     {
         QTest::addColumn<QStringList>("patterns");
@@ -114,11 +115,8 @@ private slots:
         QTest::newRow("one file") << QStringList{"t/top.txt"} << QStringList{"t", "t/top.txt"};
         QTest::newRow("folder with space") << QStringList{"t/a b"}
                                            << QStringList{"t", "t/a b", "t/a b/c.d.txt", "t/a b/deep", "t/a b/deep/x.tmp"};
-        QTest::newRow("any depth") << QStringList{"**/*.tmp"}
-                                   << QStringList{"t", "t/a b", "t/a b/deep", "t/a b/deep/x.tmp", "t/é", "t/é/notes.tmp"};
         QTest::newRow("two patterns, non-ASCII") << QStringList{"t/é/ü*", "t/.git/"}
                                                  << QStringList{"t", "t/.git", "t/.git/config", "t/é", "t/é/ünï.txt"};
-        QTest::newRow("star stays in its folder") << QStringList{"t/*.txt"} << QStringList{"t", "t/top.txt"};
         QTest::newRow("matches nothing") << QStringList{"t/*.txt", "t/nothing*"} << QStringList{};
     }
 
@@ -148,7 +146,6 @@ private slots:
         QTest::addColumn<QStringList>("patterns");
         QTest::addColumn<QStringList>("left_out");
         QTest::newRow("folder") << QStringList{"t/.git"} << QStringList{"t/.git", "t/.git/config"};
-        QTest::newRow("any depth") << QStringList{"**/*.tmp"} << QStringList{"t/a b/deep/x.tmp", "t/é/notes.tmp"};
         QTest::newRow("top level only") << QStringList{"*.txt"} << QStringList{};
         QTest::newRow("two") << QStringList{"t/a b/deep", "t/é/ü*"}
                              << QStringList{"t/a b/deep", "t/a b/deep/x.tmp", "t/é/ünï.txt"};
