@@ -82,12 +82,9 @@ private slots:
         set.insert(QStringList{"C:/b", "C:/a", "C:/A", "C:/a"});
         set.insert("/z");
         QCOMPARE(set.paths(), QStringList({"/z", "C:/A", "C:/a", "C:/b"}));
-        QCOMPARE(set.size(), 4);
         set.remove("C:/a");
         set.remove("C:/missing");
         QVERIFY(!set.contains("C:/a") && set.contains("C:/A"));
-        set.clear();
-        QVERIFY(set.isEmpty() && set.paths().isEmpty());
     }
 
     // What the box says under its main text, and which folder its button opens;
