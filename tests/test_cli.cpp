@@ -112,11 +112,12 @@ private slots:
         make_file("junk.kvxdata", QByteArray(10000, 'j'));
         make_file("in/a.txt", "a");
         QCOMPARE(cli({"encrypt", "-o", path("good"), path("in")}).exit_code, 0);
+        make_file("cut.kvxdata", read_all(path("good.kvxdata")).chopped(1));
     }
 
     // Usage errors exit with 2, failed items with 1 and one line each; the
     // folder of a container unpacked is named on standard output also when
-    // others failed.
+    // others failed, or when it was salvaged (what salvage gives: test_salvage).
     void exit_status_and_messages_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -131,6 +132,8 @@ private slots:
                                         << QStringList{"junk.kvxdata", "absent.kvxdata"} << path("good");
         QTest::newRow("list foreign") << QStringList{"list", "junk.kvxdata", "absent.kvxdata"} << 1
                                       << QStringList{"junk.kvxdata", "absent.kvxdata"} << "";
+        QTest::newRow("salvage") << QStringList{"decrypt", "--salvage", "cut.kvxdata"} << 1
+                                 << QStringList{"salvage recovered"} << path("cut");
         QTest::newRow("test foreign") << QStringList{"test", "junk.kvxdata"} << 1 << QStringList{"junk.kvxdata"} << "";
         QTest::newRow("missing input") << QStringList{"encrypt", "-C", "b2", "nothing-here"} << 1
                                        << QStringList{"nothing-here"} << "";

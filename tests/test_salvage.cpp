@@ -154,18 +154,6 @@ private slots:
         }
     }
 
-    // The command line: exit 1, the count on standard error, the folder on standard output.
-    void command_line()
-    {
-        const QString cut_container = path("cli.kvxdata");
-        QVERIFY(write_file(cut_container, read_all(container).left(plain.size() - 1)));
-        const Cli_Run r = run_cli({"decrypt", "--salvage", cut_container}, dir.path());
-        QCOMPARE(r.exit_code, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("salvage recovered")), qPrintable(r.err));
-        QCOMPARE(r.out.trimmed(), path("cli"));
-        QVERIFY(files_under(path("cli")).size() >= originals.size() - 3);
-    }
-
     // Damaged entries in the middle (data that fails its checksum, a header
     // that is no longer one): the entries after them still come back.
     void after_a_damaged_entry()
