@@ -49,11 +49,14 @@ QMap<QString, QByteArray> files_under(const QString &root)
     return out;
 }
 
-// How many of the files 7-Zip takes from the cut archive match the originals.
-int seven_zip_count(const QString &zip, const QString &into, const QMap<QString, QByteArray> &originals)
+// How many of the files a tool takes from the cut archive match the originals.
+int tool_count(const QString &tool, const QStringList &args, const QString &into,
+               const QMap<QString, QByteArray> &originals)
 {
+    QDir().mkpath(into);
     QProcess p;
-    p.start(QStringLiteral("7zz"), {"x", "-y", "-o" + into, zip});
+    p.setWorkingDirectory(into);
+    p.start(tool, args);
     p.waitForFinished(-1);
     int good = 0;
     const QMap<QString, QByteArray> got = files_under(into);
@@ -145,12 +148,15 @@ private slots:
         QVERIFY2(r.errors[0].contains(QStringLiteral("damaged")), qPrintable(r.errors[0]));
         QVERIFY2(r.errors[0].contains(QStringLiteral("salvage recovered ")), qPrintable(r.errors[0]));
 
-        // At least as many whole files as 7-Zip takes from the deciphered cut archive.
-        if (!QStandardPaths::findExecutable(QStringLiteral("7zz")).isEmpty()) {
-            const QString zip = cut_dir + "/cut.zip";
-            QVERIFY(write_file(zip, transformed(read_all(cut_container), Cipher_Direction::Decrypt)));
-            const int seven = seven_zip_count(zip, cut_dir + "/7z", originals);
-            QVERIFY2(got.size() >= seven, qPrintable(QStringLiteral("%1 < 7-Zip's %2").arg(got.size()).arg(seven)));
+        // At least as many whole files as 7-Zip and bsdtar take from the deciphered cut archive.
+        const QString zip = cut_dir + "/cut.zip";
+        QVERIFY(write_file(zip, transformed(read_all(cut_container), Cipher_Direction::Decrypt)));
+        for (const auto &[tool, args] : {std::pair{QStringLiteral("7zz"), QStringList{"x", "-y", zip}},
+                                         std::pair{QStringLiteral("bsdtar"), QStringList{"-xf", zip}}}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                continue;
+            const int theirs = tool_count(tool, args, cut_dir + "/" + tool, originals);
+            QVERIFY2(got.size() >= theirs, qPrintable(QStringLiteral("%1 < %2's %3").arg(got.size()).arg(tool).arg(theirs)));
         }
     }
 
