@@ -359,29 +359,6 @@ private slots:
         QCOMPARE(r.err, QStringLiteral("corvanta-cli: cannot write to standard output: ") + qt_error_string(ENOSPC) + '\n');
     }
 
-    // Decryptions of one container started at the same moment all succeed
-    // and leave its tree once: a run that finds a file another run just
-    // wrote counts it as already there.
-    void simultaneous_decryptions()
-    {
-        const QString root = path("sim-dec");
-        for (int i = 0; i < 40; ++i)
-            make_file(QStringLiteral("%1/shared/d%2/f%3.txt").arg(root).arg(i % 4).arg(i), random_bytes(20000, quint32(i)));
-        const Package_Result made = run_encryption({}, {root + "/shared"}, root);
-        QVERIFY(made.is_ok);
-        std::vector<std::unique_ptr<QProcess>> processes;
-        for (int i = 0; i < 4; ++i)
-            processes.push_back(start_cli({"decrypt", made.container_path}, dir.path()));
-        QStringList outputs;
-        for (auto &p : processes) {
-            const Cli_Run r = finish_cli(*p);
-            QVERIFY2(r.exit_code == 0, qPrintable(r.err));
-            outputs.append(r.out.trimmed());
-        }
-        QCOMPARE(outputs, QStringList(4, outputs.first()));
-        QCOMPARE(tree(outputs.first() + "/shared"), tree(root + "/shared"));
-    }
-
     // A cancelled unpacking keeps what it finished, and says so.
     void interrupted_decryption_says_what_was_kept()
     {
