@@ -10,22 +10,8 @@ using namespace test_support;
 
 namespace {
 
-quint16 get16(const QByteArray &zip, qsizetype at) { return qFromLittleEndian<quint16>(zip.constData() + at); }
 quint32 get32(const QByteArray &zip, qsizetype at) { return qFromLittleEndian<quint32>(zip.constData() + at); }
 void put32(QByteArray &zip, qsizetype at, quint32 value) { qToLittleEndian(value, zip.data() + at); }
-
-// Where the local header and the central entry of the entry named name start.
-std::pair<qsizetype, qsizetype> headers_of(const QByteArray &zip, const QByteArray &name)
-{
-    std::pair<qsizetype, qsizetype> at{-1, -1};
-    for (qsizetype i = zip.indexOf("PK\x03\x04"); i >= 0; i = zip.indexOf("PK\x03\x04", i + 1))
-        if (zip.mid(i + 30, get16(zip, i + 26)) == name)
-            at.first = i;
-    for (qsizetype i = zip.indexOf("PK\x01\x02"); i >= 0; i = zip.indexOf("PK\x01\x02", i + 1))
-        if (zip.mid(i + 46, get16(zip, i + 28)) == name)
-            at.second = i;
-    return at;
-}
 
 } // namespace
 
@@ -81,27 +67,25 @@ class Test_Cli : public QObject, Scratch
         const Package_Result made = run_encryption({}, {src + "/src"}, path("damage-made"));
         QByteArray zip = transformed(read_all(made.container_path), Cipher_Direction::Decrypt);
         QFile::remove(made.container_path);
+        // A local header's name starts 30 bytes in, a central entry's 46; the local header comes first.
+        const auto local = [&](const char *name) { return zip.indexOf(name) - 30; };
+        const auto central = [&](const char *name) { return zip.lastIndexOf(name) - 46; };
         if (damage == "central name") {
-            zip[headers_of(zip, "src/keep.txt").second + 46 + 4] ^= 0x01;
+            zip[central("src/keep.txt") + 46 + 4] ^= 0x01;
         } else if (damage == "overlap") {
             // Two central entries for one local header's data, as a zip bomb has them.
-            const auto keep = headers_of(zip, "src/keep.txt"), size = headers_of(zip, "src/size.txt");
-            put32(zip, size.second + 42, get32(zip, keep.second + 42));
-            zip.replace(size.second + 46, 12, zip.mid(keep.second + 46, 12));
-            for (int field : {10, 16, 20, 24})
-                put32(zip, size.second + field, get32(zip, keep.second + field));
-        } else if (damage == "truncated") {
-            zip.chop(30);
+            const qsizetype keep = central("src/keep.txt"), size = central("src/size.txt");
+            for (int field : {10, 16, 20, 24, 42})
+                put32(zip, size + field, get32(zip, keep + field));
+            zip.replace(size + 46, 12, zip.mid(keep + 46, 12));
         } else if (damage == "link target") {
             zip.replace("far/away", "far/awry"); // the link's data
         } else if (damage == "size") {
-            const auto size = headers_of(zip, "src/size.txt");
-            put32(zip, size.first + 22, 11);
-            put32(zip, size.second + 24, 11);
+            put32(zip, local("src/size.txt") + 22, 11);
+            put32(zip, central("src/size.txt") + 24, 11);
         } else if (damage == "crc") {
-            const auto keep = headers_of(zip, "src/keep.txt");
-            put32(zip, keep.first + 14, get32(zip, keep.first + 14) ^ 1);
-            put32(zip, keep.second + 16, get32(zip, keep.second + 16) ^ 1);
+            for (const qsizetype at : {local("src/keep.txt") + 14, central("src/keep.txt") + 16})
+                zip[at] ^= 0x01;
         }
         return zip;
     }
@@ -211,7 +195,6 @@ private slots:
         QTest::newRow("sound") << "" << QList<int>{0, 0, 0} << sound;
         QTest::newRow("a name in the central directory") << "central name" << QList<int>{1, 1, 1} << QStringList();
         QTest::newRow("overlapping entries") << "overlap" << QList<int>{1, 1, 1} << QStringList();
-        QTest::newRow("cut short") << "truncated" << QList<int>{1, 1, 1} << QStringList();
         QTest::newRow("a link target, its CRC kept") << "link target" << QList<int>{1, 0, 1}
                                                      << QStringList(sound).filter(QRegularExpression("^(?!src/lnk)"));
         QTest::newRow("a wrong size in both headers") << "size" << QList<int>{1, 0, 1}
