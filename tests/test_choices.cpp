@@ -209,34 +209,18 @@ private slots:
 
     // A container where the user may not write (a disc, another user's
     // folder) unpacks with -C into a folder of the user's own.
-    void unpack_from_read_only_folder_data()
-    {
-        QTest::addColumn<bool>("elsewhere");
-        QTest::newRow("beside the container") << false;
-        QTest::newRow("-C") << true;
-    }
-
     void unpack_from_read_only_folder()
     {
-        QFETCH(bool, elsewhere);
-        const QString ro = path("ro-" + QString::number(elsewhere)), out = path("rw-" + QString::number(elsewhere));
+        const QString ro = path("ro"), out = path("rw");
         QVERIFY(QDir().mkpath(ro) && QDir().mkpath(out));
         QVERIFY(QFile::copy(container, ro + "/tree.kvxdata"));
         // Others reach the scratch folder, may write only into out.
         QVERIFY(::chmod(QFile::encodeName(dir.path()), 0755) == 0 && ::chmod(QFile::encodeName(ro), 0555) == 0
                 && ::chmod(QFile::encodeName(out), 0777) == 0
                 && ::chmod(QFile::encodeName(ro + "/tree.kvxdata"), 0444) == 0);
-        QStringList args{"decrypt"};
-        if (elsewhere)
-            args << "-C" << out;
-        const Cli_Run r = cli(args << ro + "/tree.kvxdata", true);
+        const Cli_Run r = cli({"decrypt", "-C", out, ro + "/tree.kvxdata"}, true);
         ::chmod(QFile::encodeName(ro), 0755);
         QCOMPARE(entries(ro), QStringList{"tree.kvxdata"});
-        if (!elsewhere) {
-            QCOMPARE(r.exit_code, 1);
-            QVERIFY2(r.err.contains("Permission denied"), qPrintable(r.err));
-            return;
-        }
         QVERIFY2(r.exit_code == 0, qPrintable(r.err));
         QCOMPARE(r.out.trimmed(), out + "/tree");
         QCOMPARE(tree(out + "/tree"), source);
