@@ -10,8 +10,6 @@
 #include "container/sealed_output.h"
 #include "engine_test_support.h"
 
-#include <QSet>
-
 #include <unistd.h>
 
 using namespace test_support;
@@ -72,10 +70,12 @@ class Test_Password : public QObject, Scratch
     }
 
     // A tree of files, folders, a link (to a folder: kept as a link) and empty ones.
+    // big.bin outgrows the chunks held open, so its local header is sealed
+    // again once its sizes are known.
     void make_tree(const QString &root)
     {
         QVERIFY(write_file(root + "/secret-name.txt", "the content") && write_file(root + "/sub/empty", "")
-                && write_file(root + "/sub/big.bin", random_bytes(300000, 7)) && QDir().mkpath(root + "/empty folder")
+                && write_file(root + "/sub/big.bin", random_bytes(1200000, 7)) && QDir().mkpath(root + "/empty folder")
                 && QFile::link("sub", root + "/link"));
     }
 
@@ -234,38 +234,6 @@ private slots:
                 zip_source_close(source.get());
             }
         }
-    }
-
-    // A chunk sealed again after a change gets a new nonce; no two chunks
-    // of a container share one.
-    void no_nonce_is_used_twice()
-    {
-        const sealed::Header header = cheap_header();
-        sealed::Key key;
-        QVERIFY(sealed::Key::derive(Password(QByteArray("pw")), header, &key));
-        os::File file;
-        QVERIFY(file.create_new(QFile::encodeName(path("n.kvxdata"))) == 0);
-        Archive_Output output(file, true);
-        Sealed_Output sealed_output(output, header, key);
-        const QByteArray data = random_bytes(40 * sealed::chunk_size + 5, 3);
-        QVERIFY(sealed_output.write(0, data.constData(), data.size()));
-        // The window has moved on: the first chunk is sealed in the file.
-        QByteArray first(sealed::nonce_size, '\0');
-        QCOMPARE(output.read(sealed::header_size, first.data(), first.size()), qint64(first.size()));
-        QVERIFY(sealed_output.write(5, "patched", 7));
-        QByteArray expected = data;
-        expected.replace(5, 7, "patched");
-        QByteArray back(expected.size(), '\0');
-        QCOMPARE(sealed_output.read(0, back.data(), back.size()), qint64(back.size()));
-        QCOMPARE(back, expected);
-        QVERIFY(sealed_output.finish());
-
-        const QByteArray sealed_bytes = inner(path("n.kvxdata"));
-        QSet<QByteArray> seen;
-        for (qint64 at = sealed::header_size; at < sealed_bytes.size(); at += sealed::stored_chunk_size)
-            seen.insert(sealed_bytes.mid(at, sealed::nonce_size));
-        QCOMPARE(seen.size(), 41);
-        QVERIFY(!seen.contains(first));
     }
 
     // The bytes the README gives for its example: anyone reading the format
