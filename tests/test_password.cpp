@@ -144,7 +144,6 @@ private slots:
         QVERIFY2(no_terminal.exit_code == 1 && no_terminal.err.contains("needs a terminal"), qPrintable(no_terminal.err));
 
         QVERIFY(cli({"list", "--password-file", option, container}, input).out.contains("t/sub/b.txt"));
-        QCOMPARE(cli({"test", "--password-file", option, container}, input).exit_code, 0);
         const Cli_Run unpacked = cli({"decrypt", "--password-file", option, "--", container}, input);
         QVERIFY2(unpacked.exit_code == 0, qPrintable(unpacked.err));
         QCOMPARE(tree(unpacked.out.trimmed() + "/t"), tree(path(tag + "/t")));
