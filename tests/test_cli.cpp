@@ -237,7 +237,6 @@ private slots:
         QTest::addColumn<QString>("packed"); // the one entry of the container made, if any
         QTest::newRow("help after a path") << QStringList{"encrypt", "x", "--help"} << 0 << "";
         QTest::newRow("-h after --") << QStringList{"encrypt", "--", "-h"} << 0 << "-h";
-        QTest::newRow("--help after -C and --") << QStringList{"encrypt", "-C", ".", "--", "--help"} << 0 << "--help";
         QTest::newRow("-h as the folder of -C") << QStringList{"encrypt", "-C", "-h", "--", "--help"} << 1 << "";
         QTest::newRow("--help before --") << QStringList{"encrypt", "--help", "--", "-h"} << 0 << "";
         QTest::newRow("a container named -h") << QStringList{"list", "--", "-h"} << 1 << "";
@@ -299,7 +298,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("list") << QStringList{"list", "good.kvxdata"};
-        QTest::newRow("encrypt") << QStringList{"encrypt", "-C", "full", "in"};
         QTest::newRow("help") << QStringList{"--help"};
     }
 
