@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Resource bundle, style and the frameless window toolkit.
-corvanta_add_test(test_resources SOURCES test_resources.cpp LIBS corvanta_resources Qt6::Gui)
 corvanta_add_test(test_kt_button SOURCES test_kt_button.cpp LIBS corvanta_toolkit)
 corvanta_add_test(test_frame SOURCES test_frame.cpp LIBS corvanta_toolkit corvanta_resources)
 
