@@ -498,35 +498,6 @@ private slots:
         }
     }
 
-    // Where the file dialog opens: where containers are once there are any,
-    // and never in a folder that does not exist.
-    void file_dialog_opens_where_things_are_data()
-    {
-        QTest::addColumn<bool>("encryption");
-        QTest::addColumn<bool>("working_folder_exists");
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<QString>("opened");
-        QTest::newRow("containers, none made yet") << false << false << "" << "";
-        QTest::newRow("containers") << false << true << "" << "AddData";
-        QTest::newRow("files") << true << true << "" << "";
-        QTest::newRow("files, containers go home") << true << false << "home" << "home";
-    }
-
-    void file_dialog_opens_where_things_are()
-    {
-        QFETCH(bool, encryption);
-        QFETCH(bool, working_folder_exists);
-        QFETCH(QString, base);
-        QFETCH(QString, opened);
-        QVERIFY(QDir().mkpath(work_path(base)));
-        window->set_base_folder(work_path(base));
-        if (working_folder_exists)
-            QVERIFY(QDir().mkpath(QDir(work_path(base)).filePath("AddData")));
-        window->choose(encryption ? text->txt_type_encryption : text->txt_type_decryption);
-        window->click("add_file_button");
-        QCOMPARE(QDir::cleanPath(window->file_dialogs.value(0).section('|', 0, 0)), QDir::cleanPath(work_path(opened)));
-    }
-
     void closing_over_a_run_asks_first()
     {
         show_active();
@@ -627,6 +598,9 @@ private slots:
         QCOMPARE(started.reports[0].folder, work_path("home/AddData"));
         // Where containers go holds for every run: it stays said.
         QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
+        // Files are chosen from there too, not from the start folder.
+        started.click("add_file_button");
+        QCOMPARE(started.file_dialogs.value(0).section('|', 0, 0), work_path("home"));
     }
 };
 

@@ -242,6 +242,13 @@ private slots:
         QCOMPARE(choose_base_dir(QStringLiteral("/proc"), QStringLiteral("/proc/self")), QStringLiteral("/proc"));
         QVERIFY(!QFileInfo::exists(at("AddData")) && !QFileInfo::exists(at("box/AddData")));
         QVERIFY(!can_make_working_folder(at("box/a.txt")));
+
+        // The file dialog opens where containers are once there are any,
+        // never in a folder that does not exist.
+        QCOMPARE(file_dialog_folder(false, at("box")), at("box"));
+        QVERIFY(QDir().mkpath(at("box/AddData")));
+        QCOMPARE(file_dialog_folder(false, at("box")), at("box/AddData"));
+        QCOMPARE(file_dialog_folder(true, at("box")), at("box"));
     }
 };
 
