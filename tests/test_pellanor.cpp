@@ -6,9 +6,7 @@
 
 #include <QAccessible>
 #include <QMimeData>
-#include <QScreen>
 #include <QRegularExpression>
-#include <QTimer>
 
 #include <system_error>
 
@@ -185,7 +183,6 @@ private slots:
         QVERIFY(make_pipe(work_path("in/docs/pipe")));
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        const int idle_width = window->width();
         run(text->txt_type_encryption, {work_path("in/single.txt")}, work_path("in/docs"));
 
         // Busy until the queued end arrives: the list is locked, the view is not.
@@ -193,8 +190,6 @@ private slots:
         QCOMPARE(window->status(), QStringLiteral("EncryptionIng") + QString(2, QChar(0x2026)));
         QCOMPARE(usable(), QStringList({"cancel_button", "file_table", "open_dir_button"}));
         QVERIFY(window->find<QProgressBar>("progress_bar")->isVisibleTo(window.get()));
-        QCoreApplication::processEvents(); // let the layout settle
-        QCOMPARE(window->width(), idle_width); // the window must not jump
         window->add_files({QStringLiteral("/late")});
         window->click("start_button");
         QVERIFY(window->threads_started == 1 && window->files().size() == 1);
@@ -215,8 +210,6 @@ private slots:
         QCOMPARE(packed.summary, Lines({{"Saved to:"}, {container, true}, {"Left out: 1, see the details"},
                                         {"The cipher has no key: anyone with Corvanta can open this container."}}));
         QCOMPARE(packed.folder, work_path("AddData"));
-        QVERIFY2(packed.details.startsWith("Saved to:\n" + container + "\n") && packed.details.contains("docs/pipe"),
-                 qPrintable(packed.details));
 
         // The report's button opens the folder the result went to.
         window->answers = {Run_Report::Answer::Open_Folder};
@@ -232,23 +225,16 @@ private slots:
         QCOMPARE(tree(work_path("AddData/" + base)), original);
     }
 
-    // A failure is told with its reason (which containers unpack: test_cli;
-    // what the box says: test_window_units); a thread that cannot start is a
-    // failure too, and keeps the list.
-    void failures_are_told_with_their_reasons()
+    // A thread that cannot start is a failure told like any other, and keeps
+    // the list. (A failure's reason in the box: test_window_units.)
+    void failed_start_keeps_the_list()
     {
-        QVERIFY(write_file(work_path("box/empty.kvxdata"), ""));
-        run(text->txt_type_decryption, {work_path("box/empty.kvxdata")});
-        wait_for_reports(1);
-        QCOMPARE(window->reports[0].text, QStringLiteral("DecryptionFailure"));
-        QVERIFY(window->reports[0].summary.last().text.startsWith(work_path("box/empty.kvxdata")));
-
         window->fail_thread_start = true;
         run(text->txt_type_encryption, {QStringLiteral("/x/a")});
         QVERIFY(!window->is_busy() && window->files().size() == 1);
         QCOMPARE(usable(), all_controls);
-        QCOMPARE(window->reports.size(), 2);
-        QVERIFY(window->reports[1].text == "EncryptionFailure" && !window->reports[1].summary.isEmpty());
+        QCOMPARE(window->reports.size(), 1);
+        QVERIFY(window->reports[0].text == "EncryptionFailure" && !window->reports[0].summary.isEmpty());
     }
 
     // A container refused as damaged is offered to salvage; taking the offer
@@ -277,24 +263,6 @@ private slots:
         // Where it would have gone; which entries and their bytes: test_salvage.
         QCOMPARE(read_all(work_path("box/cut/in/2.txt")), QByteArray("two"));
         QCOMPARE(window->reports.size(), 2);
-    }
-
-    // A cancel is no failure: no box, the list stays for another try and the
-    // status row says what was kept until the user's next action.
-    // (Encryption: ending_the_window_mid_run.)
-    void cancelled_run_keeps_the_list()
-    {
-        window->choose(text->txt_type_decryption);
-        window->add_files({QStringLiteral("/x/a.kvxdata")});
-        window->slot_start_work();
-        Package_Result result;
-        result.is_cancelled = true;
-        window->slot_end_work(end_work_value(result));
-        QVERIFY(window->reports.isEmpty() && window->files().size() == 1);
-        QCOMPARE(window->status(), "DecryptionCancelled: finished files kept, a new run completes the rest");
-        QCOMPARE(usable(), all_controls.mid(1));
-        window->choose(text->txt_type_decryption);
-        QVERIFY(window->status().isEmpty());
     }
 
     // Closing cancels and waits; destroying joins the worker, which must
@@ -357,14 +325,12 @@ private slots:
         QTest::addColumn<QStringList>("shown"); // the mode, then the rows
         QTest::addColumn<QString>("left_out");
         const QString a = "~/box/a.kvxdata|IsFile";
-        QTest::newRow("containers") << QStringList{"box/a.kvxdata", "gone.kvxdata"} << Mode::By_Kind
-                                    << QStringList{"Decryption", a} << "gone.kvxdata: does not exist";
         QTest::newRow("mixed") << QStringList{"box/a.kvxdata", "box"} << Mode::By_Kind
                                << QStringList{"Encryption", "~/box|IsDir", a} << "";
         QTest::newRow("pack containers") << QStringList{"box/a.kvxdata"} << Mode::Pack << QStringList{"Encryption", a} << "";
         QTest::newRow("unpack") << QStringList{"box/a.kvxdata", "box"} << Mode::Unpack << QStringList{"Decryption", a}
                                 << "~/box: is not a container (*.kvxdata)";
-        // Control characters shown escaped, in the list and in the box.
+        // Only containers: unpacked. Control characters shown escaped, in the list and in the box.
         QTest::newRow("control characters") << QStringList{"box/\x1b[2J\r.kvxdata", "gone\n.kvxdata"} << Mode::By_Kind
                                             << QStringList{"Decryption", "~/box/\\x1b[2J\\r.kvxdata|IsFile"}
                                             << "gone\\n.kvxdata: does not exist";
@@ -473,31 +439,6 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), window->find("start_button"));
     }
 
-    // An empty table tabbed into still shows that it has the focus.
-    void empty_table_shows_focus()
-    {
-        show_active();
-        window->find("start_button")->setFocus();
-        const QImage unfocused = table()->grab().toImage();
-        table()->setFocus();
-        QVERIFY(table()->hasFocus());
-        QVERIFY(table()->grab().toImage() != unfocused);
-    }
-
-    // With room enough the hint is one line.
-    void hint_is_one_line_where_it_fits()
-    {
-        window->resize(1280, 760);
-        show_active();
-        auto *hint = window->find<QLabel>("hint_label");
-        for (const QString &type : {text->txt_type_encryption, text->txt_type_decryption}) {
-            window->choose(type);
-            QCoreApplication::processEvents();
-            QVERIFY2(hint->heightForWidth(hint->width()) < 2 * hint->fontMetrics().lineSpacing(),
-                     qPrintable(QStringLiteral("%1 px: %2").arg(hint->width()).arg(hint->text())));
-        }
-    }
-
     void closing_over_a_run_asks_first()
     {
         show_active();
@@ -553,31 +494,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window->is_busy(), 60000);
     }
 
-    // Opens at the described size where the screen allows, and at its minimum
-    // size every text is still whole.
-    void size_and_minimum()
-    {
-        window->place_on_screen();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        const QRect screen = window->screen()->availableGeometry();
-        QCOMPARE(window->size(), QSize(600, 420).boundedTo(screen.size()));
-        QVERIFY(screen.contains(window->frameGeometry()));
-        window->resize(1, 1);
-        QCoreApplication::processEvents();
-        QCOMPARE(window->size(), window->minimumSize());
-        for (QWidget *w : window->findChildren<QWidget *>()) {
-            const auto *label = qobject_cast<QLabel *>(w);
-            // Image labels (the title bar's buttons) have no text to cut.
-            if (!w->isVisible() || (label ? label->text().isEmpty() : !qobject_cast<QPushButton *>(w)))
-                continue;
-            const bool fits = label && label->wordWrap() ? w->height() >= w->heightForWidth(w->width())
-                                                        : w->width() >= w->minimumSizeHint().width();
-            QVERIFY2(fits, qPrintable(QStringLiteral("%1 \"%2\" is cut at the minimum size")
-                                          .arg(w->metaObject()->className(), label ? label->text() : "")));
-        }
-    }
-
     // Started where no working folder can be made (a launcher's "/"): the
     // home folder's is used, and the status row says so until the next action.
     void unwritable_start_folder_uses_home()
@@ -591,7 +507,6 @@ private slots:
         qputenv("HOME", home);
         QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
         started.open_paths({work_path("home")});
-        QVERIFY(!started.status().isEmpty());
         started.click("start_button");
         QTRY_VERIFY_WITH_TIMEOUT(started.reports.size() == 1 && !started.is_busy(), 60000);
         QCOMPARE(started.reports[0].text, QStringLiteral("EncryptionSuccessful"));
