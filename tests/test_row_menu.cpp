@@ -8,18 +8,6 @@
 
 using namespace test_support;
 
-namespace {
-
-QStringList texts(const QMenu *menu)
-{
-    QStringList out;
-    for (const QAction *a : menu->actions())
-        out << a->text();
-    return out;
-}
-
-} // namespace
-
 class Row_Menu_Test : public QObject, Scratch
 {
     Q_OBJECT
@@ -49,11 +37,26 @@ class Row_Menu_Test : public QObject, Scratch
         }
         QCOMPARE(window->is_encryption_mode(), encryption);
     }
-    void trigger(int row, int action)
+    // Takes the action from the first row's menu, opened as from the keyboard
+    // (Shift+F10), on that row alone: no selection.
+    void pick(const QString &action)
     {
-        std::unique_ptr<QMenu> menu(window->row_menu(row));
+        auto *table = window->findChild<QTableWidget *>("file_table");
+        QVERIFY(!window->row_menu(table->rowCount())); // no row there
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        table->setFocus();
+        table->setCurrentCell(0, 0);
+        table->clearSelection();
+        QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(menu);
-        menu->actions().at(action)->trigger();
+        const QList<QAction *> actions = menu->actions();
+        const auto it = std::find_if(actions.cbegin(), actions.cend(), [&](QAction *a) { return a->text() == action; });
+        QVERIFY2(it != actions.cend(), qPrintable(action));
+        (*it)->trigger();
+        menu->close();
     }
 
 private slots:
@@ -67,39 +70,9 @@ private slots:
     }
     void cleanup() { window.reset(); }
 
-    void actions_by_row_data()
-    {
-        QTest::addColumn<bool>("encryption");
-        QTest::addColumn<QStringList>("actions");
-        QTest::newRow("container") << false << QStringList{"&Unpack to…", "&Show contents…"};
-        QTest::newRow("file to pack") << true << QStringList{"&Pack as…"};
-    }
-
-    void actions_by_row()
-    {
-        QFETCH(bool, encryption);
-        QFETCH(QStringList, actions);
-        list(encryption, {encryption ? path("src/box/two.txt") : container});
-        std::unique_ptr<QMenu> menu(window->row_menu(0));
-        QVERIFY(menu);
-        QCOMPARE(texts(menu.get()), actions);
-        QVERIFY(!window->row_menu(1)); // no row there
-        // Shift+F10 opens it from the keyboard.
-        auto *table = window->findChild<QTableWidget *>("file_table");
-        window->show();
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        table->setFocus();
-        table->setCurrentCell(0, 0);
-        QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
-        auto *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        QVERIFY(popup);
-        QCOMPARE(texts(popup), actions);
-        popup->close();
-    }
-
-    // Unpack to… fills the chosen folder; Pack as… makes the named container,
-    // and neither touches the working folder.
+    // Unpack to… (a container's row) fills the chosen folder; Pack as… (a
+    // file's or folder's row) makes the named container, of that row alone;
+    // neither touches the working folder.
     void directed_runs_data()
     {
         QTest::addColumn<bool>("encryption");
@@ -118,17 +91,12 @@ private slots:
         list(encryption, encryption ? QStringList{path("src/box/two.txt")} : QStringList{container},
              encryption ? QStringList{path("src/box/a b")} : QStringList{});
         window->set_base_folder(path("base"));
-        if (encryption) {
-            window->save_answers = {out + "/named"};
-            // Only the row the menu is on, when it is not among the selected.
-            trigger(0, 0);
-        } else {
-            window->folder_answers = {out};
-            if (all_listed)
-                window->unpack_listed_to();
-            else
-                trigger(0, 0);
-        }
+        window->save_answers = {out + "/named"};
+        window->folder_answers = {out};
+        if (all_listed)
+            window->unpack_listed_to();
+        else
+            pick(encryption ? "&Pack as…" : "&Unpack to…");
         wait_for_run(1);
         QVERIFY2(window->reports[0].is_ok, qPrintable(window->reports[0].text));
         QVERIFY(!QFileInfo::exists(path("base")));
@@ -138,8 +106,7 @@ private slots:
             QVERIFY(r.is_ok);
             QCOMPARE(tree(out + "/named"), (QMap<QString, QByteArray>{{"a b", "/"}, {"a b/ü [1].txt", "one"}}));
         } else {
-            QMap<QString, QByteArray> expected = source;
-            QCOMPARE(tree(out + "/" + QFileInfo(container).baseName()), expected);
+            QCOMPARE(tree(out + "/" + QFileInfo(container).baseName()), source);
         }
     }
 
@@ -160,8 +127,7 @@ private slots:
         QFETCH(QStringList, selected);
         QFETCH(QStringList, unpacked);
         list(false, {container});
-        std::unique_ptr<QMenu> menu(window->row_menu(0));
-        menu->actions().at(1)->trigger();
+        pick("&Show contents…");
         auto *dialog = window->findChild<Contents_Dialog *>();
         QVERIFY(dialog);
         QSignalSpy listed(dialog, &Contents_Dialog::listed);
