@@ -23,8 +23,6 @@ public:
     struct Seen { bool cancel_shown, busy; };
     QList<Seen> seen;
     bool fail_thread_start = false;
-    QList<bool> close_questions;  // is_encryption of each question before closing
-    bool close_answer = true;
     int threads_started = 0;
 
     using Pellanor::dragEnterEvent, Pellanor::dropEvent;
@@ -44,11 +42,6 @@ protected:
         QWidget *cancel = find("cancel_button");
         seen.append({cancel->isVisibleTo(this) && cancel->isEnabled(), is_busy()});
         return Unattended_Window::show_report(title, shown);
-    }
-    bool confirm_close(bool is_encryption) override
-    {
-        close_questions.append(is_encryption);
-        return close_answer;
     }
     std::thread start_thread(std::function<void()> body) override
     {
@@ -200,7 +193,6 @@ private slots:
         QCOMPARE(usable(), all_controls);
         const Run_Report &packed = window->reports[0];
         QCOMPARE(packed.text, QStringLiteral("EncryptionSuccessful"));
-        QCOMPARE(window->report_titles[0], QStringLiteral("Encryption/Decryption"));
         QVERIFY(!window->seen[0].cancel_shown);
         const QStringList made = entries(work_path("AddData"));
         QVERIFY2(made.size() == 1 && QRegularExpression(R"(^\d{8}__\d{6}_[^./]+\.?\.kvxdata$)").match(made[0]).hasMatch(),

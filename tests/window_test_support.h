@@ -14,7 +14,8 @@ namespace test_support {
 
 // The window with its dialogs and report box replaced: each dialog takes the
 // next queued answer (none left: cancelled), each report is kept and gets the
-// next queued answer (none left: dismissed).
+// next queued answer (none left: dismissed), each question before closing
+// over a run is noted and gets close_answer.
 class Unattended_Window : public Pellanor
 {
 public:
@@ -22,8 +23,9 @@ public:
     QStringList folder_answers, save_answers;
     QStringList file_dialogs; // "folder|filter" of each
     QList<Run_Report> reports;
-    QStringList report_titles;
     QList<Run_Report::Answer> answers;
+    QList<bool> close_questions; // is_encryption of each
+    bool close_answer = true;    // "stop it and close"
     QList<QUrl> opened;
 
     template <typename T = QPushButton> T *find(const char *name) { return findChild<T *>(QString::fromLatin1(name)); }
@@ -38,15 +40,17 @@ protected:
     }
     QString choose_folder(const QString &) override { return next(folder_answers); }
     QString choose_save_file(const QString &, const QString &, const QString &) override { return next(save_answers); }
-    Run_Report::Answer show_report(const QString &title, const Run_Report &shown) override
+    Run_Report::Answer show_report(const QString &, const Run_Report &shown) override
     {
-        report_titles.append(title);
         reports.append(shown);
         return answers.isEmpty() ? Run_Report::Answer::Dismissed : answers.takeFirst();
     }
     void open_url(const QUrl &url) override { opened.append(url); }
-    // The user answers "stop it and close".
-    bool confirm_close(bool) override { return true; }
+    bool confirm_close(bool is_encryption) override
+    {
+        close_questions.append(is_encryption);
+        return close_answer;
+    }
 
 private:
     static QString next(QStringList &queue) { return queue.isEmpty() ? QString() : queue.takeFirst(); }
