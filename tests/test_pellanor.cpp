@@ -412,19 +412,6 @@ private slots:
         wait_for_reports(1);
     }
 
-    // A run asked for at start-up begins once its notice is closed: one box at a time.
-    void start_up_run_waits_for_the_notice()
-    {
-        QVERIFY(write_file(work_path("in/a.txt"), "a"));
-        const Package_Result made = run_encryption({}, {work_path("in")}, work->path());
-        QVERIFY(made.is_ok);
-        window->open_paths({made.container_path, work_path("absent.kvxdata")}, Pellanor::Open_Mode::Unpack, true);
-        wait_for_reports(2);
-        QVERIFY(window->reports[0].text.contains("absent.kvxdata"));
-        QVERIFY(!window->seen[0].busy);
-        QCOMPARE(window->reports[1].text, QStringLiteral("DecryptionSuccessful"));
-    }
-
     // Every control has the name and role a screen reader needs.
     void controls_are_named_for_screen_readers_data()
     {
@@ -469,8 +456,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window->is_busy(), 60000);
     }
 
-    // Started where no working folder can be made (a launcher's "/"): the
-    // home folder's is used, and the status row says so until the next action.
+    // Started by a launcher from where no working folder can be made ("/"),
+    // as "Pack into a container" with a path that has gone: the home
+    // folder's is used, and the status row says so for every run. The run
+    // begins once the notice of what was left out is closed: one box at a time.
     void unwritable_start_folder_uses_home()
     {
         const QByteArray home = qgetenv("HOME");
@@ -480,14 +469,14 @@ private slots:
         Test_Window started;
         started.init_window();
         qputenv("HOME", home);
-        QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
-        started.open_paths({work_path("home")});
-        started.click("start_button");
-        QTRY_VERIFY_WITH_TIMEOUT(started.reports.size() == 1 && !started.is_busy(), 60000);
-        QCOMPARE(started.reports[0].text, QStringLiteral("EncryptionSuccessful"));
-        QCOMPARE(started.reports[0].folder, work_path("home/AddData"));
-        // Where containers go holds for every run: it stays said.
-        QCOMPARE(started.status(), "The start folder cannot be written: containers go to " + work_path("home/AddData"));
+        const QString notice = "The start folder cannot be written: containers go to " + work_path("home/AddData");
+        QCOMPARE(started.status(), notice);
+        started.open_paths({work_path("home"), work_path("absent")}, Pellanor::Open_Mode::Pack, true);
+        QTRY_VERIFY_WITH_TIMEOUT(started.reports.size() == 2 && !started.is_busy(), 60000);
+        QVERIFY(started.reports[0].text.contains(work_path("absent")) && !started.seen[0].busy);
+        QCOMPARE(started.reports[1].text, QStringLiteral("EncryptionSuccessful"));
+        QCOMPARE(started.reports[1].folder, work_path("home/AddData"));
+        QCOMPARE(started.status(), notice);
         // Files are chosen from there too, not from the start folder.
         started.click("add_file_button");
         QCOMPARE(started.file_dialogs.value(0).section('|', 0, 0), work_path("home"));
