@@ -13,12 +13,6 @@ namespace {
 
 QLineEdit *field(QWidget *dialog, const char *name) { return dialog->findChild<QLineEdit *>(QString::fromLatin1(name)); }
 
-// The modal password dialog; keys go straight to its focused widget.
-Password_Dialog *open_dialog()
-{
-    return qobject_cast<Password_Dialog *>(QApplication::activeModalWidget());
-}
-
 // Each password prompt is answered by keyboard from the queue, or by
 // `during` (a cancel, a close).
 class Test_Window : public Unattended_Window
@@ -38,7 +32,8 @@ protected:
     {
         const Answer answer = typed_answers.isEmpty() ? Answer{{}, false, {}} : typed_answers.takeFirst();
         QTimer::singleShot(0, this, [this, answer] {
-            Password_Dialog *dialog = open_dialog();
+            // The modal password dialog; keys go straight to its focused widget.
+            auto *dialog = qobject_cast<Password_Dialog *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             prompts << dialog->findChild<QLabel *>(QStringLiteral("password_message"))->text();
@@ -71,7 +66,7 @@ class Password_Window_Test : public QObject, Window_Case<Test_Window>
         if (!QTest::qWaitForWindowActive(window.get()))
             return seen;
         QTimer::singleShot(0, this, [&] {
-            Password_Dialog *dialog = open_dialog();
+            auto *dialog = qobject_cast<Password_Dialog *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             QLineEdit *one = field(dialog, "password_field");
@@ -140,7 +135,6 @@ private slots:
         // seen: dots, shown after the toggle, OK usable, mismatch told, [still open], fields wiped
         QTest::newRow("matching") << "pass word 1" << "pass word 1" << QStringList({"1", "1", "1", "0", "1"}) << true;
         QTest::newRow("differing") << "one" << "two" << QStringList({"1", "1", "0", "1", "still open", "1"}) << false;
-        QTest::newRow("both empty") << "" << "" << QStringList({"1", "1", "1", "0", "1"}) << false;
     }
     void setting_the_password()
     {
@@ -152,7 +146,7 @@ private slots:
         QCOMPARE(window->status(), is_set ? Password_Dialog::password_set_notice() : QString());
         // A later empty pair removes a set password.
         if (is_set) {
-            QCOMPARE(set_password(QString(), QString(), Qt::Key_Return).size(), 5);
+            QCOMPARE(set_password(QString(), QString(), Qt::Key_Return), QStringList({"1", "1", "1", "0", "1"}));
             QCOMPARE(window->status(), QString());
         }
     }
@@ -211,7 +205,6 @@ private slots:
         QVERIFY(window->prompts[0].startsWith(container + " is protected by a password."));
         if (prompts > 1)
             QVERIFY(window->prompts[1].endsWith("Wrong password or damaged container: try 2 of 3."));
-        QVERIFY(window->typed_answers.isEmpty());
         if (is_cancelled) {
             QVERIFY(window->reports.isEmpty());
             QCOMPARE(entries(work_path("AddData")), made);
