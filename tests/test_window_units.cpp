@@ -78,9 +78,6 @@ private slots:
         set.insert(QStringList{"C:/b", "C:/a", "C:/A", "C:/a"});
         set.insert("/z");
         QCOMPARE(set.paths(), QStringList({"/z", "C:/A", "C:/a", "C:/b"}));
-        set.remove("C:/a");
-        set.remove("C:/missing");
-        QVERIFY(!set.contains("C:/a") && set.contains("C:/A"));
     }
 
     // What the box says under its main text, and which folder its button opens;
@@ -154,7 +151,8 @@ private slots:
         QVERIFY(error == shown || made.details.contains(error));
     }
 
-    // A long path keeps its file name and fits; a short one stays whole.
+    // A long path keeps its file name and fits (a short one stays whole:
+    // report_box).
     void long_paths_are_shortened_in_the_middle()
     {
         const QFontMetrics metrics(QApplication::font());
@@ -163,7 +161,6 @@ private slots:
         const QString shown = shortened_path(deep, metrics, width);
         QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
         QVERIFY2(shown.startsWith("/home/") && shown.endsWith("/20261207-160301.kvxdata"), qPrintable(shown));
-        QCOMPARE(shortened_path("/a/b.kvxdata", metrics, width), QStringLiteral("/a/b.kvxdata"));
     }
 
     // The real box: modal, no parent, wide enough for a whole path, the full
