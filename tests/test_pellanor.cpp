@@ -133,7 +133,6 @@ private slots:
         QCOMPARE(window->status(), QStringLiteral("The list was emptied: its 2 entries belong to the other type"));
         QVERIFY(rows().isEmpty() && window->files().isEmpty() && window->folders().isEmpty());
         QVERIFY(!window->find("add_dir_button")->isEnabled());
-        QCOMPARE(window->find("start_button")->text(), QStringLiteral("Decryption"));
         window->file_answers = {{QStringLiteral("/data/x.kvxdata")}};
         window->click("add_file_button");
         QCOMPARE(window->file_dialogs, QStringList({work->path() + "|", work->path() + "|KVX file(*.kvxdata)"}));
@@ -372,8 +371,8 @@ private slots:
     }
 
     // Keys: Tab visits every control in reading order and leaves the table;
-    // Delete removes the selected row, Ctrl+O adds files, Return and Enter
-    // press the focused button (Esc: ending_the_window_mid_run).
+    // Delete removes the selected row, Ctrl+O adds files, Enter presses the
+    // focused button (Return on Cancel and Esc: ending_the_window_mid_run).
     void keyboard_only()
     {
         show_active();
@@ -394,8 +393,6 @@ private slots:
         window->file_answers = {{QStringLiteral("/k/c")}};
         QTest::keyClick(table(), Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(window->files().paths(), QStringList({"/k/b", "/k/c"}));
-        QTest::keyClick(window->find("open_dir_button"), Qt::Key_Return);
-        QCOMPARE(window->opened.size(), 1);
 
         // Keys of locked buttons are locked with them.
         QTest::keyClick(window->find("start_button"), Qt::Key_Enter, Qt::KeypadModifier);
