@@ -89,8 +89,9 @@ QMenu *Pellanor::row_menu(int row)
     const QTableWidgetItem *cell = file_table.item(row, 0);
     if (!cell)
         return nullptr;
-    const QString path = cell->data(PathRole).toString();
-    return directed.row_menu({path, folder_map.contains(path)}, selected_rows(), is_encryption);
+    // The row says what it is: one path may be listed as a file and as a folder.
+    return directed.row_menu({cell->data(PathRole).toString(), cell->data(IsDirRole).toBool()}, selected_rows(),
+                             is_encryption);
 }
 
 void Pellanor::unpack_listed_to()
