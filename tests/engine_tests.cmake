@@ -7,7 +7,7 @@ corvanta_add_test(test_round_trip SOURCES test_round_trip.cpp engine_test_suppor
 # A container made by the program as it was before names, times and modes were kept as they are now.
 target_compile_definitions(test_round_trip PRIVATE CORVANTA_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 corvanta_add_test(test_file_systems SOURCES test_file_systems.cpp engine_test_support.h LIBS corvanta_engine_internals)
-# It mounts file systems (a loop device and FUSE, tmpfs): only root can.
+# It mounts file systems (a loop device and FUSE, tmpfs) and attacks a root-run unpack as another user: only root can.
 set_tests_properties(test_file_systems PROPERTIES LABELS root)
 corvanta_add_test(test_cli SOURCES test_cli.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_cli PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>"
@@ -23,9 +23,6 @@ target_compile_definitions(test_writers PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CU
 corvanta_add_test(test_password SOURCES test_password.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_password PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
 add_dependencies(test_password corvanta-cli)
-# Attacks on a root-run unpack by another user: needs root (it skips elsewhere).
-corvanta_add_test(test_swapped_folders SOURCES test_swapped_folders.cpp engine_test_support.h LIBS corvanta_engine_internals)
-set_tests_properties(test_swapped_folders PROPERTIES LABELS root)
 corvanta_add_test(test_salvage SOURCES test_salvage.cpp engine_test_support.h LIBS corvanta_engine_internals)
 corvanta_add_test(test_choices SOURCES test_choices.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_choices PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
