@@ -5,12 +5,10 @@
 #include "engine_test_support.h"
 #include "pack/archive_writer.h"
 #include "pack/deflate_codec.h"
-#include "pack/file_entry_source.h"
 #include "pack/pack_planner.h"
 #include "unpack/zip_extractor.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
 
@@ -18,16 +16,14 @@ using namespace test_support;
 
 namespace {
 
-bool extract_zip(const QString &zip_path, const QString &destination, QStringList *errors,
-                 Extract_Report *report = nullptr)
+bool extract_zip(const QString &zip_path, const QString &destination, QStringList *errors)
 {
     QDir().mkpath(destination);
     const auto open = [zip_path](QString *) {
         return zip_source_file_create(QFile::encodeName(zip_path).constData(), 0, -1, nullptr);
     };
     Job_Control control;
-    Extract_Report own;
-    Extract_Report &r = report ? *report : own;
+    Extract_Report r;
     auto folder = std::make_shared<os::Folder>();
     if (const int error = folder->open(QFile::encodeName(destination))) {
         *errors += destination + ": " + os::reason(error);
@@ -136,23 +132,19 @@ private slots:
     // What each kind of link in a chosen folder becomes. Links unpacking can
     // recreate are stored as links and come back as they were; a link to a
     // file brings the file's content, with a warning when that file lies
-    // outside the chosen items; a link unpacking would refuse (absolute, or
-    // leading out of the packed items) is left out with a warning, as are
-    // special files (named by the command line's test). Nothing outside the chosen items is followed.
+    // outside the chosen items; a link unpacking would refuse is left out with
+    // a warning, as are special files (named by the command line's test).
+    // Nothing outside the chosen items is followed. (Which targets unpacking
+    // refuses: hostile_archives_write_nothing_outside.)
     void links_come_back_or_are_named_data()
     {
-        QTest::addColumn<QString>("target"); // "@" stands for the scratch folder
+        QTest::addColumn<QString>("target");
         QTest::addColumn<QByteArray>("unpacked"); // as tree() shows it; empty when left out
         QTest::addColumn<bool>("warned");
         QTest::newRow("to a folder inside") << "real" << QByteArray("-> chosen/real") << false;
-        QTest::newRow("to itself") << "." << QByteArray("-> chosen") << false;
-        QTest::newRow("dangling") << "nowhere" << QByteArray("-> chosen/nowhere") << false;
-        QTest::newRow("beside the chosen folder") << "../outside" << QByteArray("-> outside") << false;
         QTest::newRow("to a file inside") << "real/inside.txt" << QByteArray("real") << false;
-        QTest::newRow("absolute, to a file inside") << "@/chosen/real/inside.txt" << QByteArray("real") << false;
         QTest::newRow("to a file outside") << "../outside/private.txt" << QByteArray("not chosen") << true;
         QTest::newRow("absolute, to a folder") << "/etc" << QByteArray() << true;
-        QTest::newRow("climbing out") << "../../up" << QByteArray() << true;
     }
 
     void links_come_back_or_are_named()
@@ -163,7 +155,7 @@ private slots:
         const QString root = path(QStringLiteral("links/") + QTest::currentDataTag());
         make_file(root + "/outside/private.txt", "not chosen");
         make_file(root + "/chosen/real/inside.txt", "real");
-        QVERIFY(QFile::link(target.replace("@", root), root + "/chosen/link"));
+        QVERIFY(QFile::link(target, root + "/chosen/link"));
         QStringList errors;
         const Pack_Plan plan = plan_of({}, {root + "/chosen"}, &errors);
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
@@ -171,7 +163,6 @@ private slots:
         QVERIFY(!warned || plan.warnings[0].startsWith(root + "/chosen/link: "));
         QString error;
         QVERIFY2(write_zip_file(plan, root + "/links.zip", &error), qPrintable(error));
-        QVERIFY(unzip_accepts(root + "/links.zip"));
         QVERIFY2(extract_zip(root + "/links.zip", root + "/out", &errors), qPrintable(errors.join('\n')));
         QCOMPARE(tree(root + "/out").value("chosen/link"), unpacked);
     }
@@ -239,8 +230,7 @@ private slots:
         QStringList errors;
         QVERIFY(!extract_zip(zip, out, &errors));
         QVERIFY(!QFileInfo::exists("/tmp/corvanta-absolute-test.txt"));
-        QCOMPARE(QDir(path("box")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList({"dest"}));
+        QCOMPARE(entries(path("box")), QStringList({"dest"}));
         // Each refused entry is named, once.
         for (const QString name : {"../escaped.txt", "a/../../escaped2.txt", "/tmp/corvanta-absolute-test.txt",
                                    "C:/corvanta-drive.txt", "C:drive-relative.txt", "/Windows/evil.txt",
@@ -252,7 +242,6 @@ private slots:
             {"up", "/"}, {"up/through-link.txt", "x"}, {"sub", "/"}, {"sub/inner", "/"},
             {"sub/inner/ok.txt", "fine"}, {"suid", "s"}, {"down", "-> sub/inner"}, {"sub/back", "-> up"}};
         QCOMPARE(tree(out), expected);
-        QCOMPARE(read_all(out + "/down/ok.txt"), QByteArray("fine"));
         QCOMPARE(mode_and_time(out + "/suid").section(' ', 0, 0), QStringLiteral("755"));
     }
 
@@ -310,20 +299,6 @@ private slots:
         QVERIFY2(extract_zip(path("pieces.zip"), path("pieces-out"), &errors), qPrintable(errors.join('\n')));
         QVERIFY(read_all(path("pieces-out/data")) == data);
         QDir(path("pieces-out")).removeRecursively();
-    }
-
-    // A file entry's source reached by libzip where no archive is being
-    // written fails plainly, with libzip's internal error.
-    void file_source_outside_its_archive_fails()
-    {
-        Job_Control control;
-        Deflate_Pool pool(control);
-        File_Sources sources(pool, control);
-        Planned_File *planned = nullptr;
-        const Zip_Source_Ptr source = make_file_entry_source(sources, {}, &planned);
-        QVERIFY(source && planned == &sources.planned.back());
-        QCOMPARE(zip_source_open(source.get()), -1);
-        QCOMPARE(zip_error_code_zip(zip_source_error(source.get())), ZIP_ER_INTERNAL);
     }
 
     // Our container holds a zip that Info-ZIP's unzip (in another time zone)
