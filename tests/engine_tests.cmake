@@ -2,6 +2,9 @@
 # Engine tests: cipher, archive layer, pipelines and the command-line companion.
 corvanta_add_test(test_kvx_cipher SOURCES test_kvx_cipher.cpp LIBS corvanta_engine_internals)
 corvanta_add_test(test_archive SOURCES test_archive.cpp engine_test_support.h LIBS corvanta_engine_internals)
+# Archives of other zip writers; npm's libraries are installed into the build folder by the test command.
+target_compile_definitions(test_archive PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}"
+                           CORVANTA_NPM_MODULES="${CMAKE_BINARY_DIR}/npm/node_modules")
 corvanta_add_test(test_pipeline SOURCES test_pipeline.cpp engine_test_support.h LIBS corvanta_engine_internals)
 corvanta_add_test(test_round_trip SOURCES test_round_trip.cpp engine_test_support.h LIBS corvanta_engine_internals)
 # A container made by the program as it was before names, times and modes were kept as they are now.
@@ -16,10 +19,6 @@ add_dependencies(test_cli corvanta-cli)
 corvanta_add_test(test_limits SOURCES test_limits.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_limits PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
 add_dependencies(test_limits corvanta-cli)
-# Archives of other zip writers; npm's libraries are installed into the build folder by the test command.
-corvanta_add_test(test_writers SOURCES test_writers.cpp engine_test_support.h LIBS corvanta_engine_internals)
-target_compile_definitions(test_writers PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}"
-                           CORVANTA_NPM_MODULES="${CMAKE_BINARY_DIR}/npm/node_modules")
 corvanta_add_test(test_password SOURCES test_password.cpp engine_test_support.h LIBS corvanta_engine_internals)
 target_compile_definitions(test_password PRIVATE CORVANTA_CLI_PATH="$<TARGET_FILE:corvanta-cli>")
 add_dependencies(test_password corvanta-cli)

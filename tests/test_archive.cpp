@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The archive layer: what goes into the archive and what comes out of it,
-// including archives made by other tools and hostile ones.
+// including archives made by other tools (npm's libraries among them are
+// installed into the build folder by the test command) and hostile ones.
 
 #include "engine_test_support.h"
 #include "pack/archive_writer.h"
@@ -57,16 +58,24 @@ QByteArray log_text(qint64 size)
     return log;
 }
 
-bool info_zip(const QString &tool, const QStringList &args, const QString &working_dir = QString())
+// Runs a shell command of another zip tool, with npm's zip libraries at hand,
+// in another time zone than the packing's (times must not depend on it);
+// true when it exits 0.
+bool run_tool(const QString &command, const QString &working_dir)
 {
     QProcess p;
     p.setWorkingDirectory(working_dir);
-    // Another time zone than the packing's: times must not depend on it.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TZ", "Asia/Tokyo");
+    env.insert("LC_ALL", "C.UTF-8");
+    env.insert("NODE_PATH", CORVANTA_NPM_MODULES);
+    env.insert("ZIP_WITH", CORVANTA_TEST_SOURCE "/interop/zip_with.js");
     p.setProcessEnvironment(env);
-    p.start(QStandardPaths::findExecutable(tool), args);
-    return p.waitForFinished(300000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    p.start("sh", {"-c", command});
+    const bool ok = p.waitForFinished(300000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok)
+        qWarning("%s: %s", qPrintable(command), p.readAllStandardError().constData());
+    return ok;
 }
 
 } // namespace
@@ -289,9 +298,62 @@ private slots:
         if (QStandardPaths::findExecutable("unzip").isEmpty())
             QSKIP("Info-ZIP's unzip is not installed");
         QVERIFY(write_file(path("uz.zip"), transformed(read_all(r.container_path), Cipher_Direction::Decrypt)));
-        QVERIFY(info_zip("unzip", {"-q", path("uz.zip"), "-d", path("uz-out")}));
+        QVERIFY(run_tool("unzip -q uz.zip -d uz-out", dir.path()));
         QCOMPARE(raw_tree(QFile::encodeName(path("uz-out/uz"))), packed);
         QCOMPARE(mode_and_time(path("uz-out/uz/noise.bin")), QStringLiteral("644 1600000001"));
+    }
+
+    // Zip archives of the writers people use, each wrapped in a container:
+    // test calls them sound and decrypt gives back exactly the tree they were
+    // made of. Writers differ in what their two headers of an entry repeat
+    // (times in one only, more times in the local one, data descriptors after
+    // the data).
+    void archives_of_other_writers_unpack_whole_data()
+    {
+        // A shell command run in the folder that holds "t"; it writes ../out.zip.
+        QTest::addColumn<QString>("command");
+        const QString jar = QStandardPaths::findExecutable("jar").isEmpty() ? "fastjar" : "jar";
+        const QString python = "python3 -c 'import os, sys, zipfile\n"
+                               "kw = dict(compression=zipfile.ZIP_%1)\n"
+                               "with zipfile.ZipFile(\"../out.zip\", \"w\", **kw) as z:\n"
+                               "    for top, dirs, files in os.walk(\"t\"):\n"
+                               "        z.write(top)\n"
+                               "        for n in files:\n"
+                               "            p = os.path.join(top, n)\n"
+                               "            with open(p, \"rb\") as f, z.open(p, \"w\", force_zip64=%2) as o:\n"
+                               "                o.write(f.read())\n'";
+        QTest::newRow("Info-ZIP") << "zip -qr ../out.zip t";
+        QTest::newRow("Info-ZIP to a pipe") << "zip -qr - t | cat > ../out.zip";
+        // zip64 records beside classic fields that are not full, its end records too.
+        QTest::newRow("Info-ZIP -fz") << "zip -qr -fz ../out.zip t";
+        QTest::newRow("7-Zip") << "7zz a -tzip ../out.zip t";
+        QTest::newRow("7-Zip -mm=Copy") << "7zz a -tzip -mm=Copy ../out.zip t";
+        QTest::newRow("7-Zip -mcu=on") << "7zz a -tzip -mcu=on ../out.zip t";
+        QTest::newRow("jar") << jar + " cfM ../out.zip t";
+        QTest::newRow("Python stored") << python.arg("STORED", "False");
+        QTest::newRow("Python deflated") << python.arg("DEFLATED", "False");
+        QTest::newRow("Python zip64") << python.arg("DEFLATED", "True");
+        QTest::newRow("bsdtar") << "bsdtar -a -cf ../out.zip t";
+        QTest::newRow("npm yazl") << "node \"$ZIP_WITH\" yazl . t ../out.zip";
+        QTest::newRow("npm jszip") << "node \"$ZIP_WITH\" jszip . t ../out.zip";
+    }
+    void archives_of_other_writers_unpack_whole()
+    {
+        QFETCH(QString, command);
+        if (command.startsWith("node") && !QFileInfo::exists(CORVANTA_NPM_MODULES))
+            QSKIP("npm's zip libraries are not installed in the build folder (no npm, or no registry)");
+        const QString box = path(QStringLiteral("writers/") + QTest::currentDataTag());
+        make_tree(box + "/in/t", {{"a.txt", "text\n"}, {"sub/empty", ""}, {"sub/deeper/r.bin", random_bytes(70000, 3)},
+                                 {"é.txt", "utf-8"}, {"数据/名 字.txt", "chinese"}, {"empty folder", "/"}});
+        QVERIFY(run_tool(command, box + "/in"));
+        QVERIFY(make_container(box + "/out.zip", box + "/c.kvxdata"));
+        QStringList damaged;
+        QString reason;
+        QVERIFY2(test_container(QFile::encodeName(box + "/c.kvxdata"), &damaged, &reason), qPrintable(reason));
+        QVERIFY2(damaged.isEmpty(), qPrintable(damaged.join('\n')));
+        const Package_Result r = run_decryption({box + "/c.kvxdata"});
+        QVERIFY2(r.is_ok, qPrintable(r.errors.join('\n')));
+        QCOMPARE(tree(box + "/c/t"), tree(box + "/in/t"));
     }
 };
 
