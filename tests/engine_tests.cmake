@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Engine tests: cipher, archive layer, pipelines and the command-line companion.
-corvanta_add_test(test_kvx_cipher SOURCES test_kvx_cipher.cpp LIBS corvanta_engine_internals)
 corvanta_add_test(test_archive SOURCES test_archive.cpp engine_test_support.h LIBS corvanta_engine_internals)
 # Archives of other zip writers; npm's libraries are installed into the build folder by the test command.
 target_compile_definitions(test_archive PRIVATE CORVANTA_TEST_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}"
