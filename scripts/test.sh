@@ -44,7 +44,7 @@ cmake --build "$dir" -j"$(nproc)"
 # folder; without npm or its registry their rows are skipped with the reason.
 if command -v npm >/dev/null 2>&1 && [ ! -d "$dir/npm/node_modules/jszip" ]; then
   npm install --prefix "$dir/npm" --no-audit --no-fund --no-save yazl@2.5.1 jszip@3.10.1 >/dev/null 2>&1 \
-    || echo "npm could not install yazl and jszip: their rows of test_writers are skipped" >&2
+    || echo "npm could not install yazl and jszip: their rows of test_archive are skipped" >&2
 fi
 log="$dir/ctest-output.log"
 if [ "$(id -u)" -ne 0 ]; then
